@@ -1,0 +1,41 @@
+# sigbrid: make deps (once, as root), make demo, make test.
+JOBS ?= $(shell nproc)
+WINE64 ?= /usr/lib/wine/wine64
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps native windows asan demo test clean
+
+all: native windows
+
+deps:
+	sh scripts/install-deps.sh
+
+build/Makefile: CMakeLists.txt
+	cmake -S . -B build $(CMAKE_FLAGS) \
+	  -DSIGBRID_WIN32_EXE=$(CURDIR)/build-win32/sigbrid.exe \
+	  -DSIGBRID_WIN64_EXE=$(CURDIR)/build-win64/sigbrid.exe
+
+native: build/Makefile
+	cmake --build build -j $(JOBS)
+
+windows:
+	cmake -S . -B build-win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
+	cmake --build build-win32 -j $(JOBS)
+	cmake -S . -B build-win64 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake
+	cmake --build build-win64 -j $(JOBS)
+
+asan:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSIGBRID_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+
+demo: native
+	sh scripts/demo.sh build/sigbrid
+
+# Every build, then every test: native (with Wine and the product checks), and
+# the sanitizer build.
+test: native windows asan
+	cd build && ctest --output-on-failure -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build build-win32 build-win64 build-asan

@@ -1,0 +1,41 @@
+#include "ArgVector.h"
+
+#include <cctype>
+#include <climits>
+
+ArgVector::ArgVector(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i)
+        args_.emplace_back(argv[i]);
+}
+
+int ArgVector::integer(std::size_t position) const { return toInt(text(position)); }
+
+bool ArgVector::flag(std::size_t position) const { return toBool(text(position)); }
+
+int toInt(const std::string& text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            break;
+    }
+    if (negative)
+        return value > static_cast<long long>(INT_MAX) ? INT_MIN : static_cast<int>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+bool toBool(const std::string& text)
+{
+    std::string lower;
+    for (char c : text)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "true";
+}

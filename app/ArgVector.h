@@ -1,0 +1,28 @@
+// The program arguments after the program name, read by position. Reading a
+// position that is not there raises std::out_of_range.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class ArgVector {
+public:
+    ArgVector(int argc, const char* const* argv);
+    explicit ArgVector(std::vector<std::string> args) : args_(std::move(args)) {}
+
+    std::size_t size() const { return args_.size(); }
+    const std::string& text(std::size_t position) const { return args_.at(position); }
+    int integer(std::size_t position) const;
+    bool flag(std::size_t position) const;
+
+private:
+    std::vector<std::string> args_;
+};
+
+// atoi rules: leading white space, optional sign, decimal digits up to the
+// first other character; no digits give 0. Out-of-range values saturate, as
+// the Windows runtime's atoi does.
+int toInt(const std::string& text);
+
+// "true" in any letter case; every other text is false.
+bool toBool(const std::string& text);

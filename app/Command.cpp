@@ -1,0 +1,30 @@
+#include "Command.h"
+
+#include <stdexcept>
+
+const std::vector<Command>& commandTable()
+{
+    static const std::vector<Command> table = [] {
+        std::vector<Command> rows;
+        for (auto group : {systemCommands, capiCommands, pkcs11Commands}) {
+            auto groupRows = group();
+            rows.insert(rows.end(), groupRows.begin(), groupRows.end());
+        }
+        return rows;
+    }();
+    return table;
+}
+
+Operation unavailableOperation()
+{
+    return []() -> Json { throw std::runtime_error("Comando nao disponivel nesta versao"); };
+}
+
+std::vector<Command> systemCommands()
+{
+    return {
+        {"system", "info", "version", Guard::TopLevel, [](const ArgVector&) -> Operation {
+             return [] { return successEnvelope("1.2.8"); };
+         }},
+    };
+}

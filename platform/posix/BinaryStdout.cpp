@@ -1,0 +1,7 @@
+#include "BinaryStdout.h"
+
+namespace platform {
+
+void setBinaryStdout() {}
+
+}  // namespace platform

@@ -1,0 +1,89 @@
+// Linux stand-in for the part of <windows.h> that sigbrid uses. Types and
+// constants agree with the mingw-w64 headers; DWORD is 32 bits as on Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define WINBASEAPI
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef std::uint32_t DWORD;
+typedef std::uint32_t UINT;
+typedef std::uint32_t ULONG;
+typedef std::int32_t LONG;
+typedef int INT;
+typedef std::intptr_t INT_PTR;
+typedef std::uintptr_t ULONG_PTR;
+typedef std::uintptr_t UINT_PTR;
+typedef std::size_t SIZE_T;
+typedef char CHAR;
+typedef wchar_t WCHAR;
+typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef DWORD* PDWORD;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* PVOID;
+typedef void* HANDLE;
+typedef HANDLE HLOCAL;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef const char* LPCCH;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* LPCWCH;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef INT_PTR(WINAPI* FARPROC)();
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+
+#define LMEM_FIXED 0x0
+#define LMEM_ZEROINIT 0x40
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+// Windows paths ("C:\Dir\file.dll") name files under the emulated machine's
+// directory; see WinRoot.h.
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+// The emulated machine's ANSI code page is UTF-8: CP_ACP and CP_UTF8 agree.
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);

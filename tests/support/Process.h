@@ -1,0 +1,26 @@
+// Runs the sigbrid executable as a caller does: arguments on the command
+// line, standard output and standard error read through pipes.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;
+};
+
+// Runs `argv` (argv[0] is the program path) with `environment` added to this
+// process's environment.
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment = {});
+
+// The executable under test: $SIGBRID_EXE, started through $SIGBRID_RUNNER
+// when that is set (wine64 for the Windows build).
+ProcessResult runSigbrid(const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& environment = {});
+
+// True when the executable under test is the Windows build run under Wine.
+bool underWine();

@@ -1,0 +1,145 @@
+#include "Encoding.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Index in the base64 alphabet, or -1 for "=" and every other character.
+int base64Index(char c)
+{
+    if (c == '\0')
+        return -1;
+    const char* hit = std::strchr(kBase64Alphabet, c);
+    return hit ? static_cast<int>(hit - kBase64Alphabet) : -1;
+}
+
+int hexValue(char c)
+{
+    if (c == '\0')
+        return 15;
+    const char* hit = std::strchr(kHexDigits, c);
+    return hit ? static_cast<int>(hit - kHexDigits) : 15;
+}
+
+bool isClassicSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+std::string base64Encode(const unsigned char* data, std::size_t length)
+{
+    std::string text;
+    text.reserve((length + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= length; i += 3) {
+        const unsigned b0 = data[i], b1 = data[i + 1], b2 = data[i + 2];
+        text += kBase64Alphabet[b0 >> 2];
+        text += kBase64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
+        text += kBase64Alphabet[((b1 & 15) << 2) | (b2 >> 6)];
+        text += kBase64Alphabet[b2 & 63];
+    }
+    if (length - i == 2) {
+        const unsigned b0 = data[i], b1 = data[i + 1];
+        text += kBase64Alphabet[b0 >> 2];
+        text += kBase64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
+        text += kBase64Alphabet[(b1 & 15) << 2];
+        text += '=';
+    } else if (length - i == 1) {
+        const unsigned b0 = data[i];
+        text += kBase64Alphabet[b0 >> 2];
+        text += kBase64Alphabet[(b0 & 3) << 4];
+        text += "==";
+    }
+    return text;
+}
+
+std::string base64Encode(const Bytes& data) { return base64Encode(data.data(), data.size()); }
+
+Bytes base64Decode(const std::string& text)
+{
+    std::string clean;
+    clean.reserve(text.size());
+    for (char c : text)
+        if (c != '\n' && c != '\r')
+            clean += c;
+    // A trailing incomplete group is dropped, so padding is judged on the
+    // last complete group and the length matches what is written.
+    clean.resize(clean.size() / 4 * 4);
+    const std::size_t n = clean.size();
+    std::size_t padding = 0;
+    if (n >= 1 && clean[n - 1] == '=')
+        padding = (n >= 2 && clean[n - 2] == '=') ? 2 : 1;
+
+    Bytes out(n / 4 * 3 - padding);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < n; i += 4) {
+        const int i0 = base64Index(clean[i]), i1 = base64Index(clean[i + 1]);
+        const int i2 = base64Index(clean[i + 2]), i3 = base64Index(clean[i + 3]);
+        const unsigned v0 = i0 < 0 ? 0 : i0, v1 = i1 < 0 ? 0 : i1;
+        const unsigned v2 = i2 < 0 ? 0 : i2, v3 = i3 < 0 ? 0 : i3;
+        // Never more bytes than the length: a group with stray characters
+        // in front of its padding writes fewer.
+        if (next < out.size())
+            out[next++] = static_cast<unsigned char>((v0 << 2) | ((v1 >> 4) & 3));
+        if (i2 >= 0 && next < out.size())
+            out[next++] = static_cast<unsigned char>((v1 << 4) | ((v2 >> 2) & 15));
+        if (i3 >= 0 && next < out.size())
+            out[next++] = static_cast<unsigned char>((v2 << 6) | (v3 & 63));
+    }
+    return out;
+}
+
+std::string hexEncode(const unsigned char* data, std::size_t length)
+{
+    std::string text;
+    text.reserve(length * 2);
+    for (std::size_t i = 0; i < length; ++i) {
+        text += kHexDigits[data[i] >> 4];
+        text += kHexDigits[data[i] & 15];
+    }
+    return text;
+}
+
+std::string hexEncode(const Bytes& data) { return hexEncode(data.data(), data.size()); }
+
+Bytes hexDecode(const std::string& text)
+{
+    Bytes out(text.size() / 2);
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<unsigned char>((hexValue(text[2 * i]) << 4) | hexValue(text[2 * i + 1]));
+    return out;
+}
+
+Bytes reverseBytes(const unsigned char* data, std::size_t length)
+{
+    return Bytes(std::make_reverse_iterator(data + length), std::make_reverse_iterator(data));
+}
+
+std::string fixedFieldText(const unsigned char* field, std::size_t widthPlusOne)
+{
+    const std::size_t width = widthPlusOne ? widthPlusOne - 1 : 0;
+    const auto* end = std::find(field, field + width, '\0');
+    return trim(std::string(field, end));
+}
+
+std::string trim(const std::string& text)
+{
+    std::size_t end = text.size();
+    while (end > 0 && isClassicSpace(text[end - 1]))
+        --end;
+    std::size_t begin = 0;
+    while (begin < end && isClassicSpace(text[begin]))
+        ++begin;
+    return text.substr(begin, end - begin);
+}
+
+std::string textUpToZero(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0'));
+}

@@ -1,0 +1,38 @@
+// The text forms in which binary values cross the command line and the
+// answers: base64, lower-case hexadecimal, and PKCS#11's blank-padded fields.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+
+// Standard alphabet, "=" padding, no line breaks.
+std::string base64Encode(const unsigned char* data, std::size_t length);
+std::string base64Encode(const Bytes& data);
+
+// Drops LF and CR, then decodes complete groups of four. Characters outside
+// the alphabet are not rejected: they count as zero bits and suppress the
+// byte they end, as the callers have always relied on.
+Bytes base64Decode(const std::string& text);
+
+// Two lower-case digits per byte.
+std::string hexEncode(const unsigned char* data, std::size_t length);
+std::string hexEncode(const Bytes& data);
+
+// Recognises "0123456789abcdef" only; any other character counts as 15. An
+// odd last character is ignored.
+Bytes hexDecode(const std::string& text);
+
+Bytes reverseBytes(const unsigned char* data, std::size_t length);
+
+// A fixed-width field, not zero-terminated, given with its width plus one:
+// the text up to the first zero byte, trimmed.
+std::string fixedFieldText(const unsigned char* field, std::size_t widthPlusOne);
+
+// Removes white space of the classic locale at both ends.
+std::string trim(const std::string& text);
+
+// The bytes up to the first zero byte, as text.
+std::string textUpToZero(const Bytes& bytes);
