@@ -1,0 +1,2 @@
+#pragma once
+// crypt32 part of the stand-in: certificate stores and contexts, encoding.
