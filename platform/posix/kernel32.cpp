@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "Faults.h"
 #include "WinRoot.h"
 
 namespace {
@@ -87,6 +88,8 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
 {
     // Always zero-filled: LMEM_ZEROINIT costs nothing here and hides no fault.
     (void)uFlags;
+    if (standin::injectFault("LocalAlloc"))
+        return nullptr;
     HLOCAL block = std::calloc(uBytes ? uBytes : 1, 1);
     if (!block)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -113,6 +116,8 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
                                LPWSTR lpWideCharStr, int cchWideChar)
 {
     (void)dwFlags;
+    if (standin::injectFault("MultiByteToWideChar"))
+        return 0;
     if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
