@@ -5,6 +5,7 @@
 
 #include "Command.h"
 #include "Messages.h"
+#include "P11Store.h"
 
 namespace {
 
@@ -60,11 +61,15 @@ Json dispatchGroup(const ArgVector& args)
     if (!isGroup(group))
         return errorEnvelope(kCommandTypeNotFound);
     if (group == "pkcs11") {
-        // The token type is read before the command words: every token
-        // request names it.
-        const std::string& tokenType = args.text(3);
-        (void)tokenType;
-        return route(args);
+        // The token type is read, and its modules loaded, before the command
+        // words: every token request names it.
+        P11Store& store = P11Store::getInstance(args.text(3));
+        Json answer = route(args);
+        // Only requests that stay in this branch finalize; a failure that
+        // leaves through the top layer leaves the modules as they are.
+        store.finalize();
+        P11Store::discard();
+        return answer;
     }
     return route(args);
 }

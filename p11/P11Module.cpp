@@ -1,0 +1,62 @@
+#include "P11Module.h"
+
+#include <algorithm>
+
+namespace {
+
+// A module reporting more slots than this is not believed; the list is cut.
+constexpr CK_ULONG kSlotListLimit = 4096;
+
+bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+P11Module::P11Module(std::string type, std::string firstPath, std::string secondPath)
+    : type_(std::move(type))
+    , firstPath_(std::move(firstPath))
+    , secondPath_(std::move(secondPath))
+{
+}
+
+FARPROC P11Module::lookUp(const char* name) const { return library_ ? GetProcAddress(library_.get(), name) : nullptr; }
+
+void P11Module::loadModule()
+{
+    const std::string* path = nullptr;
+    if (fileExists(secondPath_))
+        path = &secondPath_;
+    else if (fileExists(firstPath_))
+        path = &firstPath_;
+    else
+        throw std::runtime_error(kLoadFileMissing);
+
+    library_.reset(LoadLibraryA(path->c_str()));
+    if (!library_)
+        throw std::runtime_error(kLoadLibraryFailed);
+
+    // A module without C_Initialize is treated as one that refused it.
+    if (call(p11::C_Initialize, IfMissing::Answer, NULL_PTR) != CKR_OK)
+        unloadModule();
+}
+
+void P11Module::unloadModule()
+{
+    if (!library_)
+        return;
+    call(p11::C_Finalize, IfMissing::Answer, NULL_PTR);
+    library_.reset();
+}
+
+std::vector<CK_SLOT_ID> P11Module::getSlotList() const
+{
+    CK_ULONG reported = 0;
+    if (call(p11::C_GetSlotList, IfMissing::Answer, CK_TRUE, NULL_PTR, &reported) != CKR_OK)
+        return {};
+    const CK_ULONG allocated = std::min(reported, kSlotListLimit);
+    // At least one element, so that the second call always gets a buffer.
+    std::vector<CK_SLOT_ID> slots(std::max<CK_ULONG>(allocated, 1), 0);
+    CK_ULONG count = allocated;
+    call(p11::C_GetSlotList, IfMissing::Answer, CK_TRUE, slots.data(), &count);
+    slots.resize(std::min(count, allocated));
+    return slots;
+}

@@ -1,0 +1,101 @@
+// One vendor module of the module table: where it may be installed, its
+// library while loaded, and the one way in which sigbrid calls into it.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "Pkcs11.h"
+#include "Pkcs11Messages.h"
+
+// A C_ function of the module interface: its exported name and its signature,
+// kept together so that a call site cannot pair a name with the wrong type.
+template <typename Signature> struct P11Function {
+    const char* name;
+};
+
+namespace p11 {
+inline constexpr P11Function<CK_C_Initialize> C_Initialize { "C_Initialize" };
+inline constexpr P11Function<CK_C_Finalize> C_Finalize { "C_Finalize" };
+inline constexpr P11Function<CK_C_GetSlotList> C_GetSlotList { "C_GetSlotList" };
+inline constexpr P11Function<CK_C_GetSlotInfo> C_GetSlotInfo { "C_GetSlotInfo" };
+inline constexpr P11Function<CK_C_GetTokenInfo> C_GetTokenInfo { "C_GetTokenInfo" };
+inline constexpr P11Function<CK_C_OpenSession> C_OpenSession { "C_OpenSession" };
+inline constexpr P11Function<CK_C_CloseSession> C_CloseSession { "C_CloseSession" };
+inline constexpr P11Function<CK_C_Login> C_Login { "C_Login" };
+inline constexpr P11Function<CK_C_Logout> C_Logout { "C_Logout" };
+inline constexpr P11Function<CK_C_FindObjectsInit> C_FindObjectsInit { "C_FindObjectsInit" };
+inline constexpr P11Function<CK_C_FindObjects> C_FindObjects { "C_FindObjects" };
+inline constexpr P11Function<CK_C_FindObjectsFinal> C_FindObjectsFinal { "C_FindObjectsFinal" };
+inline constexpr P11Function<CK_C_GetAttributeValue> C_GetAttributeValue { "C_GetAttributeValue" };
+inline constexpr P11Function<CK_C_SignInit> C_SignInit { "C_SignInit" };
+inline constexpr P11Function<CK_C_Sign> C_Sign { "C_Sign" };
+inline constexpr P11Function<CK_C_GenerateKeyPair> C_GenerateKeyPair { "C_GenerateKeyPair" };
+inline constexpr P11Function<CK_C_CreateObject> C_CreateObject { "C_CreateObject" };
+}  // namespace p11
+
+// What a call does when the module does not export the function.
+enum class IfMissing {
+    // Raise "Funcao PKCS#11 ausente no modulo: <name>".
+    Fail,
+    // Call nothing and answer CKR_FUNCTION_NOT_SUPPORTED, as a module that
+    // refused the call would: for calls whose failure the caller already
+    // handles, or whose result nobody examines.
+    Answer,
+};
+
+class P11Module {
+public:
+    P11Module(std::string type, std::string firstPath, std::string secondPath);
+    P11Module(const P11Module&) = delete;
+    P11Module& operator=(const P11Module&) = delete;
+
+    const std::string& type() const { return type_; }
+    bool loaded() const { return library_ != nullptr; }
+
+    // Finds the library (native path first), loads it and initializes it.
+    // Raises the two load messages; a module that refuses C_Initialize is
+    // unloaded at once and stays unloaded, without an error.
+    void loadModule();
+    // C_Finalize and FreeLibrary, when loaded.
+    void unloadModule();
+    // The slots that hold a token; empty when the module refuses the query.
+    std::vector<CK_SLOT_ID> getSlotList() const;
+
+    // Looks the function up by name right now (nothing is cached: a module
+    // may be reloaded between calls), refuses a missing one as `ifMissing`
+    // says, and calls it. Which return codes matter is the caller's business.
+    template <typename Signature, typename... Args>
+    CK_RV call(P11Function<Signature> function, IfMissing ifMissing, Args... args) const
+    {
+        // Through void(*)(): the one function pointer type that converts to
+        // any other without a warning.
+        const auto entry = reinterpret_cast<Signature>(reinterpret_cast<void (*)()>(lookUp(function.name)));
+        if (!entry) {
+            if (ifMissing == IfMissing::Answer)
+                return CKR_FUNCTION_NOT_SUPPORTED;
+            throw std::runtime_error(std::string(kMissingFunction) + function.name);
+        }
+        return entry(args...);
+    }
+
+private:
+    FARPROC lookUp(const char* name) const;
+
+    struct FreeLibraryOnRelease {
+        void operator()(HMODULE library) const { FreeLibrary(library); }
+    };
+    using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeLibraryOnRelease>;
+
+    std::string type_;
+    std::string firstPath_;
+    std::string secondPath_;
+    // Released without C_Finalize only when the request ended before the
+    // store was finalized; the process is about to end then.
+    Library library_;
+};

@@ -1,0 +1,16 @@
+#include "P11Slot.h"
+
+P11Session& P11Slot::openSession(const std::string& pin, bool login)
+{
+    session_.reset();
+    session_ = std::make_unique<P11Session>(*module_, slotId_, pin, login);
+    return *session_;
+}
+
+void P11Slot::closeSession()
+{
+    const std::unique_ptr<P11Session> session = std::move(session_);
+    if (!session)
+        throw NoSessionOpen {};
+    session->close();
+}

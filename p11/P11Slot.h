@@ -1,0 +1,36 @@
+// A usable slot: a module's slot whose token has a hexadecimal serial.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "P11Module.h"
+#include "P11Session.h"
+#include "TokenInfo.h"
+
+class P11Slot {
+public:
+    P11Slot(const P11Module& module, CK_SLOT_ID slotId)
+        : module_(&module)
+        , slotId_(slotId)
+    {
+    }
+
+    const P11Module& module() const { return *module_; }
+    CK_SLOT_ID slotId() const { return slotId_; }
+
+    TokenInfo tokenInfo() const { return TokenInfo::read(*module_, slotId_); }
+
+    // Opens the operation's session on this slot ("" and "ND" log in without
+    // a PIN) and keeps it as the slot's session. Raises what the session's
+    // opening raises; nothing is kept then.
+    P11Session& openSession(const std::string& pin, bool login);
+    // Closes and releases the slot's session; raises NoSessionOpen when it
+    // has no handle (released all the same).
+    void closeSession();
+
+private:
+    const P11Module* module_;
+    CK_SLOT_ID slotId_;
+    std::unique_ptr<P11Session> session_;
+};
