@@ -1,0 +1,181 @@
+#include "SoftHsmMachine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string trimmed(const std::string& text)
+{
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos)
+        return "";
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+// "    Key:   value" -> value, when the line's key is `key`.
+bool field(const std::string& line, const std::string& key, std::string& value)
+{
+    const std::string text = trimmed(line);
+    if (text.rfind(key + ":", 0) != 0)
+        return false;
+    value = trimmed(text.substr(key.size() + 1));
+    return true;
+}
+
+}  // namespace
+
+bool softHsmAvailable()
+{
+    return fs::exists(kSoftHsmModule) && !underWine()
+        && runProcess({ "sh", "-c", "command -v softhsm2-util && command -v pkcs11-tool && command -v openssl" })
+               .exitCode
+        == 0;
+}
+
+SoftHsmMachine::SoftHsmMachine()
+{
+    fs::create_directories(dir_.path() + "/tokens");
+    fs::create_directories(dir_.path() + "/root/drive_c");
+    const std::string conf = dir_.path() + "/softhsm2.conf";
+    std::ofstream(conf) << "directories.tokendir = " << dir_.path() << "/tokens\n"
+                        << "objectstore.backend = file\n"
+                        << "log.level = ERROR\n";
+    environment_ = { { "SOFTHSM2_CONF", conf }, { "SIGBRID_WINROOT", dir_.path() + "/root" } };
+}
+
+std::string SoftHsmMachine::hostPath(const std::string& windowsPath) const
+{
+    std::string rest = windowsPath.substr(2);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    return dir_.path() + "/root/drive_c" + rest;
+}
+
+void SoftHsmMachine::link(const std::string& windowsPath, const std::string& target) const
+{
+    const fs::path path = hostPath(windowsPath);
+    fs::create_directories(path.parent_path());
+    fs::create_symlink(target, path);
+}
+
+void SoftHsmMachine::copy(const std::string& windowsPath, const std::string& source) const
+{
+    const fs::path path = hostPath(windowsPath);
+    fs::create_directories(path.parent_path());
+    fs::copy_file(fs::canonical(source), path);
+}
+
+void SoftHsmMachine::writeText(const std::string& windowsPath, const std::string& text) const
+{
+    const fs::path path = hostPath(windowsPath);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+void SoftHsmMachine::makeDirectory(const std::string& windowsPath) const
+{
+    fs::create_directories(hostPath(windowsPath));
+}
+
+ProcessResult SoftHsmMachine::tool(const std::vector<std::string>& argv) const
+{
+    ProcessResult result = runProcess(argv, environment_);
+    if (result.exitCode != 0)
+        throw std::runtime_error(argv[0] + " failed: " + result.err + result.out);
+    return result;
+}
+
+ProcessResult SoftHsmMachine::sigbrid(const std::vector<std::string>& args) const
+{
+    return runSigbrid(args, environment_);
+}
+
+std::string SoftHsmMachine::initToken(const std::string& label, const std::string& pin) const
+{
+    tool({ "softhsm2-util", "--init-token", "--free", "--label", label, "--so-pin", "87654321", "--pin", pin });
+    for (const ShownToken& token : shownTokens())
+        if (token.label == label)
+            return token.serial;
+    throw std::runtime_error("token " + label + " not shown");
+}
+
+std::vector<ShownToken> SoftHsmMachine::shownTokens() const
+{
+    std::istringstream lines(tool({ "softhsm2-util", "--show-slots" }).out);
+    std::vector<ShownToken> tokens;
+    ShownToken current;
+    bool initialized = false;
+    bool inToken = false;
+    auto flush = [&] {
+        if (initialized)
+            tokens.push_back(current);
+        current = {};
+        initialized = inToken = false;
+    };
+    std::string line;
+    std::string value;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Slot ", 0) == 0) {
+            flush();
+            current.slotId = trimmed(line.substr(5));
+        } else if (trimmed(line) == "Token info:") {
+            inToken = true;
+        } else if (field(line, "Description", value)) {
+            current.slotDescription = value;
+        } else if (field(line, "Manufacturer ID", value) && !inToken) {
+            current.slotManufacturer = value;
+        } else if (field(line, "Model", value)) {
+            current.model = value;
+        } else if (field(line, "Serial number", value)) {
+            current.serial = value;
+        } else if (field(line, "Label", value)) {
+            current.label = value;
+        } else if (field(line, "Initialized", value)) {
+            initialized = value == "yes";
+        }
+    }
+    flush();
+    return tokens;
+}
+
+void SoftHsmMachine::keyPair(
+    const std::string& token, const std::string& pin, const std::string& idHex, const std::string& label) const
+{
+    tool({ "pkcs11-tool", "--module", kSoftHsmModule, "--token-label", token, "--login", "--pin", pin, "--keypairgen",
+        "--key-type", "rsa:2048", "--id", idHex, "--label", label });
+}
+
+void SoftHsmMachine::writeCertificate(const std::string& token, const std::string& pin, const std::string& derPath,
+    const std::string& idHex, const std::string& label) const
+{
+    tool({ "pkcs11-tool", "--module", kSoftHsmModule, "--token-label", token, "--login", "--pin", pin, "--write-object",
+        derPath, "--type", "cert", "--id", idHex, "--label", label });
+}
+
+std::string SoftHsmMachine::makeCertificate(const std::string& name) const
+{
+    const std::string der = dir_.path() + "/" + name + ".der";
+    tool({ "openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir_.path() + "/" + name + ".key",
+        "-subj", "/CN=" + name, "-days", "2", "-outform", "DER", "-out", der });
+    return der;
+}
+
+std::string SoftHsmMachine::fingerprint(const std::string& derPath)
+{
+    const ProcessResult result
+        = runProcess({ "openssl", "x509", "-inform", "DER", "-in", derPath, "-noout", "-fingerprint", "-sha1" });
+    if (result.exitCode != 0)
+        throw std::runtime_error("openssl x509 failed: " + result.err);
+    // "sha1 Fingerprint=AB:CD:..." (the prefix's case differs between versions)
+    std::string hex;
+    for (char c : trimmed(result.out.substr(result.out.find('=') + 1)))
+        if (c != ':')
+            hex.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    return hex;
+}

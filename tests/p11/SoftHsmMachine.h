@@ -1,0 +1,68 @@
+// An emulated Windows machine whose vendor modules are SoftHSM2, with its
+// tokens in a temporary directory; and the tools that fill those tokens.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Process.h"
+#include "TempDir.h"
+
+inline constexpr const char* kSoftHsmModule = "/usr/lib/softhsm/libsofthsm2.so";
+
+// What softhsm2-util --show-slots says about one initialized token.
+struct ShownToken {
+    std::string slotId;
+    std::string slotDescription;
+    std::string slotManufacturer;
+    std::string label;
+    std::string model;
+    std::string serial;
+};
+
+class SoftHsmMachine {
+public:
+    SoftHsmMachine();
+
+    // The tokens' directory and SOFTHSM2_CONF, for sigbrid and the tools.
+    const std::map<std::string, std::string>& environment() const { return environment_; }
+    const std::string& directory() const { return dir_.path(); }
+
+    // Puts a file at a Windows path of the machine: a link to `target`, or a
+    // copy of it (a copy is a separate library, with its own state, when the
+    // same module is to be loaded under a second type code).
+    void link(const std::string& windowsPath, const std::string& target) const;
+    void copy(const std::string& windowsPath, const std::string& source) const;
+    void writeText(const std::string& windowsPath, const std::string& text) const;
+    void makeDirectory(const std::string& windowsPath) const;
+    // SoftHSM2 as the "GD" module.
+    void installSoftHsmAsGd() const { link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule); }
+
+    // Initializes a token in the first free slot; answers its serial.
+    std::string initToken(const std::string& label, const std::string& pin) const;
+    // Initialized tokens in the order SoftHSM2 reports its slots.
+    std::vector<ShownToken> shownTokens() const;
+
+    // pkcs11-tool on the token with that label, logged in with `pin`.
+    void keyPair(
+        const std::string& token, const std::string& pin, const std::string& idHex, const std::string& label) const;
+    void writeCertificate(const std::string& token, const std::string& pin, const std::string& derPath,
+        const std::string& idHex, const std::string& label) const;
+    // A self-signed certificate as a DER file in the machine's directory.
+    std::string makeCertificate(const std::string& name) const;
+    // openssl's SHA-1 fingerprint of a DER certificate: lower case, no colons.
+    static std::string fingerprint(const std::string& derPath);
+
+    ProcessResult sigbrid(const std::vector<std::string>& args) const;
+    ProcessResult tool(const std::vector<std::string>& argv) const;
+
+private:
+    std::string hostPath(const std::string& windowsPath) const;
+
+    TempDir dir_;
+    std::map<std::string, std::string> environment_;
+};
+
+// True when the real components these tests drive are installed.
+bool softHsmAvailable();

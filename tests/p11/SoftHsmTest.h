@@ -1,0 +1,55 @@
+// Black-box tests on SoftHSM2 tokens: the fixture runs sigbrid as a caller
+// does and reads the one envelope it prints.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "SoftHsmMachine.h"
+
+class SoftHsmTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!softHsmAvailable())
+            GTEST_SKIP() << "SoftHSM2, pkcs11-tool or openssl missing, or not the native build";
+    }
+
+    // The whole envelope; exit code 0 and nothing on standard error.
+    nlohmann::json envelope(const std::vector<std::string>& args) const
+    {
+        const ProcessResult result = machine_.sigbrid(args);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, "");
+        const nlohmann::json document = nlohmann::json::parse(result.out);
+        EXPECT_EQ(document.size(), 1u) << result.out;
+        return document;
+    }
+
+    // The "success" member, which must be there.
+    nlohmann::json success(const std::vector<std::string>& args) const
+    {
+        const nlohmann::json document = envelope(args);
+        if (!document.contains("success")) {
+            ADD_FAILURE() << "no success: " << document.dump();
+            return nullptr;
+        }
+        return document["success"];
+    }
+
+    nlohmann::json error(const std::vector<std::string>& args) const
+    {
+        const nlohmann::json document = envelope(args);
+        if (!document.contains("error")) {
+            ADD_FAILURE() << "no error: " << document.dump();
+            return "";
+        }
+        return document["error"];
+    }
+
+    SoftHsmMachine machine_;
+};
