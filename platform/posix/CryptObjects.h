@@ -4,7 +4,9 @@
 // not pull the ground from under them.
 #pragma once
 
-#include "RsaKey.h"  // first: it orders OpenSSL before <wincrypt.h>
+// RsaKey.h first: it orders OpenSSL before <wincrypt.h>.
+#include "RsaKey.h"
+
 #include "Handles.h"
 #include "KeyContainer.h"
 #include "Providers.h"

@@ -45,7 +45,8 @@ bool isDirectory(const std::string& path)
 }  // namespace
 
 KeyContainer::KeyContainer(std::string name, std::string directory)
-    : name_(std::move(name)), directory_(std::move(directory))
+    : name_(std::move(name))
+    , directory_(std::move(directory))
 {
 }
 
@@ -160,8 +161,7 @@ DWORD KeyStore::remove(const std::string& name) const
     // Renamed aside first, so that the container vanishes at once for other
     // processes; what follows only clears the disk.
     static std::atomic<unsigned> removals{0};
-    const std::string aside
-        = directory_ + "/.removed-" + std::to_string(::getpid()) + "-" + std::to_string(removals++);
+    const std::string aside = directory_ + "/.removed-" + std::to_string(::getpid()) + "-" + std::to_string(removals++);
     if (::rename(directory.c_str(), aside.c_str()) != 0)
         return NTE_BAD_KEYSET;
     removeTree(aside);

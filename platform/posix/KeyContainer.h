@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "RsaKey.h"  // first: it orders OpenSSL before <wincrypt.h>
+// RsaKey.h first: it orders OpenSSL before <wincrypt.h>.
+#include "RsaKey.h"
+
 #include "Providers.h"
 
 namespace standin {

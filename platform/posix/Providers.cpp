@@ -119,7 +119,8 @@ bool defaultProvider(DWORD type, ProviderInfo& provider)
     auto chosen = std::find_if(providers.begin(), providers.end(),
                                [&](const ProviderInfo& p) { return p.type == type && p.name == preferred; });
     if (chosen == providers.end())
-        chosen = std::find_if(providers.begin(), providers.end(), [&](const ProviderInfo& p) { return p.type == type; });
+        chosen
+            = std::find_if(providers.begin(), providers.end(), [&](const ProviderInfo& p) { return p.type == type; });
     if (chosen == providers.end())
         return false;
     provider = *chosen;

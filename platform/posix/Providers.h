@@ -16,7 +16,7 @@ struct ProviderInfo {
     // containers; Windows' RSA software providers share theirs, so a
     // container made through one is opened through another.
     std::string keyStore;
-    bool rsaKeys;            // the DSS/DH providers make no RSA keys
+    bool rsaKeys;  // the DSS/DH providers make no RSA keys
     bool keepsCertificates;  // KP_CERTIFICATE is kept with the key (card providers)
 };
 

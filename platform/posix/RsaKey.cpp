@@ -14,7 +14,7 @@
 namespace standin {
 namespace {
 
-constexpr DWORD kPublicMagic = 0x31415352;   // "RSA1"
+constexpr DWORD kPublicMagic = 0x31415352;  // "RSA1"
 constexpr DWORD kPrivateMagic = 0x32415352;  // "RSA2"
 constexpr unsigned kPublicExponent = 65537;
 constexpr char kExportableLine[] = "exportable: ";
@@ -41,16 +41,15 @@ struct BlobPart {
     bool half;
 };
 constexpr BlobPart kPrivateParts[] = {
-    {OSSL_PKEY_PARAM_RSA_FACTOR1, true},   {OSSL_PKEY_PARAM_RSA_FACTOR2, true},
-    {OSSL_PKEY_PARAM_RSA_EXPONENT1, true}, {OSSL_PKEY_PARAM_RSA_EXPONENT2, true},
+    {OSSL_PKEY_PARAM_RSA_FACTOR1, true},      {OSSL_PKEY_PARAM_RSA_FACTOR2, true},
+    {OSSL_PKEY_PARAM_RSA_EXPONENT1, true},    {OSSL_PKEY_PARAM_RSA_EXPONENT2, true},
     {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, true}, {OSSL_PKEY_PARAM_RSA_D, false},
 };
 
 DWORD wholeWidth(DWORD bits) { return (bits + 7) / 8; }
 DWORD halfWidth(DWORD bits) { return (bits + 15) / 16; }
 
-template <typename T>
-void appendStruct(std::string& out, const T& value)
+template <typename T> void appendStruct(std::string& out, const T& value)
 {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
@@ -73,7 +72,11 @@ DWORD bitsOf(const EVP_PKEY* key) { return static_cast<DWORD>(EVP_PKEY_get_bits(
 }  // namespace
 
 RsaKey::RsaKey(EvpPkey key, ALG_ID algId, bool exportable, bool hasPrivate)
-    : key_(std::move(key)), algId_(algId), exportable_(exportable), hasPrivate_(hasPrivate), bits_(bitsOf(key_.get()))
+    : key_(std::move(key))
+    , algId_(algId)
+    , exportable_(exportable)
+    , hasPrivate_(hasPrivate)
+    , bits_(bitsOf(key_.get()))
 {
 }
 
@@ -182,10 +185,11 @@ std::string RsaKey::fileText() const
 {
     std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_PKCS8PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
-        return {};
+        return{};
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
-    return kExportableLine + std::string(exportable_ ? "1" : "0") + "\n" + std::string(data, static_cast<std::size_t>(size));
+    return kExportableLine + std::string(exportable_ ? "1" : "0") + "\n"
+        + std::string(data, static_cast<std::size_t>(size));
 }
 
 std::string RsaKey::blob(BYTE blobType) const
@@ -193,21 +197,22 @@ std::string RsaKey::blob(BYTE blobType) const
     const bool isPrivate = blobType == PRIVATEKEYBLOB;
     BIGNUM* rawExponent = nullptr;
     if (EVP_PKEY_get_bn_param(key_.get(), OSSL_PKEY_PARAM_RSA_E, &rawExponent) != 1)
-        return {};
+        return{};
     Bignum exponent(rawExponent);
     if (BN_num_bits(exponent.get()) > 32)
-        return {};
+        return{};
     const BLOBHEADER header{blobType, CUR_BLOB_VERSION, 0, algId_};
-    const RSAPUBKEY rsa{isPrivate ? kPrivateMagic : kPublicMagic, bits_, static_cast<DWORD>(BN_get_word(exponent.get()))};
+    const RSAPUBKEY rsa {isPrivate ? kPrivateMagic : kPublicMagic, bits_,
+                         static_cast<DWORD>(BN_get_word(exponent.get()))};
     std::string out;
     appendStruct(out, header);
     appendStruct(out, rsa);
     if (!appendLittleEndian(out, key_.get(), OSSL_PKEY_PARAM_RSA_N, wholeWidth(bits_)))
-        return {};
+        return{};
     if (isPrivate)
         for (const auto& part : kPrivateParts)
             if (!appendLittleEndian(out, key_.get(), part.param, part.half ? halfWidth(bits_) : wholeWidth(bits_)))
-                return {};
+                return{};
     return out;
 }
 

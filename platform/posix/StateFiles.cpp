@@ -22,7 +22,10 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd)
+        : fd_(fd)
+    {
+    }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     ~FileDescriptor()
@@ -96,8 +99,8 @@ bool writeFileAtomic(const std::string& path, const std::string& content)
     FileDescriptor fd(::mkstemp(temporary.data()));
     if (fd.get() < 0)
         return false;
-    const bool written = ::fchmod(fd.get(), kPrivateFile) == 0 && writeAll(fd.get(), content)
-        && ::fsync(fd.get()) == 0 && fd.close();
+    const bool written
+        = ::fchmod(fd.get(), kPrivateFile) == 0 && writeAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.close();
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;

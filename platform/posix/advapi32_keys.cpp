@@ -15,7 +15,10 @@ namespace {
 using standin::fail;
 
 constexpr DWORD kKeyLengthShift = 16;
-constexpr DWORD kKnownGenerationFlags = CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED | CRYPT_ARCHIVABLE;
+// Salt and protection options mean nothing for an RSA key without a user
+// interface; they are accepted as Windows accepts them.
+constexpr DWORD kKnownGenerationFlags = CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED | CRYPT_CREATE_SALT | CRYPT_NO_SALT
+    | CRYPT_PREGEN | CRYPT_ARCHIVABLE | CRYPT_FORCE_KEY_PROTECTION_HIGH;
 constexpr BYTE kDerSequence = 0x30;
 constexpr BYTE kDerLongLength = 0x80;
 constexpr DWORD kDerMaxLengthBytes = 4;
@@ -97,7 +100,7 @@ BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY
     DWORD bits = dwFlags >> kKeyLengthShift;
     if (bits == 0)
         bits = standin::RsaKey::kDefaultBits;
-    const DWORD options = dwFlags & ((DWORD{1} << kKeyLengthShift) - 1);
+    const DWORD options = dwFlags & ((DWORD {1} << kKeyLengthShift) - 1);
     if ((options & ~kKnownGenerationFlags) || bits < standin::RsaKey::kMinimumBits
         || bits > standin::RsaKey::kMaximumBits || bits % standin::RsaKey::kBitStep != 0)
         return fail(NTE_BAD_FLAGS);

@@ -15,8 +15,8 @@ namespace {
 
 using standin::fail;
 
-constexpr DWORD kKnownAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET
-    | CRYPT_MACHINE_KEYSET | CRYPT_SILENT | CRYPT_DEFAULT_CONTAINER_OPTIONAL;
+constexpr DWORD kKnownAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET
+    | CRYPT_SILENT | CRYPT_DEFAULT_CONTAINER_OPTIONAL;
 constexpr DWORD kKnownEnumerationFlags = CRYPT_FIRST | CRYPT_NEXT | CRYPT_MACHINE_KEYSET;
 
 // A NULL or empty container name is the user's default container, which
@@ -154,8 +154,8 @@ BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWO
     }
 }
 
-BOOL WINAPI CryptEnumProvidersA(DWORD dwIndex, DWORD* pdwReserved, DWORD dwFlags, DWORD* pdwProvType,
-                                LPSTR szProvName, DWORD* pcbProvName)
+BOOL WINAPI CryptEnumProvidersA(DWORD dwIndex, DWORD* pdwReserved, DWORD dwFlags, DWORD* pdwProvType, LPSTR szProvName,
+                                DWORD* pcbProvName)
 {
     if (standin::injectFault("CryptEnumProvidersA"))
         return FALSE;

@@ -1,0 +1,375 @@
+// Keys, blobs, certificates kept with keys, hashes and signatures of the
+// advapi32 stand-in, judged by OpenSSL.
+#include "advapi32TestSupport.h"
+
+#include <openssl/core_names.h>
+
+#include <cstring>
+
+namespace advapi32test {
+namespace {
+
+DWORD keyParam(HCRYPTKEY key, DWORD param)
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (!CryptGetKeyParam(key, param, reinterpret_cast<BYTE*>(&value), &size, 0))
+        return 0;
+    return value;
+}
+
+Key userKey(HCRYPTPROV context, DWORD keySpec)
+{
+    Key key;
+    if (!CryptGetUserKey(context, keySpec, key.out()))
+        *key.out() = 0;
+    return key;
+}
+
+Key importBlob(HCRYPTPROV context, const Bytes& blob, DWORD flags)
+{
+    Key key;
+    if (!CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags, key.out()))
+        *key.out() = 0;
+    return key;
+}
+
+// A 1024-bit key made once: key generation is the slow part of these tests.
+EVP_PKEY* testKey()
+{
+    static Pkey key = generateRsa(1024);
+    return key.get();
+}
+
+using KeyTest = StandInTest;
+
+TEST_F(KeyTest, GenerationFlagWordCarriesLengthAndExportability)
+{
+    Context context = acquire("gen", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(context);
+    Key exchange;
+    ASSERT_TRUE(CryptGenKey(context.get(), AT_KEYEXCHANGE, (1024u << 16) | CRYPT_EXPORTABLE, exchange.out()));
+    EXPECT_EQ(keyParam(exchange.get(), KP_KEYLEN), 1024u);
+    EXPECT_EQ(keyParam(exchange.get(), KP_ALGID), static_cast<DWORD>(CALG_RSA_KEYX));
+    EXPECT_FALSE(exportKey(exchange.get(), PRIVATEKEYBLOB).empty());
+
+    Key signature;
+    ASSERT_TRUE(CryptGenKey(context.get(), AT_SIGNATURE, 0, signature.out()));
+    EXPECT_EQ(keyParam(signature.get(), KP_KEYLEN), 2048u);
+    EXPECT_EQ(keyParam(signature.get(), KP_ALGID), static_cast<DWORD>(CALG_RSA_SIGN));
+    DWORD size = 0;
+    EXPECT_FALSE(CryptExportKey(signature.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY_STATE));
+
+    Key refused;
+    EXPECT_FALSE(CryptGenKey(context.get(), AT_KEYEXCHANGE, 1001u << 16, refused.out()));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_FLAGS));
+    EXPECT_FALSE(CryptGenKey(context.get(), CALG_SHA1, 0, refused.out()));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+}
+
+TEST_F(KeyTest, KeysPersistInTheContainer)
+{
+    Bytes publicBlob;
+    {
+        Context context = containerWithKey("persist");
+        Key key = userKey(context.get(), AT_KEYEXCHANGE);
+        ASSERT_TRUE(key);
+        publicBlob = exportKey(key.get(), PUBLICKEYBLOB);
+    }
+    Context reopened = acquire("persist", MS_STRONG_PROV_A, PROV_RSA_FULL, 0);
+    ASSERT_TRUE(reopened);
+    Key key = userKey(reopened.get(), AT_KEYEXCHANGE);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), publicBlob);
+    EXPECT_FALSE(userKey(reopened.get(), AT_SIGNATURE));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
+    EXPECT_FALSE(userKey(reopened.get(), 3));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
+}
+
+TEST_F(KeyTest, PublicKeyBlobLayout)
+{
+    Context context = containerWithKey("layout");
+    Key key = userKey(context.get(), AT_KEYEXCHANGE);
+    const Bytes blob = exportKey(key.get(), PUBLICKEYBLOB);
+    ASSERT_EQ(blob.size(), sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + 128);
+    EXPECT_EQ(blob[0], PUBLICKEYBLOB);
+    EXPECT_EQ(blob[1], CUR_BLOB_VERSION);
+    EXPECT_EQ(Bytes(blob.begin() + 8, blob.begin() + 12), bytesOf("RSA1"));
+    // OpenSSL reads the same modulus, so the byte order is CryptoAPI's.
+    Pkey parsed = fromPublicBlob(blob);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(EVP_PKEY_get_bits(parsed.get()), 1024);
+    DWORD size = 4;
+    Bytes shortBuffer(size);
+    EXPECT_FALSE(CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, shortBuffer.data(), &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, blob.size());
+}
+
+TEST_F(KeyTest, ImportedKeyPairSignsForOpenSsl)
+{
+    Context context = acquire("imported", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    Key key = importBlob(context.get(), msBlob(testKey(), true), CRYPT_EXPORTABLE);
+    ASSERT_TRUE(key) << std::hex << lastError();
+    EXPECT_EQ(exportKey(key.get(), PRIVATEKEYBLOB), msBlob(testKey(), true));
+    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
+    context = Context();
+
+    // A new context reads the key back from the container.
+    Context reopened = acquire("imported", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0);
+    const Bytes data = bytesOf("the data to sign");
+    const Bytes signature = signData(reopened.get(), CALG_SHA_256, data);
+    ASSERT_EQ(signature.size(), 128u);
+    EXPECT_TRUE(verifies(testKey(), "SHA256", data, reversed(signature)));
+    EXPECT_FALSE(verifies(testKey(), "SHA256", data, signature));
+}
+
+TEST_F(KeyTest, ImportWithoutExportableFlagKeepsThePrivateHalfInside)
+{
+    Context context = acquire("fixed", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    Key key = importBlob(context.get(), msBlob(testKey(), true), 0);
+    ASSERT_TRUE(key);
+    DWORD size = 0;
+    EXPECT_FALSE(CryptExportKey(key.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY_STATE));
+    Context reopened = acquire("fixed", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0);
+    Key again = userKey(reopened.get(), AT_KEYEXCHANGE);
+    EXPECT_FALSE(CryptExportKey(again.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+}
+
+TEST_F(KeyTest, ImportedPublicKeyStaysOutOfTheContainer)
+{
+    Context context = acquire("public", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    Key key = importBlob(context.get(), msBlob(testKey(), false), 0);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
+    EXPECT_FALSE(userKey(context.get(), AT_KEYEXCHANGE));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
+}
+
+TEST_F(KeyTest, MalformedBlobsAreRefused)
+{
+    Context context = acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
+    Bytes blob = msBlob(testKey(), true);
+    Bytes truncated(blob.begin(), blob.end() - 1);
+    EXPECT_FALSE(importBlob(context.get(), truncated, 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_DATA));
+    Bytes badVersion = blob;
+    badVersion[1] = 3;
+    EXPECT_FALSE(importBlob(context.get(), badVersion, 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_VER));
+    Bytes badMagic = blob;
+    badMagic[8] = 'X';
+    EXPECT_FALSE(importBlob(context.get(), badMagic, 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_DATA));
+}
+
+TEST_F(KeyTest, BadKeyHandles)
+{
+    DWORD size = 0;
+    EXPECT_FALSE(CryptExportKey(0x4321, 0, PUBLICKEYBLOB, 0, nullptr, &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
+    EXPECT_FALSE(CryptDestroyKey(0x4321));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
+    EXPECT_FALSE(CryptGetKeyParam(0x4321, KP_KEYLEN, nullptr, &size, 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
+    Key key;
+    EXPECT_FALSE(CryptGetUserKey(0x4321, AT_KEYEXCHANGE, key.out()));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_UID));
+}
+
+using CertificateTest = StandInTest;
+
+TEST_F(CertificateTest, CardProviderKeepsTheCertificateWithTheKey)
+{
+    installProviders("1 eToken Base Cryptographic Provider\n");
+    const Bytes certificate = selfSignedCertificate(testKey(), "Titular");
+    {
+        Context context = acquire("card", "eToken Base Cryptographic Provider", PROV_RSA_FULL, CRYPT_NEWKEYSET);
+        Key key = importBlob(context.get(), msBlob(testKey(), true), 0);
+        ASSERT_TRUE(key);
+        DWORD size = 0;
+        EXPECT_FALSE(CryptGetKeyParam(key.get(), KP_CERTIFICATE, nullptr, &size, 0));
+        EXPECT_EQ(lastError(), static_cast<DWORD>(SCARD_E_NO_SUCH_CERTIFICATE));
+        // Trailing bytes after the DER certificate are not part of it.
+        Bytes withTrailer = certificate;
+        withTrailer.push_back(0xAB);
+        ASSERT_TRUE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, withTrailer.data(), 0));
+    }
+    Context reopened = acquire("card", "eToken Base Cryptographic Provider", PROV_RSA_FULL, 0);
+    Key key = userKey(reopened.get(), AT_KEYEXCHANGE);
+    DWORD size = 0;
+    ASSERT_TRUE(CryptGetKeyParam(key.get(), KP_CERTIFICATE, nullptr, &size, 0));
+    Bytes stored(size);
+    ASSERT_TRUE(CryptGetKeyParam(key.get(), KP_CERTIFICATE, stored.data(), &size, 0));
+    EXPECT_EQ(stored, certificate);
+}
+
+TEST_F(CertificateTest, SomethingElseThanACertificateIsRefused)
+{
+    installProviders("1 eToken Base Cryptographic Provider\n");
+    Context context = acquire("card", "eToken Base Cryptographic Provider", PROV_RSA_FULL, CRYPT_NEWKEYSET);
+    Key key = importBlob(context.get(), msBlob(testKey(), true), 0);
+    const Bytes notCertificate = {0x30, 0x03, 0x02, 0x01, 0x01};
+    EXPECT_FALSE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, notCertificate.data(), 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_DATA));
+    const Bytes notDer = bytesOf("hello");
+    EXPECT_FALSE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, notDer.data(), 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_DATA));
+}
+
+TEST_F(CertificateTest, WindowsSoftwareProvidersKeepNoCertificates)
+{
+    Context context = containerWithKey("software");
+    Key key = userKey(context.get(), AT_KEYEXCHANGE);
+    const Bytes certificate = selfSignedCertificate(testKey(), "Titular");
+    EXPECT_FALSE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, certificate.data(), 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_TYPE));
+}
+
+using SignTest = StandInTest;
+
+TEST_F(SignTest, SignaturesOfEveryHashVerifyWithOpenSsl)
+{
+    Context context = acquire("signer", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
+    const std::pair<ALG_ID, const char*> algorithms[] = {{CALG_SHA1, "SHA1"},
+                                                         {CALG_SHA_256, "SHA256"},
+                                                         {CALG_SHA_384, "SHA384"},
+                                                         {CALG_SHA_512, "SHA512"},
+                                                         {CALG_MD5, "MD5"}};
+    const Bytes data = bytesOf("Assinatura de teste");
+    for (const auto& [algId, name] : algorithms)
+        EXPECT_TRUE(verifies(testKey(), name, data, reversed(signData(context.get(), algId, data)))) << name;
+}
+
+TEST_F(SignTest, ReadyDigestSignsLikeHashedData)
+{
+    Context context = acquire("digest", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
+    const Bytes data = bytesOf("abc");
+    Bytes digest(32);
+    unsigned int digestSize = 0;
+    EVP_Digest(data.data(), data.size(), digest.data(), &digestSize, EVP_sha256(), nullptr);
+    // Only the digest length is read from the caller's buffer.
+    digest.push_back(0xEE);
+
+    Hash hash;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA_256, 0, 0, hash.out()));
+    ASSERT_TRUE(CryptSetHashParam(hash.get(), HP_HASHVAL, digest.data(), 0));
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+    Bytes signature(size);
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
+    EXPECT_EQ(signature, signData(context.get(), CALG_SHA_256, data));
+    EXPECT_TRUE(verifies(testKey(), "SHA256", data, reversed(signature)));
+}
+
+TEST_F(SignTest, NoHashOidSignsTheBareDigest)
+{
+    Context context = acquire("bare", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
+    const Bytes digest(20, 0x5A);
+    Hash hash;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA1, 0, 0, hash.out()));
+    ASSERT_TRUE(CryptSetHashParam(hash.get(), HP_HASHVAL, digest.data(), 0));
+    Bytes signature(128);
+    DWORD size = 128;
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, CRYPT_NOHASHOID, signature.data(), &size));
+    signature = reversed(signature);
+    // Recover the signed block with the public key: PKCS#1 type 1 around the digest alone.
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(testKey(), nullptr),
+                                                                    EVP_PKEY_CTX_free);
+    ASSERT_EQ(EVP_PKEY_verify_recover_init(ctx.get()), 1);
+    Bytes recovered(128);
+    size_t recoveredSize = recovered.size();
+    ASSERT_EQ(EVP_PKEY_verify_recover(ctx.get(), recovered.data(), &recoveredSize, signature.data(), signature.size()),
+              1);
+    recovered.resize(recoveredSize);
+    EXPECT_EQ(recovered, digest);
+}
+
+TEST_F(SignTest, SignatureSizesKeyChoiceAndHashState)
+{
+    Context context = acquire("sizes", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
+    Hash hash;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA_256, 0, 0, hash.out()));
+    ASSERT_TRUE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("x"), 1, 0));
+    DWORD size = 0;
+    EXPECT_FALSE(CryptSignHashA(hash.get(), AT_SIGNATURE, nullptr, 0, nullptr, &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
+    EXPECT_FALSE(CryptSignHashA(hash.get(), 3, nullptr, 0, nullptr, &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+    EXPECT_FALSE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0x4, nullptr, &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_FLAGS));
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+    EXPECT_EQ(size, 128u);
+    // The size query leaves the hash open.
+    EXPECT_TRUE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("y"), 1, 0));
+    Bytes signature(size);
+    DWORD shortSize = 100;
+    EXPECT_FALSE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &shortSize));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(shortSize, 128u);
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
+    EXPECT_TRUE(verifies(testKey(), "SHA256", bytesOf("xy"), reversed(signature)));
+    EXPECT_FALSE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("z"), 1, 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_HASH_STATE));
+}
+
+TEST_F(SignTest, HashParametersAndBadHandles)
+{
+    Context context = acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
+    Hash hash;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA_512, 0, 0, hash.out()));
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    ASSERT_TRUE(CryptGetHashParam(hash.get(), HP_HASHSIZE, reinterpret_cast<BYTE*>(&value), &size, 0));
+    EXPECT_EQ(value, 64u);
+    ASSERT_TRUE(CryptGetHashParam(hash.get(), HP_ALGID, reinterpret_cast<BYTE*>(&value), &size, 0));
+    EXPECT_EQ(value, static_cast<DWORD>(CALG_SHA_512));
+    Hash refused;
+    EXPECT_FALSE(CryptCreateHash(context.get(), CALG_RSA_SIGN, 0, 0, refused.out()));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+    EXPECT_FALSE(CryptCreateHash(0x999, CALG_SHA1, 0, 0, refused.out()));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_UID));
+    EXPECT_FALSE(CryptSignHashA(0x999, AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_HASH));
+    EXPECT_FALSE(CryptDestroyHash(0x999));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_HASH));
+}
+
+TEST_F(SignTest, HashOutlivesItsReleasedContext)
+{
+    Context context = acquire("outlive", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
+    Hash hash;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA1, 0, 0, hash.out()));
+    context = Context();
+    ASSERT_TRUE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("q"), 1, 0));
+    Bytes signature(128);
+    DWORD size = 128;
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
+    EXPECT_TRUE(verifies(testKey(), "SHA1", bytesOf("q"), reversed(signature)));
+}
+
+TEST_F(SignTest, FaultOnTheSecondSignatureOnly)
+{
+    Context context = acquire("faulty", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
+    setenv("SIGBRID_FAULTS", "CryptSignHashA#2=0x8009000D", 1);
+    Hash hash;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA1, 0, 0, hash.out()));
+    DWORD size = 0;
+    EXPECT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+    Bytes signature(size);
+    EXPECT_FALSE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
+    EXPECT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
+}
+
+}  // namespace
+}  // namespace advapi32test

@@ -1,0 +1,194 @@
+// The emulated machine's state on disk: atomic private files, exclusive
+// creation under concurrent processes, and state that survives a writer
+// killed in the middle.
+#include "advapi32TestSupport.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "StateFiles.h"
+
+namespace advapi32test {
+namespace {
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
+}
+
+using StateFilesTest = StandInTest;
+
+TEST_F(StateFilesTest, FileNamesEncodeEveryByteAndDecodeBack)
+{
+    std::string everyByte;
+    for (int byte = 0; byte < 256; ++byte)
+        everyByte += static_cast<char>(byte);
+    for (const std::string& bytes : {everyByte, std::string("plain-name_1"), std::string(".."), std::string("a/b")}) {
+        const std::string name = standin::encodeFileName(bytes);
+        EXPECT_EQ(name.find('/'), std::string::npos);
+        EXPECT_NE(name.front(), '.');
+        std::string decoded;
+        ASSERT_TRUE(standin::decodeFileName(name, decoded));
+        EXPECT_EQ(decoded, bytes);
+    }
+    EXPECT_EQ(standin::encodeFileName("a b/é"), "a%20b%2F%C3%A9");
+    std::string ignored;
+    EXPECT_FALSE(standin::decodeFileName("%4", ignored));
+    EXPECT_FALSE(standin::decodeFileName("%zz", ignored));
+    EXPECT_FALSE(standin::decodeFileName("a.b", ignored));
+}
+
+TEST_F(StateFilesTest, AtomicWriteReplacesWholeAndPrivately)
+{
+    const std::string path = root() + "/file";
+    ASSERT_TRUE(standin::writeFileAtomic(path, std::string("first\0with zero", 15)));
+    ASSERT_TRUE(standin::writeFileAtomic(path, "second"));
+    std::string content;
+    ASSERT_TRUE(standin::readFile(path, content));
+    EXPECT_EQ(content, "second");
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(standin::listDirectory(root()), std::vector<std::string>{"file"});
+    EXPECT_FALSE(standin::readFile(root() + "/missing", content));
+    EXPECT_FALSE(standin::writeFileAtomic(root() + "/no/such/dir/file", "x"));
+}
+
+TEST_F(StateFilesTest, ExclusiveDirectoryAndPrivateTree)
+{
+    const std::string tree = root() + "/a/b/c";
+    ASSERT_TRUE(standin::makePrivateTree(tree));
+    EXPECT_EQ(modeOf(root() + "/a"), 0700u);
+    EXPECT_EQ(modeOf(tree), 0700u);
+    EXPECT_EQ(standin::createDirectoryExclusive(tree + "/d"), standin::Creation::Created);
+    EXPECT_EQ(standin::createDirectoryExclusive(tree + "/d"), standin::Creation::Exists);
+    EXPECT_EQ(standin::createDirectoryExclusive(root() + "/x/y"), standin::Creation::Failed);
+    ASSERT_TRUE(standin::removeTree(root() + "/a"));
+    EXPECT_TRUE(standin::listDirectory(root()).empty());
+}
+
+using MachineStateTest = StandInTest;
+
+TEST_F(MachineStateTest, KeysAreOwnerOnly)
+{
+    installProviders("1 eToken Base Cryptographic Provider\n");
+    Context context = acquire("private", "eToken Base Cryptographic Provider", PROV_RSA_FULL, CRYPT_NEWKEYSET);
+    Key key;
+    ASSERT_TRUE(CryptGenKey(context.get(), AT_KEYEXCHANGE, 1024u << 16, key.out()));
+    Pkey openssl = generateRsa(1024);
+    const Bytes certificate = selfSignedCertificate(openssl.get(), "x");
+    ASSERT_TRUE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, certificate.data(), 0));
+
+    const std::string store = root() + "/crypto/user/csp-eToken%20Base%20Cryptographic%20Provider";
+    for (const std::string& directory : {root() + "/crypto", root() + "/crypto/user", store, store + "/private"})
+        EXPECT_EQ(modeOf(directory), 0700u) << directory;
+    EXPECT_EQ(modeOf(store + "/private/exchange.key"), 0600u);
+    EXPECT_EQ(modeOf(store + "/private/exchange.cer"), 0600u);
+}
+
+TEST_F(MachineStateTest, ConcurrentCreatorsOfOneContainerExactlyOneWins)
+{
+    constexpr int kCreators = 8;
+    std::vector<pid_t> children;
+    int pipes[2];
+    ASSERT_EQ(pipe(pipes), 0);
+    for (int i = 0; i < kCreators; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Every child waits for the same start signal, then races.
+            char go;
+            close(pipes[1]);
+            (void)!read(pipes[0], &go, 1);
+            HCRYPTPROV context = 0;
+            const BOOL created
+                = CryptAcquireContextA(&context, "contested", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
+            const DWORD error = GetLastError();
+            _exit(created ? 0 : (error == static_cast<DWORD>(NTE_EXISTS) ? 1 : 2));
+        }
+        children.push_back(child);
+    }
+    close(pipes[0]);
+    close(pipes[1]);  // end of file releases all children at once
+    int winners = 0;
+    int losers = 0;
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        winners += WEXITSTATUS(status) == 0;
+        losers += WEXITSTATUS(status) == 1;
+    }
+    EXPECT_EQ(winners, 1);
+    EXPECT_EQ(losers, kCreators - 1);
+}
+
+TEST_F(MachineStateTest, LeftoverTemporaryFileOfAnInterruptedWriteIsIgnored)
+{
+    Bytes publicBlob;
+    {
+        Context context = containerWithKey("interrupted");
+        Key key;
+        ASSERT_TRUE(CryptGetUserKey(context.get(), AT_KEYEXCHANGE, key.out()));
+        publicBlob = exportKey(key.get(), PUBLICKEYBLOB);
+    }
+    // What a writer killed before its rename leaves beside the real file.
+    const std::string container = root() + "/crypto/user/rsa/interrupted";
+    std::ofstream(container + "/.exchange.key.Ab12Cd") << "exportable: 1\n-----BEGIN PRIV";
+    std::ofstream(root() + "/crypto/user/rsa/.removed-1-0") << "";
+
+    Context reopened = acquire("interrupted", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0);
+    Key key;
+    ASSERT_TRUE(CryptGetUserKey(reopened.get(), AT_KEYEXCHANGE, key.out()));
+    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), publicBlob);
+    char name[100];
+    DWORD size = sizeof name;
+    ASSERT_TRUE(
+        CryptGetProvParam(reopened.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_FIRST));
+    EXPECT_STREQ(name, "interrupted");
+    size = sizeof name;
+    EXPECT_FALSE(
+        CryptGetProvParam(reopened.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_NEXT));
+}
+
+TEST_F(MachineStateTest, WriterKilledAtAnyMomentLeavesAWholeKey)
+{
+    Pkey first = generateRsa(1024);
+    Pkey second = generateRsa(1024);
+    const Bytes blobs[] = {msBlob(first.get(), true), msBlob(second.get(), true)};
+    ASSERT_TRUE(containerWithKey("rewritten"));
+    for (int round = 0; round < 5; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            HCRYPTPROV context = 0;
+            if (!CryptAcquireContextA(&context, "rewritten", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0))
+                _exit(2);
+            for (unsigned i = 0;; ++i) {
+                HCRYPTKEY key = 0;
+                const Bytes& blob = blobs[i % 2];
+                CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &key);
+                CryptDestroyKey(key);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 + 17 * round));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer could not start";
+
+        Context reader = acquire("rewritten", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0);
+        Key key;
+        ASSERT_TRUE(CryptGetUserKey(reader.get(), AT_KEYEXCHANGE, key.out())) << std::hex << lastError();
+        const Bytes publicBlob = exportKey(key.get(), PUBLICKEYBLOB);
+        EXPECT_TRUE(publicBlob == msBlob(first.get(), false) || publicBlob == msBlob(second.get(), false));
+    }
+}
+
+}  // namespace
+}  // namespace advapi32test
