@@ -327,7 +327,7 @@ CK_RV CK_CALL C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO* pInfo)
                      });
 }
 
-#ifndef P11MOCK_WITHOUT_LOGIN_AND_TOKEN_INFO
+#ifndef P11MOCK_WITHOUT_TOKEN_INFO
 CK_RV CK_CALL C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo)
 {
     Mock& mock = Mock::instance();
@@ -387,7 +387,7 @@ CK_RV CK_CALL C_CloseSession(CK_SESSION_HANDLE hSession)
     });
 }
 
-#ifndef P11MOCK_WITHOUT_LOGIN_AND_TOKEN_INFO
+#ifndef P11MOCK_WITHOUT_LOGIN
 CK_RV CK_CALL C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR* pPin, CK_ULONG ulPinLen)
 {
     Mock& mock = Mock::instance();
