@@ -1,13 +1,68 @@
+#include "CapiStore.h"
 #include "Command.h"
+#include "Encoding.h"
+
+namespace {
+
+// The listings run on the process's one store.
+const CapiStore& capiStore()
+{
+    static const CapiStore store;
+    return store;
+}
+
+Operation listCsp(const ArgVector&)
+{
+    return [] { return successEnvelope(capiStore().listCSPs()); };
+}
+
+Operation countContainer(const ArgVector& args)
+{
+    const std::string providerName = args.text(3);
+    const int providerType = args.integer(4);
+    return [=] { return successEnvelope(capiStore().countContainers(providerName, providerType)); };
+}
+
+Operation listContainer(const ArgVector& args)
+{
+    const std::string providerName = args.text(3);
+    const int providerType = args.integer(4);
+    return [=] { return successEnvelope(capiStore().listContainer(providerName, providerType)); };
+}
+
+// The signing commands run on a store of their own, made for the request.
+Operation cryptSign(const ArgVector& args)
+{
+    const std::string thumbprint = args.text(3);
+    const std::string algorithmName = args.text(4);
+    const std::string data = args.text(5);
+    const bool readyDigest = args.flag(6);
+    return [=] { return successEnvelope(CapiStore().sign(thumbprint, algorithmName, data, readyDigest)); };
+}
+
+Operation cryptSignList(const ArgVector& args)
+{
+    const std::string thumbprint = args.text(3);
+    const std::string algorithmName = args.text(4);
+    const std::string encodedList = args.text(5);
+    // Decoding and parsing belong to the operation: their failures are
+    // answered with the parser's text.
+    return [=] {
+        const Json list = Json::parse(textUpToZero(base64Decode(encodedList)));
+        return successEnvelope(CapiStore().signList(thumbprint, algorithmName, list));
+    };
+}
+
+}  // namespace
 
 std::vector<Command> capiCommands()
 {
     return {
-        {"capi", "list", "csp", Guard::StandardFailures, unavailable<2>},
-        {"capi", "list", "countContainer", Guard::RuntimeErrors, unavailable<4>},
-        {"capi", "list", "listContainer", Guard::RuntimeErrors, unavailable<4>},
-        {"capi", "crypt", "sign", Guard::StandardFailures, unavailable<6>},
-        {"capi", "crypt", "signList", Guard::StandardFailures, unavailable<5>},
+        {"capi", "list", "csp", Guard::StandardFailures, listCsp},
+        {"capi", "list", "countContainer", Guard::RuntimeErrors, countContainer},
+        {"capi", "list", "listContainer", Guard::RuntimeErrors, listContainer},
+        {"capi", "crypt", "sign", Guard::StandardFailures, cryptSign},
+        {"capi", "crypt", "signList", Guard::StandardFailures, cryptSignList},
         {"capi", "repo", "createKeyPair", Guard::NullOnly, unavailable<11>},
         {"capi", "repo", "generateCSR", Guard::TopLevel, unavailable<6>},
         {"capi", "repo", "importCertificate", Guard::StandardFailures, unavailable<6>},

@@ -1,6 +1,6 @@
-// Owners for CryptoAPI handles: each is released exactly once, when its owner
-// goes out of scope. Declare them in acquisition order so that release runs
-// in reverse (hash before context).
+// Owners for CryptoAPI handles and Windows buffers: each is released exactly
+// once, when its owner goes out of scope. Declare them in the reverse of the
+// order in which they are to be released (hash before context).
 #pragma once
 
 #include <windows.h>
@@ -44,5 +44,23 @@ struct DestroyHash {
     void operator()(HCRYPTHASH handle) const { CryptDestroyHash(handle); }
 };
 
+struct DestroyKey {
+    void operator()(HCRYPTKEY handle) const { CryptDestroyKey(handle); }
+};
+// Forced: the store closes even when a certificate context is still open.
+struct CloseStore {
+    void operator()(HCERTSTORE handle) const { CertCloseStore(handle, CERT_CLOSE_STORE_FORCE_FLAG); }
+};
+struct FreeCertificate {
+    void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+struct FreeLocal {
+    void operator()(HLOCAL memory) const { LocalFree(memory); }
+};
+
 using ProviderContext = CryptHandle<HCRYPTPROV, ReleaseContext>;
 using HashObject = CryptHandle<HCRYPTHASH, DestroyHash>;
+using KeyObject = CryptHandle<HCRYPTKEY, DestroyKey>;
+using CertificateStore = CryptHandle<HCERTSTORE, CloseStore>;
+using CertificateContext = CryptHandle<PCCERT_CONTEXT, FreeCertificate>;
+using LocalBuffer = CryptHandle<HLOCAL, FreeLocal>;

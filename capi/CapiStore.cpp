@@ -1,0 +1,86 @@
+#include "CapiStore.h"
+
+#include "CertificateKey.h"
+#include "Encoding.h"
+#include "Failures.h"
+#include "ProviderEnumeration.h"
+#include "SigningAlgorithm.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+// Listings may carry names in another code page; their bytes that are not
+// UTF-8 are written as U+FFFD instead of failing the listing.
+std::string compact(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// A member that is absent reads as null.
+const Json& member(const Json& item, const char* key)
+{
+    static const Json absent;
+    const auto found = item.find(key);
+    return found == item.end() ? absent : *found;
+}
+
+}  // namespace
+
+std::string CapiStore::sign(const std::string& thumbprint, const std::string& algorithmName, const std::string& data,
+                            bool readyDigest) const
+{
+    return raisedStyle([&] {
+        const Bytes certificateHash = hexDecode(thumbprint);
+        const Bytes value = base64Decode(data);
+        const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
+        const CertificateKey key(certificateHash);
+        const HashObject hash = key.createHash(algorithm);
+        key.putValue(hash, algorithm, value, readyDigest);
+        return base64Encode(key.signHash(hash));
+    });
+}
+
+std::string CapiStore::signList(const std::string& thumbprint, const std::string& algorithmName,
+                                const Json& list) const
+{
+    return raisedStyle([&] {
+        const Bytes certificateHash = hexDecode(thumbprint);
+        const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
+        const CertificateKey key(certificateHash);
+        Json answer = Json::array();
+        if (list.is_null())
+            return compact(answer);
+        for (const Json& item : list) {
+            const Json& text = member(item, "value");
+            const Bytes value = base64Decode(text.get<std::string>());
+            const HashObject hash = key.createHash(algorithm);
+            const bool readyDigest = member(item, "hashedData").get<bool>();
+            key.putValue(hash, algorithm, value, readyDigest);
+            answer.push_back({{"data", text}, {"id", member(item, "id")}, {"signed", base64Encode(key.signHash(hash))}});
+        }
+        return compact(answer);
+    });
+}
+
+std::string CapiStore::listCSPs() const
+{
+    return raisedStyle([] {
+        Json answer;
+        for (const ProviderEntry& provider : enumerateProviders())
+            answer.push_back({{"cspname", provider.name}, {"csptype", provider.type}});
+        return compact(answer);
+    });
+}
+
+std::string CapiStore::listContainer(const std::string& providerName, int providerType) const
+{
+    return raisedStyle([&] {
+        Json answer;
+        for (const std::string& name : enumerateContainers(providerName, providerType))
+            answer.push_back({{"name", name}});
+        return compact(answer);
+    });
+}
+
+std::string CapiStore::countContainers(const std::string& providerName, int providerType) const
+{
+    return errorTextStyle([&] { return std::to_string(enumerateContainers(providerName, providerType).size()); });
+}

@@ -1,0 +1,86 @@
+#include "CertificateKey.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "CapiMessages.h"
+#include "Failures.h"
+#include "KeyContext.h"
+#include "NarrowText.h"
+#include "ProviderRules.h"
+
+namespace {
+
+constexpr DWORD kCertificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr AcquireFailures kSigningAcquireFailures = {kKnownProviderAcquireFailed, kSoftwareProviderAcquireFailed,
+                                                     true};
+
+}  // namespace
+
+CertificateKey::CertificateKey(const Bytes& thumbprint)
+{
+    store_.reset(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+    if (!store_)
+        throw std::runtime_error(kCertOpenStoreFailed);
+
+    CRYPT_HASH_BLOB hash{};
+    hash.cbData = static_cast<DWORD>(thumbprint.size());
+    hash.pbData = const_cast<BYTE*>(thumbprint.data());
+    certificate_.reset(CertFindCertificateInStore(store_.get(), kCertificateEncoding, 0, CERT_FIND_HASH, &hash, nullptr));
+    if (!certificate_)
+        throw std::runtime_error(kCertificateNotFound);
+
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(certificate_.get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+        throw std::runtime_error(kKeyProviderInfoSizeFailed);
+    try {
+        keyProviderInfo_.resize(size);
+    } catch (const std::bad_alloc&) {
+        throw std::runtime_error(kKeyProviderInfoAllocationFailed);
+    }
+    if (!CertGetCertificateContextProperty(certificate_.get(), CERT_KEY_PROV_INFO_PROP_ID, keyProviderInfo_.data(),
+                                           &size)
+        || size < sizeof(CRYPT_KEY_PROV_INFO))
+        throw std::runtime_error(kKeyProviderInfoNotRetrieved);
+
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(keyProviderInfo_.data());
+    const std::string containerName = narrowText(info->pwszContainerName);
+    const std::string providerName = mapProviderName(narrowText(info->pwszProvName), ProviderMatch::Substring);
+    keySpec_ = info->dwKeySpec;
+    context_ = acquireKeyContext(containerName, providerName, info->dwProvType, info->dwFlags,
+                                 kSigningAcquireFailures);
+}
+
+HashObject CertificateKey::createHash(const SigningAlgorithm& algorithm) const
+{
+    HCRYPTHASH hash = 0;
+    if (!CryptCreateHash(context_.get(), algorithm.algId, 0, 0, &hash))
+        throw std::runtime_error(algorithm.createHashFailure + lastErrorText());
+    return HashObject(hash);
+}
+
+void CertificateKey::putValue(const HashObject& hash, const SigningAlgorithm& algorithm, const Bytes& value,
+                              bool readyDigest) const
+{
+    if (readyDigest) {
+        // The provider reads a whole digest's length from the value.
+        if (value.size() != algorithm.digestLength)
+            throw std::runtime_error(kDigestLengthMismatch);
+        if (!CryptSetHashParam(hash.get(), HP_HASHVAL, value.data(), 0))
+            throw std::runtime_error(kSetHashParamFailed);
+    } else if (!CryptHashData(hash.get(), value.data(), static_cast<DWORD>(value.size()), 0)) {
+        throw std::runtime_error(kHashDataFailed);
+    }
+}
+
+Bytes CertificateKey::signHash(const HashObject& hash) const
+{
+    DWORD size = 0;
+    if (!CryptSignHashA(hash.get(), keySpec_, nullptr, 0, nullptr, &size))
+        throw std::runtime_error(kSignHashFailed + lastErrorText());
+    // One spare zero byte after the signature.
+    Bytes signature(static_cast<std::size_t>(size) + 1);
+    if (!CryptSignHashA(hash.get(), keySpec_, nullptr, 0, signature.data(), &size))
+        throw std::runtime_error(kSignHashFailed + lastErrorText());
+    return reverseBytes(signature.data(), size);
+}

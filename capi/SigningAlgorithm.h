@@ -1,0 +1,17 @@
+// The hash algorithms that signing knows by name; every other name, the empty
+// one included, signs with SHA-256.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+struct SigningAlgorithm {
+    const char* name;
+    ALG_ID algId;
+    DWORD digestLength;
+    const char* createHashFailure;
+};
+
+const SigningAlgorithm& signingAlgorithm(const std::string& algorithmName);

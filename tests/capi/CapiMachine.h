@@ -1,0 +1,77 @@
+// The machine that the CryptoAPI tests run sigbrid on: the Linux stand-in's
+// directory, or the Wine prefix of the test run. Keys and certificates are
+// made here with OpenSSL and placed there by the fixture program, through the
+// Windows API, as a user's own software would.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Process.h"
+#include "TempDir.h"
+
+inline constexpr const char* kEnhancedAes = "Microsoft Enhanced RSA and AES Cryptographic Provider";
+inline constexpr const char* kStrong = "Microsoft Strong Cryptographic Provider";
+inline constexpr const char* kEToken = "eToken Base Cryptographic Provider";
+inline constexpr const char* kMsSmartCard = "Microsoft Base Smart Card Crypto Provider";
+// Installed only on the stand-in: a provider whose containers nobody else
+// sees, for the counts that must start from nothing.
+inline constexpr const char* kEmptyCsp = "SafeSign Standard Cryptographic Service Provider";
+inline constexpr int kProvRsaFull = 1;
+inline constexpr int kProvRsaAes = 24;
+inline constexpr int kAtKeyExchange = 1;
+
+// A certificate in the "MY" store, with the files that check its signatures.
+struct Identity {
+    std::string thumbprint;
+    std::string publicKeyPem;
+    std::string container;
+};
+
+class CapiMachine {
+public:
+    CapiMachine();
+
+    // A container name that no other test uses.
+    std::string newContainerName(const std::string& stem = "capi");
+
+    // Creates `container` in `provider` and imports the suite's RSA key.
+    void importKey(const std::string& provider, int type, const std::string& container);
+    void createContainer(const std::string& provider, int type, const std::string& container);
+    // A new certificate for the suite's key in "MY", linked to the given
+    // key-provider information (none when `container` is empty).
+    Identity addCertificate(const std::string& container, const std::string& provider, int type,
+                            unsigned flags = 0, int keySpec = kAtKeyExchange);
+    // importKey and addCertificate naming the same provider.
+    Identity install(const std::string& provider, int type);
+
+    ProcessResult sigbrid(const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& extra = {}) const;
+    // The answer of a request that must succeed; empty and a test failure
+    // otherwise.
+    std::string success(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& extra = {}) const;
+    // The error text of a request that must fail.
+    std::string error(const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& extra = {}) const;
+
+    // True when `signature` (base64) verifies over `data` with SHA algorithm
+    // `digestName` ("sha1", ...); with `isDigest`, `data` is the digest.
+    bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
+                  const std::string& signature, bool isDigest) const;
+
+    const std::string& directory() const { return work_.path(); }
+
+private:
+    void fixture(const std::vector<std::string>& args) const;
+    std::string writeFile(const std::string& name, const std::string& bytes) const;
+
+    TempDir work_;
+    std::map<std::string, std::string> environment_;
+};
+
+std::string base64(const std::string& bytes);
+std::string unbase64(const std::string& text);
+// The raw digest of `data`.
+std::string digestOf(const std::string& digestName, const std::string& data);
