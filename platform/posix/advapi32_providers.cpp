@@ -101,7 +101,8 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
 
     const bool named = szContainer && *szContainer;
     if ((dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
-        if (named || (dwFlags & (CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET)))
+        // CRYPT_NEWKEYSET beside it changes nothing: there is no container.
+        if (named || (dwFlags & CRYPT_DELETEKEYSET))
             return fail(NTE_BAD_FLAGS);
         context->container = std::make_shared<standin::KeyContainer>();
     } else {

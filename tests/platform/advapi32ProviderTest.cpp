@@ -113,6 +113,9 @@ TEST_F(ProviderTest, NullProviderNameOpensTheTypesDefault)
         EXPECT_EQ(textParam(context.get(), PP_NAME), name);
         EXPECT_EQ(textParam(context.get(), PP_CONTAINER), "");
     }
+    EXPECT_TRUE(acquire(nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET));
+    EXPECT_FALSE(acquire(nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_DELETEKEYSET));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_FLAGS));
     EXPECT_FALSE(acquire(nullptr, nullptr, PROV_RSA_SIG, CRYPT_VERIFYCONTEXT));
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_PROV_TYPE_NOT_DEF));
 }

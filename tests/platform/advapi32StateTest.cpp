@@ -163,9 +163,12 @@ TEST_F(MachineStateTest, WriterKilledAtAnyMomentLeavesAWholeKey)
     const Bytes blobs[] = {msBlob(first.get(), true), msBlob(second.get(), true)};
     ASSERT_TRUE(containerWithKey("rewritten"));
     for (int round = 0; round < 5; ++round) {
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            close(started[0]);
             HCRYPTPROV context = 0;
             if (!CryptAcquireContextA(&context, "rewritten", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0))
                 _exit(2);
@@ -174,13 +177,20 @@ TEST_F(MachineStateTest, WriterKilledAtAnyMomentLeavesAWholeKey)
                 const Bytes& blob = blobs[i % 2];
                 CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &key);
                 CryptDestroyKey(key);
+                if (i == 0)
+                    (void)!write(started[1], "w", 1);
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(30 + 17 * round));
+        close(started[1]);
+        // Killed once it is writing, a little later each round.
+        char signal;
+        ASSERT_EQ(read(started[0], &signal, 1), 1) << "the writer could not start";
+        close(started[0]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 + 7 * round));
         kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer could not start";
+        ASSERT_TRUE(WIFSIGNALED(status));
 
         Context reader = acquire("rewritten", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0);
         Key key;
