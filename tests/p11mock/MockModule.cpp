@@ -23,7 +23,7 @@ const CK_FLAGS ckfTokenPresent = 0x1;
 
 // A search that never ends in the system under test must not hang the test:
 // after this many C_FindObjects calls in one search the mock answers 0.
-const unsigned long findCallLimit = 10000;
+const unsigned long findCallLimit = 1000;
 
 // Long values are cut in the log so that one line stays readable.
 const std::size_t loggedBytesLimit = 4096;
@@ -453,21 +453,21 @@ CK_RV CK_CALL C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* phObje
                                   " max=" + std::to_string(ulMaxObjectCount) +
                                   " pulObjectCount=" + pointer(pulObjectCount);
     return mock.call("C_FindObjects", arguments, [&](CK_RV rv, std::string& note) {
+        Session* session = mock.session(hSession);
+        if (session && pulObjectCount && ++session->findCalls > findCallLimit) {
+            note = " (call limit: answered 0)";
+            *pulObjectCount = 0;
+            return CKR_OK;
+        }
         if (rv != CKR_OK) {
             if (pulObjectCount && mock.script().findCountOnFailure)
                 *pulObjectCount = *mock.script().findCountOnFailure;
             return rv;
         }
-        Session* session = mock.session(hSession);
         if (!session)
             return CKR_SESSION_HANDLE_INVALID;
         if (!phObject || !pulObjectCount)
             return CKR_ARGUMENTS_BAD;
-        if (++session->findCalls > findCallLimit) {
-            note = " (call limit: answered 0)";
-            *pulObjectCount = 0;
-            return CKR_OK;
-        }
         CK_ULONG given = 0;
         while (given < ulMaxObjectCount && session->next < session->found.size())
             phObject[given++] = session->found[session->next++];
