@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include "StateFiles.h"
 #include "WinRoot.h"
@@ -158,12 +158,16 @@ DWORD KeyStore::remove(const std::string& name) const
     const std::string directory = containerDirectory(name);
     if (encodeFileName(name).size() > NAME_MAX || !isDirectory(directory))
         return NTE_BAD_KEYSET;
-    // Renamed aside first, so that the container vanishes at once for other
-    // processes; what follows only clears the disk.
-    static std::atomic<unsigned> removals{0};
-    const std::string aside = directory_ + "/.removed-" + std::to_string(::getpid()) + "-" + std::to_string(removals++);
-    if (::rename(directory.c_str(), aside.c_str()) != 0)
+    // Renamed aside first (over a fresh empty directory of a unique name),
+    // so that the container vanishes at once for other processes; what
+    // follows only clears the disk.
+    std::string aside = directory_ + "/.removed-XXXXXX";
+    if (!::mkdtemp(aside.data()))
+        return NTE_FAIL;
+    if (::rename(directory.c_str(), aside.c_str()) != 0) {
+        ::rmdir(aside.c_str());
         return NTE_BAD_KEYSET;
+    }
     removeTree(aside);
     return ERROR_SUCCESS;
 }

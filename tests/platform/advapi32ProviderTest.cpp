@@ -298,6 +298,18 @@ TEST_F(EnumerationTest, NamesAreByteStrings)
     EXPECT_EQ(listed, expected);
 }
 
+TEST_F(EnumerationTest, NamesBeyondTheFileNameLimitAreRefused)
+{
+    // Each non-ASCII byte takes three characters of the file name.
+    const std::string fits(85, '\xe9');
+    const std::string tooLong(86, '\xe9');
+    EXPECT_TRUE(acquire(fits.c_str(), MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET));
+    EXPECT_FALSE(acquire(tooLong.c_str(), MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEYSET_PARAM));
+    EXPECT_FALSE(acquire(tooLong.c_str(), MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
+}
+
 using FaultSwitchTest = StandInTest;
 
 TEST_F(FaultSwitchTest, NamedCallFailsWithTheGivenCode)
