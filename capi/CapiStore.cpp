@@ -1,5 +1,6 @@
 #include "CapiStore.h"
 
+#include "AnsiText.h"
 #include "CertificateKey.h"
 #include "Encoding.h"
 #include "Failures.h"
@@ -65,7 +66,7 @@ std::string CapiStore::listCSPs() const
     return raisedStyle([] {
         Json answer;
         for (const ProviderEntry& provider : enumerateProviders())
-            answer.push_back({{"cspname", provider.name}, {"csptype", provider.type}});
+            answer.push_back({{"cspname", utf8FromAnsi(provider.name)}, {"csptype", provider.type}});
         return compact(answer);
     });
 }
@@ -75,7 +76,7 @@ std::string CapiStore::listContainer(const std::string& providerName, int provid
     return raisedStyle([&] {
         Json answer;
         for (const std::string& name : enumerateContainers(providerName, providerType))
-            answer.push_back({{"name", name}});
+            answer.push_back({{"name", utf8FromAnsi(name)}});
         return compact(answer);
     });
 }

@@ -6,7 +6,7 @@
 #include "CapiMessages.h"
 #include "Failures.h"
 #include "KeyContext.h"
-#include "NarrowText.h"
+#include "AnsiText.h"
 #include "ProviderRules.h"
 
 namespace {
@@ -44,8 +44,8 @@ CertificateKey::CertificateKey(const Bytes& thumbprint)
         throw std::runtime_error(kKeyProviderInfoNotRetrieved);
 
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(keyProviderInfo_.data());
-    const std::string containerName = narrowText(info->pwszContainerName);
-    const std::string providerName = mapProviderName(narrowText(info->pwszProvName), ProviderMatch::Substring);
+    const std::string containerName = ansiFromWide(info->pwszContainerName);
+    const std::string providerName = mapProviderName(ansiFromWide(info->pwszProvName), ProviderMatch::Substring);
     keySpec_ = info->dwKeySpec;
     context_ = acquireKeyContext(containerName, providerName, info->dwProvType, info->dwFlags,
                                  kSigningAcquireFailures);

@@ -1,0 +1,113 @@
+#include "AnsiText.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+// Names of the ANSI code page for the C runtime: Windows runtimes know it as
+// ".ACP"; the Linux stand-in's ANSI code page is UTF-8.
+constexpr const char* kAnsiLocales[] = {".ACP", "C.UTF-8", "en_US.UTF-8"};
+
+// Puts LC_CTYPE on the ANSI code page for the conversion and restores the
+// process's setting afterwards.
+class AnsiCharacterType {
+public:
+    AnsiCharacterType()
+    {
+        const char* current = std::setlocale(LC_CTYPE, nullptr);
+        previous_ = current ? current : "C";
+        for (const char* name : kAnsiLocales)
+            if (std::setlocale(LC_CTYPE, name))
+                return;
+    }
+    ~AnsiCharacterType() { std::setlocale(LC_CTYPE, previous_.c_str()); }
+    AnsiCharacterType(const AnsiCharacterType&) = delete;
+    AnsiCharacterType& operator=(const AnsiCharacterType&) = delete;
+
+private:
+    std::string previous_;
+};
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void appendUtf8(std::string& text, char32_t code)
+{
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        code = kReplacementCharacter;
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (code >> 18));
+        text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Wide text of either width as UTF-8: UTF-16 pairs are joined, a lone
+// surrogate becomes U+FFFD.
+std::string utf8FromWide(const std::vector<WCHAR>& wide)
+{
+    std::string text;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t unit = static_cast<char32_t>(wide[i]);
+        if (sizeof(WCHAR) == 2 && isHighSurrogate(unit) && i + 1 < wide.size()
+            && isLowSurrogate(static_cast<char32_t>(wide[i + 1]))) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(wide[i + 1]) - 0xDC00);
+            ++i;
+        }
+        appendUtf8(text, unit);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string ansiFromWide(const WCHAR* wide)
+{
+    std::string text;
+    if (!wide)
+        return text;
+    AnsiCharacterType ansi;
+    std::vector<char> character(MB_CUR_MAX > 0 ? static_cast<std::size_t>(MB_CUR_MAX) : 1);
+    std::mbstate_t state{};
+    // One character at a time, so that one the code page cannot hold spoils
+    // only itself.
+    for (const WCHAR* next = wide; *next; ++next) {
+        const std::size_t size = std::wcrtomb(character.data(), static_cast<wchar_t>(*next), &state);
+        if (size == static_cast<std::size_t>(-1)) {
+            text += '?';
+            state = std::mbstate_t{};
+        } else {
+            text.append(character.data(), size);
+        }
+    }
+    return text;
+}
+
+std::string utf8FromAnsi(const std::string& ansi)
+{
+    if (ansi.empty())
+        return ansi;
+    const int length = static_cast<int>(ansi.size());
+    const int count = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+    if (count <= 0)
+        return ansi;
+    std::vector<WCHAR> wide(static_cast<std::size_t>(count));
+    if (MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, wide.data(), count) != count)
+        return ansi;
+    return utf8FromWide(wide);
+}
