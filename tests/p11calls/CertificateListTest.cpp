@@ -55,7 +55,7 @@ Bytes leadingZerosValue()
 
 Json record(const std::string& type, const std::string& serial, const std::string& thumbprint)
 {
-    return {{"type", type}, {"serial", serial}, {"thumbprint", thumbprint}};
+    return { { "type", type }, { "serial", serial }, { "thumbprint", thumbprint } };
 }
 
 class CertificateList : public ::testing::Test {
@@ -64,12 +64,13 @@ protected:
 
     std::string listCertificates(const std::string& type = "GD")
     {
-        return machine_.run({"pkcs11", "list", "certificates", type});
+        return machine_.run({ "pkcs11", "list", "certificates", type });
     }
 
     static std::string openReadOnly(const std::string& module, const std::string& slotId)
     {
-        return module + "C_OpenSession slot=" + slotId + " flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x0";
+        return module + "C_OpenSession slot=" + slotId
+            + " flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x0";
     }
 };
 
@@ -80,38 +81,35 @@ TEST_F(CertificateList, ThumbprintsOfEveryCertificateInSlotOrder)
     ASSERT_EQ(sha1Hex(zeros).substr(0, 3), "000");
     machine_.install(kGdPath);
     Json a = slot(1, "0A");
-    a["objects"] = {certificate(10, hexOf(first)), object(11, kPrivateKey, "01", "key"), certificate(12, hexOf(zeros))};
+    a["objects"]
+        = { certificate(10, hexOf(first)), object(11, kPrivateKey, "01", "key"), certificate(12, hexOf(zeros)) };
     Json b = slot(2, "0B");
-    b["objects"] = {certificate(20, hexOf(first))};
-    machine_.script({{"slots", {a, b}}});
+    b["objects"] = { certificate(20, hexOf(first)) };
+    machine_.script({ { "slots", { a, b } } });
 
-    EXPECT_EQ(listCertificates(), successDocument({record("GD", "0A", sha1Hex(first)),
-                                                   record("GD", "0A", sha1Hex(zeros)),
-                                                   record("GD", "0B", sha1Hex(first))}));
+    EXPECT_EQ(listCertificates(),
+        successDocument({ record("GD", "0A", sha1Hex(first)), record("GD", "0A", sha1Hex(zeros)),
+            record("GD", "0B", sha1Hex(first)) }));
     EXPECT_EQ(machine_.calls(),
-              joined({loading(gd, 2), tokenReads(gd, "1"), tokenReads(gd, "2"),
-                      {openReadOnly(gd, "1")}, tokenReads(gd, "1"),
-                      search(gd, "1", classTemplate(kCertificate), 2),
-                      attributeRead(gd, "1", 10, "CKA_VALUE", 700),
-                      attributeRead(gd, "1", 12, "CKA_VALUE", 200),
-                      closing(gd, "1", false),
-                      {openReadOnly(gd, "2")}, tokenReads(gd, "2"),
-                      search(gd, "2", classTemplate(kCertificate), 1),
-                      attributeRead(gd, "2", 20, "CKA_VALUE", 700),
-                      closing(gd, "2", false), finalizing(gd)}));
+        joined(
+            { loading(gd, 2), tokenReads(gd, "1"), tokenReads(gd, "2"), { openReadOnly(gd, "1") }, tokenReads(gd, "1"),
+                search(gd, "1", classTemplate(kCertificate), 2), attributeRead(gd, "1", 10, "CKA_VALUE", 700),
+                attributeRead(gd, "1", 12, "CKA_VALUE", 200), closing(gd, "1", false), { openReadOnly(gd, "2") },
+                tokenReads(gd, "2"), search(gd, "2", classTemplate(kCertificate), 1),
+                attributeRead(gd, "2", 20, "CKA_VALUE", 700), closing(gd, "2", false), finalizing(gd) }));
 }
 
 TEST_F(CertificateList, TokenWithoutCertificatesListsNothing)
 {
     machine_.install(kGdPath);
     Json a = slot(1, "0A");
-    a["objects"] = {object(11, kPrivateKey, "01", "key"), object(12, kPublicKey, "01", "key")};
+    a["objects"] = { object(11, kPrivateKey, "01", "key"), object(12, kPublicKey, "01", "key") };
     machine_.script(oneSlot(a));
     EXPECT_EQ(listCertificates(), successDocument(Json::array()));
 
-    machine_.script({{"slots", Json::array()}});
+    machine_.script({ { "slots", Json::array() } });
     EXPECT_EQ(listCertificates(), successDocument(Json::array()));
-    EXPECT_EQ(machine_.calls(), joined({loading(gd, 0), finalizing(gd)}));
+    EXPECT_EQ(machine_.calls(), joined({ loading(gd, 0), finalizing(gd) }));
 }
 
 // The listing reads without login: what a token shows only after login is
@@ -123,9 +121,9 @@ TEST_F(CertificateList, CertificatesBehindLoginAreNotListed)
     Json a = slot(1, "0A");
     Json hidden = certificate(10, hexOf(pattern(64, 9)));
     hidden["afterLogin"] = true;
-    a["objects"] = {hidden, certificate(11, hexOf(open))};
+    a["objects"] = { hidden, certificate(11, hexOf(open)) };
     machine_.script(oneSlot(a));
-    EXPECT_EQ(listCertificates(), successDocument({record("GD", "0A", sha1Hex(open))}));
+    EXPECT_EQ(listCertificates(), successDocument({ record("GD", "0A", sha1Hex(open)) }));
     for (const auto& call : machine_.calls())
         EXPECT_EQ(call.find("C_Login"), std::string::npos) << call;
 }
@@ -137,13 +135,14 @@ TEST_F(CertificateList, AllModulesCarryTheirOwnCodes)
     machine_.install(kEtPath);
     machine_.install(kDxPath);
     Json etSlot = slot(1, "0E");
-    etSlot["objects"] = {certificate(10, hexOf(shared))};
+    etSlot["objects"] = { certificate(10, hexOf(shared)) };
     Json dxSlot = slot(1, "0D");
-    dxSlot["objects"] = {certificate(10, hexOf(shared))};
-    machine_.script({{"modules", {{"eTPKCS11.dll", oneSlot(etSlot)}, {"DXSafePKCS11.dll", oneSlot(dxSlot)}}}});
+    dxSlot["objects"] = { certificate(10, hexOf(shared)) };
+    machine_.script(
+        { { "modules", { { "eTPKCS11.dll", oneSlot(etSlot) }, { "DXSafePKCS11.dll", oneSlot(dxSlot) } } } });
 
     EXPECT_EQ(listCertificates("ND"),
-              successDocument({record("ET", "0E", sha1Hex(shared)), record("DX", "0D", sha1Hex(shared))}));
+        successDocument({ record("ET", "0E", sha1Hex(shared)), record("DX", "0D", sha1Hex(shared)) }));
     const Lines calls = machine_.calls();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls[calls.size() - 2], finalizing(et).front());
@@ -157,19 +156,19 @@ TEST_F(CertificateList, UnopenedSessionEndsInTheClose)
 {
     machine_.install(kGdPath);
     Json script = oneSlot(slot(1, "0A"));
-    script["slots"][0]["objects"] = {certificate(10, "3000")};
-    script["rv"] = {{"C_OpenSession", "0x3"}};
+    script["slots"][0]["objects"] = { certificate(10, "3000") };
+    script["rv"] = { { "C_OpenSession", "0x3" } };
     machine_.script(script);
 
     EXPECT_EQ(listCertificates(), errorDocument(nullptr));
     EXPECT_EQ(machine_.calls(),
-              joined({loading(gd, 1), tokenReads(gd, "1"),
-                      {gd + "C_OpenSession slot=1 flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x3"},
-                      tokenReads(gd, "1"),
-                      {gd + "C_FindObjectsInit session=0 count=1 [CKA_CLASS=ulong:1] -> 0xb3",
-                       gd + "C_FindObjects session=0 phObject=set max=1 pulObjectCount=set -> 0xb3",
-                       gd + "C_FindObjectsFinal session=0 -> 0xb3"},
-                      finalizing(gd)}));
+        joined({ loading(gd, 1), tokenReads(gd, "1"),
+            { gd + "C_OpenSession slot=1 flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x3" },
+            tokenReads(gd, "1"),
+            { gd + "C_FindObjectsInit session=0 count=1 [CKA_CLASS=ulong:1] -> 0xb3",
+                gd + "C_FindObjects session=0 phObject=set max=1 pulObjectCount=set -> 0xb3",
+                gd + "C_FindObjectsFinal session=0 -> 0xb3" },
+            finalizing(gd) }));
 }
 
-}  // namespace
+} // namespace

@@ -38,14 +38,15 @@ std::string hexOf(const std::string& text)
 
 Json token(const std::string& slotId, const std::string& serial)
 {
-    return {{"type", "GD"},         {"slotId", slotId},       {"manufacturerId", "Maker"},
-            {"slotDescription", "Reader"}, {"tokenLabel", "Token"}, {"tokenModel", "Model"},
-            {"serial", serial},     {"freePublicMemory", 0},  {"freePrivateMemory", 0}};
+    return { { "type", "GD" }, { "slotId", slotId }, { "manufacturerId", "Maker" }, { "slotDescription", "Reader" },
+        { "tokenLabel", "Token" }, { "tokenModel", "Model" }, { "serial", serial }, { "freePublicMemory", 0 },
+        { "freePrivateMemory", 0 } };
 }
 
 Json objectRecord(const std::string& id, const std::string& label)
 {
-    return {{"id", id}, {"label", label}, {"publicKey", false}, {"privateKey", true}, {"certificate", false}};
+    return { { "id", id }, { "label", label }, { "publicKey", false }, { "privateKey", true },
+        { "certificate", false } };
 }
 
 std::size_t countOf(const Lines& calls, const std::string& function)
@@ -72,7 +73,7 @@ protected:
 
     std::string run(const std::string& command, const std::vector<std::string>& more = {})
     {
-        std::vector<std::string> args = {"pkcs11", "list", command, "GD"};
+        std::vector<std::string> args = { "pkcs11", "list", command, "GD" };
         args.insert(args.end(), more.begin(), more.end());
         return machine_.run(args);
     }
@@ -84,21 +85,21 @@ protected:
 // slots than the buffer that was handed over.
 TEST_F(HostileModule, SlotCountGrowsBetweenTheTwoCalls)
 {
-    script({slot(1, "01"), slot(2, "02"), slot(3, "03")}, {{"slotList", {{"firstCount", 1}}}});
-    EXPECT_EQ(run("tokens"), successDocument({token("1", "01")}));
+    script({ slot(1, "01"), slot(2, "02"), slot(3, "03") }, { { "slotList", { { "firstCount", 1 } } } });
+    EXPECT_EQ(run("tokens"), successDocument({ token("1", "01") }));
     EXPECT_EQ(machine_.calls().at(2), gd + "C_GetSlotList tokenPresent=1 pSlotList=buffer/1 -> 0x150");
 
-    script({slot(1, "01"), slot(2, "02")}, {{"slotList", {{"secondCount", 100000}}}});
-    EXPECT_EQ(run("tokens"), successDocument({token("1", "01"), token("2", "02")}));
+    script({ slot(1, "01"), slot(2, "02") }, { { "slotList", { { "secondCount", 100000 } } } });
+    EXPECT_EQ(run("tokens"), successDocument({ token("1", "01"), token("2", "02") }));
 
-    script({slot(1, "01"), slot(2, "02")}, {{"slotList", {{"firstCount", 0}, {"secondCount", 2}}}});
+    script({ slot(1, "01"), slot(2, "02") }, { { "slotList", { { "firstCount", 0 }, { "secondCount", 2 } } } });
     EXPECT_EQ(run("tokens"), successDocument(Json::array()));
 }
 
 TEST_F(HostileModule, AbsurdSlotCountIsSurvived)
 {
-    script({slot(1, "01")}, {{"slotList", {{"firstCount", "unavailable"}}}});
-    EXPECT_EQ(run("tokens"), successDocument({token("1", "01")}));
+    script({ slot(1, "01") }, { { "slotList", { { "firstCount", "unavailable" } } } });
+    EXPECT_EQ(run("tokens"), successDocument({ token("1", "01") }));
 }
 
 // Attribute lengths larger than the buffer, or CK_UNAVAILABLE_INFORMATION:
@@ -106,22 +107,23 @@ TEST_F(HostileModule, AbsurdSlotCountIsSurvived)
 TEST_F(HostileModule, AttributeLengthsBeyondTheBuffer)
 {
     Json longer = object(11, kPrivateKey, "01", "0123456789");
-    longer["attributes"]["CKA_LABEL"] = {{"text", "0123456789"}, {"nullLength", 2}, {"filledLength", 1000000}};
+    longer["attributes"]["CKA_LABEL"] = { { "text", "0123456789" }, { "nullLength", 2 }, { "filledLength", 1000000 } };
     Json unavailable = object(21, kPrivateKey, "02", "label");
-    unavailable["attributes"]["CKA_ID"] = {{"hex", "02"}, {"nullLength", "unavailable"}};
-    unavailable["attributes"]["CKA_LABEL"] = {{"text", "label"}, {"filledLength", "unavailable"}};
+    unavailable["attributes"]["CKA_ID"] = { { "hex", "02" }, { "nullLength", "unavailable" } };
+    unavailable["attributes"]["CKA_LABEL"] = { { "text", "label" }, { "filledLength", "unavailable" } };
     Json shrinking = object(31, kPrivateKey, "03", "abcdef");
-    shrinking["attributes"]["CKA_LABEL"] = {{"text", "abcdef"}, {"nullLength", 100}, {"filledLength", 3}};
+    shrinking["attributes"]["CKA_LABEL"] = { { "text", "abcdef" }, { "nullLength", 100 }, { "filledLength", 3 } };
     Json slotWithKeys = slot(1, "0A1B");
-    slotWithKeys["objects"] = {longer, unavailable, shrinking};
-    script({slotWithKeys});
+    slotWithKeys["objects"] = { longer, unavailable, shrinking };
+    script({ slotWithKeys });
 
     // The key without a readable ID is searched by an empty ID, which
     // nothing on this token carries.
-    EXPECT_EQ(run("objects", {"0A1B", "1234"}),
-              successDocument({objectRecord("AQ==", "01"),
-                               {{"id", ""}, {"label", ""}, {"publicKey", false}, {"privateKey", false}, {"certificate", false}},
-                               objectRecord("Aw==", "abc")}));
+    EXPECT_EQ(run("objects", { "0A1B", "1234" }),
+        successDocument({ objectRecord("AQ==", "01"),
+            { { "id", "" }, { "label", "" }, { "publicKey", false }, { "privateKey", false },
+                { "certificate", false } },
+            objectRecord("Aw==", "abc") }));
 }
 
 TEST_F(HostileModule, CertificateValueLengthsBeyondTheBuffer)
@@ -134,18 +136,19 @@ TEST_F(HostileModule, CertificateValueLengthsBeyondTheBuffer)
     unreadable["attributes"]["CKA_VALUE"]["nullLength"] = "unavailable";
     Json whole = certificate(12, hexOf(value));
     Json slotWithCertificates = slot(1, "0A");
-    slotWithCertificates["objects"] = {cut, unreadable, whole};
-    script({slotWithCertificates});
+    slotWithCertificates["objects"] = { cut, unreadable, whole };
+    script({ slotWithCertificates });
 
     const std::string listing = run("certificates");
     const Json document = Json::parse(listing);
     ASSERT_TRUE(document.contains("success")) << listing;
     // The listing goes on past the certificates it could not read whole.
     ASSERT_FALSE(document["success"].empty());
-    EXPECT_EQ(document["success"].back(), Json({{"type", "GD"}, {"serial", "0A"}, {"thumbprint", sha1Hex(value)}}));
+    EXPECT_EQ(
+        document["success"].back(), Json({ { "type", "GD" }, { "serial", "0A" }, { "thumbprint", sha1Hex(value) } }));
     for (const auto& each : document["success"])
-        EXPECT_TRUE(each["thumbprint"] == sha1Hex(value) || each["thumbprint"] == sha1Hex(value.substr(0, 10)) ||
-                    each["thumbprint"] == sha1Hex(""))
+        EXPECT_TRUE(each["thumbprint"] == sha1Hex(value) || each["thumbprint"] == sha1Hex(value.substr(0, 10))
+            || each["thumbprint"] == sha1Hex(""))
             << each;
 }
 
@@ -153,9 +156,10 @@ TEST_F(HostileModule, CertificateValueLengthsBeyondTheBuffer)
 TEST_F(HostileModule, FindCountAboveTheMaximum)
 {
     Json keys = slot(1, "0A1B");
-    keys["objects"] = {object(11, kPrivateKey, "01", "one"), object(21, kPrivateKey, "02", "two")};
-    script({keys}, {{"findObjects", {{"countWhileFound", 5}}}});
-    EXPECT_EQ(run("objects", {"0A1B", "ND"}), successDocument({objectRecord("AQ==", "one"), objectRecord("Ag==", "two")}));
+    keys["objects"] = { object(11, kPrivateKey, "01", "one"), object(21, kPrivateKey, "02", "two") };
+    script({ keys }, { { "findObjects", { { "countWhileFound", 5 } } } });
+    EXPECT_EQ(run("objects", { "0A1B", "ND" }),
+        successDocument({ objectRecord("AQ==", "one"), objectRecord("Ag==", "two") }));
 }
 
 // A failing C_FindObjects that leaves the count alone ends the search after
@@ -163,8 +167,8 @@ TEST_F(HostileModule, FindCountAboveTheMaximum)
 TEST_F(HostileModule, FailingSearchEndsAfterOneCall)
 {
     Json certificates = slot(1, "0A");
-    certificates["objects"] = {certificate(10, "3000")};
-    script({certificates}, {{"rv", {{"C_FindObjects", "0x30"}}}});
+    certificates["objects"] = { certificate(10, "3000") };
+    script({ certificates }, { { "rv", { { "C_FindObjects", "0x30" } } } });
     EXPECT_EQ(run("certificates"), successDocument(Json::array()));
     EXPECT_EQ(countOf(machine_.calls(), "C_FindObjects"), 1u);
 }
@@ -175,8 +179,9 @@ TEST_F(HostileModule, FailingSearchEndsAfterOneCall)
 TEST_F(HostileModule, FailingSearchWithACountEndsAfterOneCall)
 {
     Json certificates = slot(1, "0A");
-    certificates["objects"] = {certificate(10, "3000")};
-    script({certificates}, {{"rv", {{"C_FindObjects", "0x30"}}}, {"findObjects", {{"countOnFailure", 1}}}});
+    certificates["objects"] = { certificate(10, "3000") };
+    script({ certificates },
+        { { "rv", { { "C_FindObjects", "0x30" } } }, { "findObjects", { { "countOnFailure", 1 } } } });
     const std::string listing = run("certificates");
     EXPECT_EQ(listing, successDocument(Json::array()));
     EXPECT_EQ(countOf(machine_.calls(), "C_FindObjects"), 1u);
@@ -186,8 +191,8 @@ TEST_F(HostileModule, FailingSearchWithACountEndsAfterOneCall)
 TEST_F(HostileModule, FieldsWithoutTerminators)
 {
     Json full = slot(1, "FFFFFFFFFFFFFFFF", std::string(32, '\x7f'));
-    full["slotDescription"] = {{"hex", std::string(128, 'f').replace(0, 2, "41")}};
-    script({full});
+    full["slotDescription"] = { { "hex", std::string(128, 'f').replace(0, 2, "41") } };
+    script({ full });
     const std::string listing = run("tokens");
     const Json document = Json::parse(listing, nullptr, false);
     ASSERT_FALSE(document.is_discarded()) << listing;
@@ -200,12 +205,12 @@ TEST_F(HostileModule, FieldsWithoutTerminators)
 TEST_F(HostileModule, MissingTokenInformationLeavesNoUsableSlot)
 {
     machine_.install(kGdPath, "p11mock_partial");
-    script({slot(1, "0A1B")});
+    script({ slot(1, "0A1B") });
     EXPECT_EQ(run("tokens"), successDocument(Json::array()));
-    EXPECT_EQ(machine_.calls(), joined({loading(gd, 1),
-                                        {gd + "C_GetSlotInfo slot=1 pInfo=set -> 0x0",
-                                         gd + "C_GetSlotInfo slot=1 pInfo=set -> 0x0"},
-                                        finalizing(gd)}));
+    EXPECT_EQ(machine_.calls(),
+        joined({ loading(gd, 1),
+            { gd + "C_GetSlotInfo slot=1 pInfo=set -> 0x0", gd + "C_GetSlotInfo slot=1 pInfo=set -> 0x0" },
+            finalizing(gd) }));
 }
 
 // A module without C_Login: listings without login work, logging in fails
@@ -214,16 +219,18 @@ TEST_F(HostileModule, MissingLoginFailsTheOperationThatLogsIn)
 {
     machine_.install(kGdPath, "p11mock_nologin");
     Json slotWithObjects = slot(1, "0A1B");
-    slotWithObjects["objects"] = {certificate(10, "3000"), object(11, kPrivateKey, "01", "key")};
-    script({slotWithObjects});
+    slotWithObjects["objects"] = { certificate(10, "3000"), object(11, kPrivateKey, "01", "key") };
+    script({ slotWithObjects });
 
-    EXPECT_EQ(run("certificates"), successDocument({{{"type", "GD"}, {"serial", "0A1B"}, {"thumbprint", sha1Hex(std::string("\x30\x00", 2))}}}));
+    EXPECT_EQ(run("certificates"),
+        successDocument(
+            { { { "type", "GD" }, { "serial", "0A1B" }, { "thumbprint", sha1Hex(std::string("\x30\x00", 2)) } } }));
 
-    EXPECT_EQ(run("objects", {"0A1B", "1234"}), errorDocument("Funcao PKCS#11 ausente no modulo: C_Login"));
+    EXPECT_EQ(run("objects", { "0A1B", "1234" }), errorDocument("Funcao PKCS#11 ausente no modulo: C_Login"));
     EXPECT_EQ(machine_.calls(),
-              joined({loading(gd, 1), tokenReads(gd, "1"), tokenReads(gd, "1"),
-                      {gd + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL phSession=set -> 0x0"},
-                      finalizing(gd)}));
+        joined({ loading(gd, 1), tokenReads(gd, "1"), tokenReads(gd, "1"),
+            { gd + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL phSession=set -> 0x0" },
+            finalizing(gd) }));
 }
 
-}  // namespace
+} // namespace

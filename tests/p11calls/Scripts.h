@@ -35,26 +35,27 @@ inline const int kPrivateKey = 3;
 
 inline Json slot(unsigned long long id, const Json& serial, const Json& label = "Token")
 {
-    return {{"id", id},
-            {"slotDescription", "Reader"},
-            {"manufacturerID", "Maker"},
-            {"token", {{"label", label}, {"model", "Model"}, {"serialNumber", serial}}},
-            {"objects", Json::array()}};
+    return { { "id", id }, { "slotDescription", "Reader" }, { "manufacturerID", "Maker" },
+        { "token", { { "label", label }, { "model", "Model" }, { "serialNumber", serial } } },
+        { "objects", Json::array() } };
 }
 
 inline Json object(unsigned long handle, int objectClass, const std::string& idHex, const Json& label)
 {
-    return {{"handle", handle},
-            {"attributes", {{"CKA_CLASS", {{"ulong", objectClass}}}, {"CKA_ID", {{"hex", idHex}}}, {"CKA_LABEL", label}}}};
+    return { { "handle", handle },
+        { "attributes",
+            { { "CKA_CLASS", { { "ulong", objectClass } } }, { "CKA_ID", { { "hex", idHex } } },
+                { "CKA_LABEL", label } } } };
 }
 
 inline Json certificate(unsigned long handle, const std::string& valueHex)
 {
-    return {{"handle", handle},
-            {"attributes", {{"CKA_CLASS", {{"ulong", kCertificate}}}, {"CKA_VALUE", {{"hex", valueHex}}}}}};
+    return { { "handle", handle },
+        { "attributes",
+            { { "CKA_CLASS", { { "ulong", kCertificate } } }, { "CKA_VALUE", { { "hex", valueHex } } } } } };
 }
 
-inline Json oneSlot(const Json& slot) { return {{"slots", Json::array({slot})}}; }
+inline Json oneSlot(const Json& slot) { return { { "slots", Json::array({ slot }) } }; }
 
 inline Lines joined(std::initializer_list<Lines> parts)
 {
@@ -67,8 +68,9 @@ inline Lines joined(std::initializer_list<Lines> parts)
 // C_Initialize and the two C_GetSlotList calls of a module with `slots` slots.
 inline Lines loading(const std::string& module, unsigned long slots)
 {
-    return {module + "C_Initialize pInitArgs=NULL -> 0x0", module + "C_GetSlotList tokenPresent=1 pSlotList=NULL -> 0x0",
-            module + "C_GetSlotList tokenPresent=1 pSlotList=buffer/" + std::to_string(slots) + " -> 0x0"};
+    return { module + "C_Initialize pInitArgs=NULL -> 0x0",
+        module + "C_GetSlotList tokenPresent=1 pSlotList=NULL -> 0x0",
+        module + "C_GetSlotList tokenPresent=1 pSlotList=buffer/" + std::to_string(slots) + " -> 0x0" };
 }
 
 // The seven reads of one token's information, all answered CKR_OK.
@@ -76,47 +78,51 @@ inline Lines tokenReads(const std::string& module, const std::string& slotId)
 {
     const std::string slotInfo = module + "C_GetSlotInfo slot=" + slotId + " pInfo=set -> 0x0";
     const std::string tokenInfo = module + "C_GetTokenInfo slot=" + slotId + " pInfo=set -> 0x0";
-    return {slotInfo, slotInfo, tokenInfo, tokenInfo, tokenInfo, tokenInfo, tokenInfo};
+    return { slotInfo, slotInfo, tokenInfo, tokenInfo, tokenInfo, tokenInfo, tokenInfo };
 }
 
-inline Lines finalizing(const std::string& module) { return {module + "C_Finalize pReserved=NULL -> 0x0"}; }
+inline Lines finalizing(const std::string& module) { return { module + "C_Finalize pReserved=NULL -> 0x0" }; }
 
 // A search with its template text, answering the given handles one per call.
-inline Lines search(const std::string& module, const std::string& session, const std::string& templateText,
-                    unsigned long found)
+inline Lines search(
+    const std::string& module, const std::string& session, const std::string& templateText, unsigned long found)
 {
-    Lines out = {module + "C_FindObjectsInit session=" + session + " " + templateText + " -> 0x0"};
+    Lines out = { module + "C_FindObjectsInit session=" + session + " " + templateText + " -> 0x0" };
     for (unsigned long i = 0; i <= found; ++i)
         out.push_back(module + "C_FindObjects session=" + session + " phObject=set max=1 pulObjectCount=set -> 0x0");
     out.push_back(module + "C_FindObjectsFinal session=" + session + " -> 0x0");
     return out;
 }
 
-inline std::string classTemplate(int objectClass) { return "count=1 [CKA_CLASS=ulong:" + std::to_string(objectClass) + "]"; }
+inline std::string classTemplate(int objectClass)
+{
+    return "count=1 [CKA_CLASS=ulong:" + std::to_string(objectClass) + "]";
+}
 
 // The two-call read of one attribute of `length` bytes.
 inline Lines attributeRead(const std::string& module, const std::string& session, unsigned long object,
-                           const std::string& attribute, unsigned long length)
+    const std::string& attribute, unsigned long length)
 {
-    const std::string prefix =
-        module + "C_GetAttributeValue session=" + session + " object=" + std::to_string(object) + " count=1 [";
-    return {prefix + attribute + "=NULL/0] -> 0x0", prefix + attribute + "=buffer/" + std::to_string(length) + "] -> 0x0"};
+    const std::string prefix
+        = module + "C_GetAttributeValue session=" + session + " object=" + std::to_string(object) + " count=1 [";
+    return { prefix + attribute + "=NULL/0] -> 0x0",
+        prefix + attribute + "=buffer/" + std::to_string(length) + "] -> 0x0" };
 }
 
 inline std::string classRead(const std::string& module, const std::string& session, unsigned long object)
 {
-    return module + "C_GetAttributeValue session=" + session + " object=" + std::to_string(object) +
-           " count=1 [CKA_CLASS=buffer/" + std::to_string(moduleUlongSize()) + "] -> 0x0";
+    return module + "C_GetAttributeValue session=" + session + " object=" + std::to_string(object)
+        + " count=1 [CKA_CLASS=buffer/" + std::to_string(moduleUlongSize()) + "] -> 0x0";
 }
 
 // C_Logout answers CKR_USER_NOT_LOGGED_IN (0x101) in a session without login.
 inline Lines closing(const std::string& module, const std::string& session, bool loggedIn = true)
 {
-    return {module + "C_Logout session=" + session + (loggedIn ? " -> 0x0" : " -> 0x101"),
-            module + "C_CloseSession session=" + session + " -> 0x0"};
+    return { module + "C_Logout session=" + session + (loggedIn ? " -> 0x0" : " -> 0x101"),
+        module + "C_CloseSession session=" + session + " -> 0x0" };
 }
 
-inline std::string successDocument(const Json& value) { return Json{{"success", value}}.dump(4); }
+inline std::string successDocument(const Json& value) { return Json { { "success", value } }.dump(4); }
 // A record array: braces around one record would otherwise give the record.
 inline std::string successDocument(std::initializer_list<Json> records)
 {
@@ -125,4 +131,4 @@ inline std::string successDocument(std::initializer_list<Json> records)
         array.push_back(record);
     return successDocument(array);
 }
-inline std::string errorDocument(const Json& value) { return Json{{"error", value}}.dump(4); }
+inline std::string errorDocument(const Json& value) { return Json { { "error", value } }.dump(4); }

@@ -42,7 +42,7 @@ std::string windowsEntry(const fs::path& directory, const std::string& name)
     return name;
 }
 
-}  // namespace
+} // namespace
 
 TokenMachine::TokenMachine()
     : scriptPath_(dir_.path() + "/script.json")
@@ -97,11 +97,12 @@ void TokenMachine::script(const nlohmann::json& script)
 std::string TokenMachine::run(const std::vector<std::string>& args)
 {
     fs::remove(logPath_);
-    const ProcessResult result = runSigbrid(args, {
-                                                      {"SIGBRID_WINROOT", dir_.path()},
-                                                      {"P11MOCK_SCRIPT", modulePath(scriptPath_)},
-                                                      {"P11MOCK_LOG", modulePath(logPath_)},
-                                                  });
+    const ProcessResult result = runSigbrid(args,
+        {
+            { "SIGBRID_WINROOT", dir_.path() },
+            { "P11MOCK_SCRIPT", modulePath(scriptPath_) },
+            { "P11MOCK_LOG", modulePath(logPath_) },
+        });
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "");
     return result.out;

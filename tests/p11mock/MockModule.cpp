@@ -115,8 +115,7 @@ public:
 
     // Runs one call: counts it, hands the scripted code to `body`, logs the
     // arguments and the code that the call answers.
-    template <typename Body>
-    CK_RV call(const char* function, const std::string& arguments, Body body)
+    template <typename Body> CK_RV call(const char* function, const std::string& arguments, Body body)
     {
         const unsigned long number = ++callCounts_[function];
         std::string note;
@@ -221,8 +220,8 @@ private:
 std::string sessionText(CK_SESSION_HANDLE handle) { return "session=" + std::to_string(handle); }
 
 // Adds an object made from a template to the session's token.
-CK_OBJECT_HANDLE addObject(Mock& mock, const Session& session, CK_OBJECT_HANDLE handle,
-                           const CK_ATTRIBUTE* attributes, CK_ULONG count, CK_OBJECT_CLASS defaultClass)
+CK_OBJECT_HANDLE addObject(Mock& mock, const Session& session, CK_OBJECT_HANDLE handle, const CK_ATTRIBUTE* attributes,
+    CK_ULONG count, CK_OBJECT_CLASS defaultClass)
 {
     Slot* owner = mock.slot(session.slot);
     if (!owner)
@@ -235,8 +234,7 @@ CK_OBJECT_HANDLE addObject(Mock& mock, const Session& session, CK_OBJECT_HANDLE 
     object.attributes[CKA_CLASS] = classValue;
     for (CK_ULONG i = 0; attributes && i < count; ++i) {
         const auto* bytes = static_cast<const unsigned char*>(attributes[i].pValue);
-        object.attributes[attributes[i].type].value =
-            bytes ? Bytes(bytes, bytes + attributes[i].ulValueLen) : Bytes{};
+        object.attributes[attributes[i].type].value = bytes ? Bytes(bytes, bytes + attributes[i].ulValueLen) : Bytes {};
     }
     owner->objects.push_back(object);
     return handle;
@@ -257,8 +255,8 @@ bool matches(const Object& object, const CK_ATTRIBUTE* attributes, CK_ULONG coun
     return true;
 }
 
-}  // namespace
-}  // namespace p11mock
+} // namespace
+} // namespace p11mock
 
 using namespace p11mock;
 
@@ -266,14 +264,14 @@ extern "C" {
 
 CK_RV CK_CALL C_Initialize(CK_VOID_PTR pInitArgs)
 {
-    return Mock::instance().call("C_Initialize", "pInitArgs=" + pointer(pInitArgs),
-                                 [&](CK_RV rv, std::string&) { return rv; });
+    return Mock::instance().call(
+        "C_Initialize", "pInitArgs=" + pointer(pInitArgs), [&](CK_RV rv, std::string&) { return rv; });
 }
 
 CK_RV CK_CALL C_Finalize(CK_VOID_PTR pReserved)
 {
-    return Mock::instance().call("C_Finalize", "pReserved=" + pointer(pReserved),
-                                 [&](CK_RV rv, std::string&) { return rv; });
+    return Mock::instance().call(
+        "C_Finalize", "pReserved=" + pointer(pReserved), [&](CK_RV rv, std::string&) { return rv; });
 }
 
 CK_RV CK_CALL C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULONG_PTR pulCount)
@@ -310,58 +308,57 @@ CK_RV CK_CALL C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULO
 CK_RV CK_CALL C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO* pInfo)
 {
     Mock& mock = Mock::instance();
-    return mock.call("C_GetSlotInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo),
-                     [&](CK_RV rv, std::string&) {
-                         if (rv != CKR_OK)
-                             return rv;
-                         const Slot* slot = mock.slot(slotID);
-                         if (!slot)
-                             return CKR_SLOT_ID_INVALID;
-                         if (!pInfo)
-                             return CKR_ARGUMENTS_BAD;
-                         std::memset(pInfo, 0, sizeof *pInfo);
-                         writeField(pInfo->slotDescription, sizeof pInfo->slotDescription, slot->slotDescription);
-                         writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, slot->manufacturerId);
-                         pInfo->flags = slot->tokenPresent ? ckfTokenPresent : 0;
-                         return CKR_OK;
-                     });
+    return mock.call(
+        "C_GetSlotInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo), [&](CK_RV rv, std::string&) {
+            if (rv != CKR_OK)
+                return rv;
+            const Slot* slot = mock.slot(slotID);
+            if (!slot)
+                return CKR_SLOT_ID_INVALID;
+            if (!pInfo)
+                return CKR_ARGUMENTS_BAD;
+            std::memset(pInfo, 0, sizeof *pInfo);
+            writeField(pInfo->slotDescription, sizeof pInfo->slotDescription, slot->slotDescription);
+            writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, slot->manufacturerId);
+            pInfo->flags = slot->tokenPresent ? ckfTokenPresent : 0;
+            return CKR_OK;
+        });
 }
 
 #ifndef P11MOCK_WITHOUT_TOKEN_INFO
 CK_RV CK_CALL C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo)
 {
     Mock& mock = Mock::instance();
-    return mock.call("C_GetTokenInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo),
-                     [&](CK_RV rv, std::string&) {
-                         if (rv != CKR_OK)
-                             return rv;
-                         const Slot* slot = mock.slot(slotID);
-                         if (!slot)
-                             return CKR_SLOT_ID_INVALID;
-                         if (!slot->tokenPresent)
-                             return ckrTokenNotPresent;
-                         if (!pInfo)
-                             return CKR_ARGUMENTS_BAD;
-                         const Token& token = slot->token;
-                         std::memset(pInfo, 0, sizeof *pInfo);
-                         writeField(pInfo->label, sizeof pInfo->label, token.label);
-                         writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, token.manufacturerId);
-                         writeField(pInfo->model, sizeof pInfo->model, token.model);
-                         writeField(pInfo->serialNumber, sizeof pInfo->serialNumber, token.serialNumber);
-                         pInfo->ulFreePublicMemory = token.freePublicMemory;
-                         pInfo->ulFreePrivateMemory = token.freePrivateMemory;
-                         return CKR_OK;
-                     });
+    return mock.call(
+        "C_GetTokenInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo), [&](CK_RV rv, std::string&) {
+            if (rv != CKR_OK)
+                return rv;
+            const Slot* slot = mock.slot(slotID);
+            if (!slot)
+                return CKR_SLOT_ID_INVALID;
+            if (!slot->tokenPresent)
+                return ckrTokenNotPresent;
+            if (!pInfo)
+                return CKR_ARGUMENTS_BAD;
+            const Token& token = slot->token;
+            std::memset(pInfo, 0, sizeof *pInfo);
+            writeField(pInfo->label, sizeof pInfo->label, token.label);
+            writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, token.manufacturerId);
+            writeField(pInfo->model, sizeof pInfo->model, token.model);
+            writeField(pInfo->serialNumber, sizeof pInfo->serialNumber, token.serialNumber);
+            pInfo->ulFreePublicMemory = token.freePublicMemory;
+            pInfo->ulFreePrivateMemory = token.freePrivateMemory;
+            return CKR_OK;
+        });
 }
 #endif
 
-CK_RV CK_CALL C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication, CK_VOID_PTR notify,
-                            CK_SESSION_HANDLE* phSession)
+CK_RV CK_CALL C_OpenSession(
+    CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication, CK_VOID_PTR notify, CK_SESSION_HANDLE* phSession)
 {
     Mock& mock = Mock::instance();
-    const std::string arguments = "slot=" + std::to_string(slotID) + " flags=" + hexNumber(flags) +
-                                  " pApplication=" + pointer(pApplication) + " notify=" + pointer(notify) +
-                                  " phSession=" + pointer(phSession);
+    const std::string arguments = "slot=" + std::to_string(slotID) + " flags=" + hexNumber(flags)
+        + " pApplication=" + pointer(pApplication) + " notify=" + pointer(notify) + " phSession=" + pointer(phSession);
     return mock.call("C_OpenSession", arguments, [&](CK_RV rv, std::string&) {
         if (rv != CKR_OK)
             return rv;
@@ -426,32 +423,31 @@ CK_RV CK_CALL C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTempl
 {
     Mock& mock = Mock::instance();
     return mock.call("C_FindObjectsInit", sessionText(hSession) + " " + templateText(pTemplate, ulCount, true),
-                     [&](CK_RV rv, std::string&) {
-                         if (rv != CKR_OK)
-                             return rv;
-                         Session* session = mock.session(hSession);
-                         if (!session)
-                             return CKR_SESSION_HANDLE_INVALID;
-                         if (!pTemplate && ulCount)
-                             return CKR_ARGUMENTS_BAD;
-                         session->found.clear();
-                         session->next = 0;
-                         session->findCalls = 0;
-                         if (const Slot* slot = mock.slot(session->slot))
-                             for (const auto& object : slot->objects)
-                                 if (Mock::visible(*session, object) && matches(object, pTemplate, ulCount))
-                                     session->found.push_back(object.handle);
-                         return CKR_OK;
-                     });
+        [&](CK_RV rv, std::string&) {
+            if (rv != CKR_OK)
+                return rv;
+            Session* session = mock.session(hSession);
+            if (!session)
+                return CKR_SESSION_HANDLE_INVALID;
+            if (!pTemplate && ulCount)
+                return CKR_ARGUMENTS_BAD;
+            session->found.clear();
+            session->next = 0;
+            session->findCalls = 0;
+            if (const Slot* slot = mock.slot(session->slot))
+                for (const auto& object : slot->objects)
+                    if (Mock::visible(*session, object) && matches(object, pTemplate, ulCount))
+                        session->found.push_back(object.handle);
+            return CKR_OK;
+        });
 }
 
-CK_RV CK_CALL C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* phObject, CK_ULONG ulMaxObjectCount,
-                            CK_ULONG_PTR pulObjectCount)
+CK_RV CK_CALL C_FindObjects(
+    CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* phObject, CK_ULONG ulMaxObjectCount, CK_ULONG_PTR pulObjectCount)
 {
     Mock& mock = Mock::instance();
-    const std::string arguments = sessionText(hSession) + " phObject=" + pointer(phObject) +
-                                  " max=" + std::to_string(ulMaxObjectCount) +
-                                  " pulObjectCount=" + pointer(pulObjectCount);
+    const std::string arguments = sessionText(hSession) + " phObject=" + pointer(phObject)
+        + " max=" + std::to_string(ulMaxObjectCount) + " pulObjectCount=" + pointer(pulObjectCount);
     return mock.call("C_FindObjects", arguments, [&](CK_RV rv, std::string& note) {
         Session* session = mock.session(hSession);
         if (session && pulObjectCount && ++session->findCalls > findCallLimit) {
@@ -491,12 +487,12 @@ CK_RV CK_CALL C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
     });
 }
 
-CK_RV CK_CALL C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTemplate,
-                                  CK_ULONG ulCount)
+CK_RV CK_CALL C_GetAttributeValue(
+    CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount)
 {
     Mock& mock = Mock::instance();
-    const std::string arguments =
-        sessionText(hSession) + " object=" + std::to_string(hObject) + " " + templateText(pTemplate, ulCount, false);
+    const std::string arguments
+        = sessionText(hSession) + " object=" + std::to_string(hObject) + " " + templateText(pTemplate, ulCount, false);
     return mock.call("C_GetAttributeValue", arguments, [&](CK_RV rv, std::string&) {
         if (rv != CKR_OK)
             return rv;
@@ -536,8 +532,8 @@ CK_RV CK_CALL C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE h
 CK_RV CK_CALL C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey)
 {
     Mock& mock = Mock::instance();
-    const std::string arguments =
-        sessionText(hSession) + " " + mechanismText(pMechanism) + " key=" + std::to_string(hKey);
+    const std::string arguments
+        = sessionText(hSession) + " " + mechanismText(pMechanism) + " key=" + std::to_string(hKey);
     return mock.call("C_SignInit", arguments, [&](CK_RV rv, std::string&) {
         if (rv != CKR_OK)
             return rv;
@@ -545,8 +541,8 @@ CK_RV CK_CALL C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMechanism, C
     });
 }
 
-CK_RV CK_CALL C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE* pData, CK_ULONG ulDataLen, CK_BYTE* pSignature,
-                     CK_ULONG_PTR pulSignatureLen)
+CK_RV CK_CALL C_Sign(
+    CK_SESSION_HANDLE hSession, CK_BYTE* pData, CK_ULONG ulDataLen, CK_BYTE* pSignature, CK_ULONG_PTR pulSignatureLen)
 {
     Mock& mock = Mock::instance();
     std::string arguments = sessionText(hSession) + " data=";
@@ -578,17 +574,15 @@ CK_RV CK_CALL C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE* pData, CK_ULONG ulData
     });
 }
 
-CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMechanism,
-                                CK_ATTRIBUTE* pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
-                                CK_ATTRIBUTE* pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
-                                CK_OBJECT_HANDLE* phPublicKey, CK_OBJECT_HANDLE* phPrivateKey)
+CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicKeyTemplate,
+    CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE* pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
+    CK_OBJECT_HANDLE* phPublicKey, CK_OBJECT_HANDLE* phPrivateKey)
 {
     Mock& mock = Mock::instance();
-    const std::string arguments =
-        sessionText(hSession) + " " + mechanismText(pMechanism) + " public " +
-        templateText(pPublicKeyTemplate, ulPublicKeyAttributeCount, true) + " private " +
-        templateText(pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true) + " phPublicKey=" +
-        pointer(phPublicKey) + " phPrivateKey=" + pointer(phPrivateKey);
+    const std::string arguments = sessionText(hSession) + " " + mechanismText(pMechanism) + " public "
+        + templateText(pPublicKeyTemplate, ulPublicKeyAttributeCount, true) + " private "
+        + templateText(pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true) + " phPublicKey=" + pointer(phPublicKey)
+        + " phPrivateKey=" + pointer(phPrivateKey);
     return mock.call("C_GenerateKeyPair", arguments, [&](CK_RV rv, std::string&) {
         if (rv != CKR_OK)
             return rv;
@@ -598,19 +592,19 @@ CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMecha
         if (!phPublicKey || !phPrivateKey)
             return CKR_ARGUMENTS_BAD;
         *phPublicKey = addObject(mock, *session, mock.script().generatedPublicKey, pPublicKeyTemplate,
-                                 ulPublicKeyAttributeCount, CKO_PUBLIC_KEY);
+            ulPublicKeyAttributeCount, CKO_PUBLIC_KEY);
         *phPrivateKey = addObject(mock, *session, mock.script().generatedPrivateKey, pPrivateKeyTemplate,
-                                  ulPrivateKeyAttributeCount, CKO_PRIVATE_KEY);
+            ulPrivateKeyAttributeCount, CKO_PRIVATE_KEY);
         return CKR_OK;
     });
 }
 
-CK_RV CK_CALL C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
-                             CK_OBJECT_HANDLE* phObject)
+CK_RV CK_CALL C_CreateObject(
+    CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE* phObject)
 {
     Mock& mock = Mock::instance();
-    const std::string arguments =
-        sessionText(hSession) + " " + templateText(pTemplate, ulCount, true) + " phObject=" + pointer(phObject);
+    const std::string arguments
+        = sessionText(hSession) + " " + templateText(pTemplate, ulCount, true) + " phObject=" + pointer(phObject);
     return mock.call("C_CreateObject", arguments, [&](CK_RV rv, std::string&) {
         if (rv != CKR_OK)
             return rv;
@@ -624,4 +618,4 @@ CK_RV CK_CALL C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTemplate
     });
 }
 
-}  // extern "C"
+} // extern "C"

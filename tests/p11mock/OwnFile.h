@@ -16,4 +16,4 @@ inline std::string baseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace p11mock
+} // namespace p11mock

@@ -15,7 +15,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-const CK_ATTRIBUTE_TYPE ckaKeyType = 0x100;  // CKA_KEY_TYPE: not used by the system, known to scripts
+const CK_ATTRIBUTE_TYPE ckaKeyType = 0x100; // CKA_KEY_TYPE: not used by the system, known to scripts
 const CK_ATTRIBUTE_TYPE ckaExtractable = 0x162;
 
 struct NamedAttribute {
@@ -25,35 +25,35 @@ struct NamedAttribute {
 };
 
 const NamedAttribute namedAttributes[] = {
-    {"CKA_CLASS", CKA_CLASS, true},
-    {"CKA_TOKEN", CKA_TOKEN, false},
-    {"CKA_PRIVATE", CKA_PRIVATE, false},
-    {"CKA_LABEL", CKA_LABEL, false},
-    {"CKA_VALUE", CKA_VALUE, false},
-    {"CKA_CERTIFICATE_TYPE", CKA_CERTIFICATE_TYPE, true},
-    {"CKA_ISSUER", CKA_ISSUER, false},
-    {"CKA_SERIAL_NUMBER", CKA_SERIAL_NUMBER, false},
-    {"CKA_KEY_TYPE", ckaKeyType, true},
-    {"CKA_SUBJECT", CKA_SUBJECT, false},
-    {"CKA_ID", CKA_ID, false},
-    {"CKA_SENSITIVE", CKA_SENSITIVE, false},
-    {"CKA_ENCRYPT", CKA_ENCRYPT, false},
-    {"CKA_DECRYPT", CKA_DECRYPT, false},
-    {"CKA_WRAP", CKA_WRAP, false},
-    {"CKA_UNWRAP", CKA_UNWRAP, false},
-    {"CKA_SIGN", CKA_SIGN, false},
-    {"CKA_VERIFY", CKA_VERIFY, false},
-    {"CKA_MODULUS", CKA_MODULUS, false},
-    {"CKA_MODULUS_BITS", CKA_MODULUS_BITS, true},
-    {"CKA_PUBLIC_EXPONENT", CKA_PUBLIC_EXPONENT, false},
-    {"CKA_EXTRACTABLE", ckaExtractable, false},
-    {"CKA_MODIFIABLE", CKA_MODIFIABLE, false},
+    { "CKA_CLASS", CKA_CLASS, true },
+    { "CKA_TOKEN", CKA_TOKEN, false },
+    { "CKA_PRIVATE", CKA_PRIVATE, false },
+    { "CKA_LABEL", CKA_LABEL, false },
+    { "CKA_VALUE", CKA_VALUE, false },
+    { "CKA_CERTIFICATE_TYPE", CKA_CERTIFICATE_TYPE, true },
+    { "CKA_ISSUER", CKA_ISSUER, false },
+    { "CKA_SERIAL_NUMBER", CKA_SERIAL_NUMBER, false },
+    { "CKA_KEY_TYPE", ckaKeyType, true },
+    { "CKA_SUBJECT", CKA_SUBJECT, false },
+    { "CKA_ID", CKA_ID, false },
+    { "CKA_SENSITIVE", CKA_SENSITIVE, false },
+    { "CKA_ENCRYPT", CKA_ENCRYPT, false },
+    { "CKA_DECRYPT", CKA_DECRYPT, false },
+    { "CKA_WRAP", CKA_WRAP, false },
+    { "CKA_UNWRAP", CKA_UNWRAP, false },
+    { "CKA_SIGN", CKA_SIGN, false },
+    { "CKA_VERIFY", CKA_VERIFY, false },
+    { "CKA_MODULUS", CKA_MODULUS, false },
+    { "CKA_MODULUS_BITS", CKA_MODULUS_BITS, true },
+    { "CKA_PUBLIC_EXPONENT", CKA_PUBLIC_EXPONENT, false },
+    { "CKA_EXTRACTABLE", ckaExtractable, false },
+    { "CKA_MODIFIABLE", CKA_MODIFIABLE, false },
 };
 
 std::string lowered(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(
+        text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -229,7 +229,7 @@ Script script(const Json& value)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 Script loadScript(const std::string& path, const std::string& moduleName)
 {
@@ -242,7 +242,7 @@ Script loadScript(const std::string& path, const std::string& moduleName)
     for (const auto& [name, entry] : document.at("modules").items())
         if (lowered(name) == lowered(moduleName))
             return script(entry);
-    return Script{};
+    return Script {};
 }
 
 std::string attributeName(CK_ATTRIBUTE_TYPE type)
@@ -263,4 +263,4 @@ bool holdsUlong(CK_ATTRIBUTE_TYPE type)
     return false;
 }
 
-}  // namespace p11mock
+} // namespace p11mock

@@ -19,8 +19,8 @@ using ReportedLength = std::optional<CK_ULONG>;
 
 struct Attribute {
     Bytes value;
-    ReportedLength nullLength;    // answered when asked with pValue NULL
-    ReportedLength filledLength;  // answered after filling a buffer
+    ReportedLength nullLength; // answered when asked with pValue NULL
+    ReportedLength filledLength; // answered after filling a buffer
 };
 
 struct Object {
@@ -64,14 +64,14 @@ struct ReturnCodes {
 
 struct Script {
     std::vector<Slot> slots;
-    std::map<std::string, ReturnCodes> returnCodes;  // by function name
+    std::map<std::string, ReturnCodes> returnCodes; // by function name
 
     ReportedLength slotListFirstCount, slotListSecondCount;
 
-    std::vector<CK_SESSION_HANDLE> sessionHandles;  // handed out in order, then counting on
+    std::vector<CK_SESSION_HANDLE> sessionHandles; // handed out in order, then counting on
 
-    std::optional<CK_ULONG> findCountWhileFound;  // reported instead of the true count > 0
-    std::optional<CK_ULONG> findCountOnFailure;   // written when C_FindObjects fails
+    std::optional<CK_ULONG> findCountWhileFound; // reported instead of the true count > 0
+    std::optional<CK_ULONG> findCountOnFailure; // written when C_FindObjects fails
 
     Attribute signature;
 
@@ -95,4 +95,4 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type);
 // Attributes whose value is one CK_ULONG.
 bool holdsUlong(CK_ATTRIBUTE_TYPE type);
 
-}  // namespace p11mock
+} // namespace p11mock
