@@ -125,6 +125,11 @@ typedef struct _CRYPT_KEY_PROV_INFO {
 #define X509_ASN_ENCODING 0x1
 #define PKCS_7_ASN_ENCODING 0x10000
 
+// OpenSSL, under the stand-in, names a type X509_NAME. Its declarations are
+// read here, before X509_NAME becomes crypt32's structure code, so that the
+// two meet in one file whatever the include order.
+#include <openssl/x509.h>
+
 #define X509_CERT ((LPCSTR)1)
 #define X509_CERT_TO_BE_SIGNED ((LPCSTR)2)
 #define X509_CERT_REQUEST_TO_BE_SIGNED ((LPCSTR)4)

@@ -1,0 +1,327 @@
+// Encoding and signing as the request and installation steps use them: the
+// subject name with crypt32's PrintableString checks, the public key export,
+// requests and self-signed certificates that OpenSSL must accept.
+#include <openssl/evp.h>  // first: OpenSSL names X509_NAME too
+#include <openssl/x509.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "crypt32TestSupport.h"
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr char kProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
+
+Bytes encodeName(const std::string& value, DWORD valueType, DWORD* error = nullptr)
+{
+    CERT_RDN_ATTR attribute{const_cast<LPSTR>(szOID_COMMON_NAME), valueType,
+                            {static_cast<DWORD>(value.size()), reinterpret_cast<BYTE*>(const_cast<char*>(value.data()))}};
+    CERT_RDN rdn{1, &attribute};
+    CERT_NAME_INFO name{1, &rdn};
+    DWORD size = 0;
+    if (!CryptEncodeObject(kEncoding, X509_NAME, &name, nullptr, &size)) {
+        if (error)
+            *error = GetLastError();
+        return {};
+    }
+    Bytes encoded(size);
+    if (!CryptEncodeObject(kEncoding, X509_NAME, &name, encoded.data(), &size))
+        return {};
+    encoded.resize(size);
+    return encoded;
+}
+
+// A key container with a fresh exchange key, as createKeyPair leaves it.
+class KeyContainer {
+public:
+    explicit KeyContainer(const char* name)
+    {
+        if (!CryptAcquireContextA(&provider_, name, kProvider, PROV_RSA_AES, CRYPT_NEWKEYSET))
+            return;
+        HCRYPTKEY key = 0;
+        if (CryptGenKey(provider_, AT_KEYEXCHANGE, (1024u << 16) | CRYPT_EXPORTABLE, &key))
+            CryptDestroyKey(key);
+        else
+            provider_ = 0;
+    }
+    KeyContainer(const KeyContainer&) = delete;
+    KeyContainer& operator=(const KeyContainer&) = delete;
+    ~KeyContainer()
+    {
+        if (provider_)
+            CryptReleaseContext(provider_, 0);
+    }
+    HCRYPTPROV get() const { return provider_; }
+
+private:
+    HCRYPTPROV provider_ = 0;
+};
+
+std::vector<unsigned char> exportPublicKeyInfo(HCRYPTPROV provider, DWORD keySpec)
+{
+    DWORD size = 0;
+    if (!CryptExportPublicKeyInfo(provider, keySpec, kEncoding, nullptr, &size))
+        return {};
+    std::vector<unsigned char> buffer(size);
+    if (!CryptExportPublicKeyInfo(provider, keySpec, kEncoding, reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(buffer.data()), &size))
+        return {};
+    return buffer;
+}
+
+Bytes signAndEncode(HCRYPTPROV provider, LPCSTR structType, const void* info, const char* algorithmOid)
+{
+    CRYPT_ALGORITHM_IDENTIFIER algorithm{const_cast<LPSTR>(algorithmOid), {0, nullptr}};
+    DWORD size = 0;
+    if (!CryptSignAndEncodeCertificate(provider, AT_KEYEXCHANGE, kEncoding, structType, info, &algorithm, nullptr,
+                                       nullptr, &size))
+        return {};
+    Bytes encoded(size);
+    if (!CryptSignAndEncodeCertificate(provider, AT_KEYEXCHANGE, kEncoding, structType, info, &algorithm, nullptr,
+                                       encoded.data(), &size))
+        return {};
+    encoded.resize(size);
+    return encoded;
+}
+
+Bytes makeRequest(HCRYPTPROV provider, const Bytes& subject, const char* algorithmOid)
+{
+    std::vector<unsigned char> keyInfo = exportPublicKeyInfo(provider, AT_KEYEXCHANGE);
+    if (keyInfo.empty())
+        return {};
+    CERT_REQUEST_INFO request{};
+    request.dwVersion = CERT_REQUEST_V1;
+    request.Subject = {static_cast<DWORD>(subject.size()), const_cast<BYTE*>(subject.data())};
+    request.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
+    return signAndEncode(provider, X509_CERT_REQUEST_TO_BE_SIGNED, &request, algorithmOid);
+}
+
+FILETIME fileTime(unsigned long long unixSeconds)
+{
+    const unsigned long long ticks = (unixSeconds + 11644473600ULL) * 10000000ULL;
+    return FILETIME{static_cast<DWORD>(ticks & 0xffffffff), static_cast<DWORD>(ticks >> 32)};
+}
+
+bool contains(const Bytes& haystack, const Bytes& needle)
+{
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+class EncodeTest : public ::testing::Test {
+protected:
+    MachineFixture machine;
+};
+
+TEST_F(EncodeTest, SubjectTextBecomesOnePrintableCommonName)
+{
+    const std::string subject = "CN=Maria,O=Example";
+    const Bytes encoded = encodeName(subject, CERT_RDN_PRINTABLE_STRING);
+    Bytes expected{0x30, 0x1d, 0x31, 0x1b, 0x30, 0x19, 0x06, 0x03, 0x55, 0x04, 0x03, 0x13, 0x12};
+    expected.insert(expected.end(), subject.begin(), subject.end());
+    EXPECT_EQ(encoded, expected);
+
+    const unsigned char* at = encoded.data();
+    std::unique_ptr<X509_name_st, decltype(&X509_NAME_free)> parsed(
+        d2i_X509_NAME(nullptr, &at, static_cast<long>(encoded.size())), X509_NAME_free);
+    ASSERT_TRUE(parsed);
+    char line[128];
+    EXPECT_STREQ(X509_NAME_oneline(parsed.get(), line, sizeof line), "/CN=CN=Maria,O=Example");
+}
+
+TEST_F(EncodeTest, CharactersOutsidePrintableStringAreRefused)
+{
+    for (const std::string& subject : {std::string("maria@example.com"), std::string("Jos\xC3\xA9"), std::string("a*b")}) {
+        DWORD error = 0;
+        EXPECT_TRUE(encodeName(subject, CERT_RDN_PRINTABLE_STRING, &error).empty()) << subject;
+        EXPECT_EQ(error, static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING)) << subject;
+    }
+    EXPECT_FALSE(encodeName("maria@example.com", CERT_RDN_IA5_STRING).empty());
+    DWORD error = 0;
+    EXPECT_TRUE(encodeName("12a", CERT_RDN_NUMERIC_STRING, &error).empty());
+    EXPECT_EQ(error, static_cast<DWORD>(CRYPT_E_INVALID_NUMERIC_STRING));
+}
+
+TEST_F(EncodeTest, ShortBufferGetsMoreDataAndTheSize)
+{
+    const std::string value = "Short";
+    CERT_RDN_ATTR attribute{const_cast<LPSTR>(szOID_COMMON_NAME), CERT_RDN_PRINTABLE_STRING,
+                            {5, reinterpret_cast<BYTE*>(const_cast<char*>(value.data()))}};
+    CERT_RDN rdn{1, &attribute};
+    CERT_NAME_INFO name{1, &rdn};
+    Bytes buffer(4);
+    DWORD size = 4;
+    EXPECT_FALSE(CryptEncodeObject(kEncoding, X509_NAME, &name, buffer.data(), &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, 18u);
+    EXPECT_FALSE(CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &name, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(EncodeTest, PublicKeyInfoIsTheRsaKeyOfTheContainer)
+{
+    KeyContainer container("export");
+    ASSERT_NE(container.get(), 0u);
+    std::vector<unsigned char> buffer = exportPublicKeyInfo(container.get(), AT_KEYEXCHANGE);
+    ASSERT_FALSE(buffer.empty());
+    const auto* info = reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(buffer.data());
+    EXPECT_STREQ(info->Algorithm.pszObjId, szOID_RSA_RSA);
+    EXPECT_EQ(Bytes(info->Algorithm.Parameters.pbData, info->Algorithm.Parameters.pbData + info->Algorithm.Parameters.cbData),
+              (Bytes{0x05, 0x00}));
+    EXPECT_EQ(info->PublicKey.cUnusedBits, 0u);
+
+    // The modulus is the PUBLICKEYBLOB's, turned most significant byte first.
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptGetUserKey(container.get(), AT_KEYEXCHANGE, &key));
+    DWORD blobSize = 0;
+    ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &blobSize));
+    Bytes blob(blobSize);
+    ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob.data(), &blobSize));
+    CryptDestroyKey(key);
+    Bytes modulus(blob.begin() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY), blob.end());
+    std::reverse(modulus.begin(), modulus.end());
+    EXPECT_TRUE(contains(Bytes(info->PublicKey.pbData, info->PublicKey.pbData + info->PublicKey.cbData), modulus));
+
+    DWORD size = 0;
+    EXPECT_FALSE(CryptExportPublicKeyInfo(container.get(), AT_SIGNATURE, kEncoding, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
+}
+
+TEST_F(EncodeTest, SignedRequestVerifiesWithOpenSsl)
+{
+    KeyContainer container("request");
+    ASSERT_NE(container.get(), 0u);
+    const Bytes subject = encodeName("CN=Maria,O=Example", CERT_RDN_PRINTABLE_STRING);
+    for (const char* algorithm : {szOID_RSA_SHA256RSA, szOID_RSA_SHA1RSA}) {
+        const Bytes request = makeRequest(container.get(), subject, algorithm);
+        ASSERT_FALSE(request.empty()) << algorithm;
+        const unsigned char* at = request.data();
+        std::unique_ptr<X509_REQ, decltype(&X509_REQ_free)> parsed(
+            d2i_X509_REQ(nullptr, &at, static_cast<long>(request.size())), X509_REQ_free);
+        ASSERT_TRUE(parsed) << algorithm;
+        EXPECT_EQ(X509_REQ_verify(parsed.get(), X509_REQ_get0_pubkey(parsed.get())), 1) << algorithm;
+        EXPECT_EQ(X509_REQ_get_version(parsed.get()), 0);
+        EXPECT_EQ(X509_REQ_get_attr_count(parsed.get()), 0);
+        char line[128];
+        EXPECT_STREQ(X509_NAME_oneline(X509_REQ_get_subject_name(parsed.get()), line, sizeof line),
+                     "/CN=CN=Maria,O=Example");
+    }
+    // sha256WithRSAEncryption with NULL parameters, as Windows writes it.
+    const Bytes request = makeRequest(container.get(), subject, szOID_RSA_SHA256RSA);
+    EXPECT_TRUE(contains(request, {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0b, 0x05, 0x00}));
+
+    const std::string path = machine.root() + "/request.der";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(request.data()),
+                                                static_cast<std::streamsize>(request.size()));
+    const std::string command = "openssl req -inform DER -in '" + path + "' -verify -noout 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe))
+        output += chunk;
+    EXPECT_EQ(pclose(pipe), 0) << output;
+    EXPECT_NE(output.find("verify OK"), std::string::npos) << output;
+}
+
+TEST_F(EncodeTest, SelfSignedCertificateVerifiesAndReadsBack)
+{
+    KeyContainer container("selfsigned");
+    ASSERT_NE(container.get(), 0u);
+    Bytes name = encodeName("Self Signed", CERT_RDN_PRINTABLE_STRING);
+    std::vector<unsigned char> keyInfo = exportPublicKeyInfo(container.get(), AT_KEYEXCHANGE);
+    ASSERT_FALSE(keyInfo.empty());
+    BYTE serial[] = {0x01, 0x02, 0x83};  // least significant first; crypt32 reads it as signed
+    CERT_INFO info{};
+    info.dwVersion = CERT_V3;
+    info.SerialNumber = {sizeof serial, serial};
+    info.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(szOID_RSA_SHA256RSA);
+    info.Issuer = {static_cast<DWORD>(name.size()), name.data()};
+    info.Subject = info.Issuer;
+    info.NotBefore = fileTime(1577836800);  // 2020-01-01, a UTCTime
+    info.NotAfter = fileTime(2840140800);   // 2060-01-01, a GeneralizedTime
+    info.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
+
+    const Bytes certificate = signAndEncode(container.get(), X509_CERT_TO_BE_SIGNED, &info, szOID_RSA_SHA256RSA);
+    ASSERT_FALSE(certificate.empty());
+    const unsigned char* at = certificate.data();
+    std::unique_ptr<X509, decltype(&X509_free)> parsed(d2i_X509(nullptr, &at, static_cast<long>(certificate.size())),
+                                                       X509_free);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(X509_verify(parsed.get(), X509_get0_pubkey(parsed.get())), 1);
+
+    Context context(CertCreateCertificateContext(kEncoding, certificate.data(), static_cast<DWORD>(certificate.size())));
+    ASSERT_NE(context.get(), nullptr);
+    const CERT_INFO* read = context.get()->pCertInfo;
+    EXPECT_EQ(read->dwVersion, static_cast<DWORD>(CERT_V3));
+    EXPECT_EQ(Bytes(read->SerialNumber.pbData, read->SerialNumber.pbData + read->SerialNumber.cbData),
+              Bytes(serial, serial + sizeof serial));
+    EXPECT_EQ(ASN1_STRING_type(X509_get0_serialNumber(parsed.get())), V_ASN1_NEG_INTEGER);
+    EXPECT_TRUE(contains(certificate, {0x17, 0x0d, '2', '0', '0', '1', '0', '1'}));
+    EXPECT_TRUE(contains(certificate, {0x18, 0x0f, '2', '0', '6', '0', '0', '1', '0', '1'}));
+    EXPECT_EQ(read->NotBefore.dwLowDateTime, info.NotBefore.dwLowDateTime);
+    EXPECT_EQ(read->NotBefore.dwHighDateTime, info.NotBefore.dwHighDateTime);
+    EXPECT_EQ(read->NotAfter.dwLowDateTime, info.NotAfter.dwLowDateTime);
+    EXPECT_EQ(read->NotAfter.dwHighDateTime, info.NotAfter.dwHighDateTime);
+    EXPECT_EQ(Bytes(read->Subject.pbData, read->Subject.pbData + read->Subject.cbData), name);
+}
+
+TEST_F(EncodeTest, SigningRefusesWhatItCannotDo)
+{
+    KeyContainer container("refusals");
+    ASSERT_NE(container.get(), 0u);
+    const Bytes subject = encodeName("Refusals", CERT_RDN_PRINTABLE_STRING);
+    std::vector<unsigned char> keyInfo = exportPublicKeyInfo(container.get(), AT_KEYEXCHANGE);
+    CERT_REQUEST_INFO request{};
+    request.Subject = {static_cast<DWORD>(subject.size()), const_cast<BYTE*>(subject.data())};
+    request.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
+
+    CRYPT_ALGORITHM_IDENTIFIER unknown{const_cast<LPSTR>("1.2.3.4"), {0, nullptr}};
+    DWORD size = 0;
+    EXPECT_FALSE(CryptSignAndEncodeCertificate(container.get(), AT_KEYEXCHANGE, kEncoding,
+                                               X509_CERT_REQUEST_TO_BE_SIGNED, &request, &unknown, nullptr, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+
+    CRYPT_ALGORITHM_IDENTIFIER sha256{const_cast<LPSTR>(szOID_RSA_SHA256RSA), {0, nullptr}};
+    ASSERT_TRUE(CryptSignAndEncodeCertificate(container.get(), AT_KEYEXCHANGE, kEncoding, X509_CERT_REQUEST_TO_BE_SIGNED,
+                                              &request, &sha256, nullptr, nullptr, &size));
+    Bytes small(size - 1);
+    DWORD offered = size - 1;
+    EXPECT_FALSE(CryptSignAndEncodeCertificate(container.get(), AT_KEYEXCHANGE, kEncoding,
+                                               X509_CERT_REQUEST_TO_BE_SIGNED, &request, &sha256, nullptr, small.data(), &offered));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(offered, size);
+
+    // The signature key spec has no key in this container.
+    EXPECT_FALSE(CryptSignAndEncodeCertificate(container.get(), AT_SIGNATURE, kEncoding, X509_CERT_REQUEST_TO_BE_SIGNED,
+                                               &request, &sha256, nullptr, nullptr, &size));
+    EXPECT_NE(GetLastError(), 0u);
+}
+
+TEST_F(EncodeTest, FaultSwitchFailsEncodingAndSigning)
+{
+    KeyContainer container("faults");
+    ASSERT_NE(container.get(), 0u);
+    const Bytes subject = encodeName("Faults", CERT_RDN_PRINTABLE_STRING);
+    setenv("SIGBRID_FAULTS", "CryptEncodeObject#2=5", 1);
+    DWORD error = 0;
+    EXPECT_TRUE(encodeName("Faults", CERT_RDN_PRINTABLE_STRING, &error).empty());  // the size query passes
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_FALSE(encodeName("Faults", CERT_RDN_PRINTABLE_STRING).empty());
+    setenv("SIGBRID_FAULTS", "CryptExportPublicKeyInfo=0x8009000D", 1);
+    EXPECT_TRUE(makeRequest(container.get(), subject, szOID_RSA_SHA256RSA).empty());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
+    setenv("SIGBRID_FAULTS", "CryptSignAndEncodeCertificate#2=0x80090020", 1);
+    EXPECT_TRUE(makeRequest(container.get(), subject, szOID_RSA_SHA256RSA).empty());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_FAIL));
+    unsetenv("SIGBRID_FAULTS");
+    EXPECT_FALSE(makeRequest(container.get(), subject, szOID_RSA_SHA256RSA).empty());
+}
+
+}  // namespace
