@@ -44,6 +44,7 @@ void to_json(nlohmann::json& json, const ObjectInfo& info)
 std::vector<ObjectInfo> listObjects(P11Slot& slot, const std::string& pin)
 {
     const P11Session& session = slot.openSession(pin, true);
+    // A failure from here on skips the close: C_Finalize ends the session.
     std::vector<ObjectInfo> objects;
     for (CK_OBJECT_HANDLE privateKey : findByClass(session, CKO_PRIVATE_KEY))
         objects.push_back(describeKey(session, privateKey));

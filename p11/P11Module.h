@@ -67,9 +67,9 @@ public:
     // The slots that hold a token; empty when the module refuses the query.
     std::vector<CK_SLOT_ID> getSlotList() const;
 
-    // Looks the function up by name right now (nothing is cached: a module
-    // may be reloaded between calls), refuses a missing one as `ifMissing`
-    // says, and calls it. Which return codes matter is the caller's business.
+    // Looks the function up by name right now (nothing is cached), refuses a
+    // missing one as `ifMissing` says, and calls it. Which return codes
+    // matter is the caller's business.
     template <typename Signature, typename... Args>
     CK_RV call(P11Function<Signature> function, IfMissing ifMissing, Args... args) const
     {

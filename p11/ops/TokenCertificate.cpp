@@ -32,6 +32,7 @@ std::vector<TokenCertificate> sessionCertificates(
 std::vector<TokenCertificate> tokenCertificates(P11Slot& slot)
 {
     const P11Session& session = slot.openSession(kNoPin, false);
+    // A failure from here on skips the close: C_Finalize ends the session.
     const TokenInfo token = slot.tokenInfo();
     std::vector<TokenCertificate> certificates = sessionCertificates(session, token.type, token.serial);
     slot.closeSession();
