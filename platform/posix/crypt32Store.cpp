@@ -24,6 +24,7 @@ std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool read
     for (StoreEntryFiles& entry : loadStoreEntries(directory))
         store->certificates_.push_back(std::make_shared<StoredCertificate>(
             StoredCertificate{std::move(entry.encoded), std::move(entry.properties), std::move(entry.id), X509_ASN_ENCODING}));
+    std::reverse(store->certificates_.begin(), store->certificates_.end());
     store->directory_ = std::move(directory);
     store->readOnly_ = readOnly;
     return store;
@@ -44,7 +45,7 @@ std::shared_ptr<StoredCertificate> CertStore::add(const Bytes& encoded, const Pr
     auto certificate = std::make_shared<StoredCertificate>(StoredCertificate{encoded, properties, {}, X509_ASN_ENCODING});
     if (!directory_.empty())
         certificate->entryId = addStoreEntry(directory_, encoded, properties);
-    certificates_.push_back(certificate);
+    certificates_.insert(certificates_.begin(), certificate);
     return certificate;
 }
 

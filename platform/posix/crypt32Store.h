@@ -24,6 +24,10 @@ struct StoredCertificate {
     DWORD encodingType = X509_ASN_ENCODING;
 };
 
+// The newest certificate comes first, as in crypt32's memory stores: of two
+// copies that CERT_STORE_ADD_ALWAYS made, a search finds the later one, just
+// as Windows, whose system stores keep one copy per thumbprint, finds the
+// properties of the later installation.
 class CertStore {
 public:
     static std::shared_ptr<CertStore> inMemory();

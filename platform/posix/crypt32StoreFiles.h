@@ -3,7 +3,7 @@
 //   <winroot>/certstores/<location>/<store>/<entry>/properties        records
 // <entry> is an 8-digit number taken with an exclusive directory creation, so
 // concurrent adders never share one; the numbers give the installation
-// order. An entry without certificate.cer (an add that was interrupted, a
+// order, and stores list the newest first. An entry without certificate.cer (an add that was interrupted, a
 // removal half done) is not part of the store.
 #pragma once
 

@@ -150,7 +150,7 @@ TEST_F(MyStoreTest, BytesThatAreNotACertificateFailWithTheAsn1Codes)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
 }
 
-TEST_F(MyStoreTest, AddAlwaysKeepsBothCopiesEachWithItsOwnProperties)
+TEST_F(MyStoreTest, AddAlwaysKeepsBothCopiesAndFindsTheLaterInstallationFirst)
 {
     const Bytes der = makeCertificate(2002);
     install(der, L"first");
@@ -158,15 +158,15 @@ TEST_F(MyStoreTest, AddAlwaysKeepsBothCopiesEachWithItsOwnProperties)
 
     Store store(openMyStore());
     EXPECT_EQ(countCertificates(store.get()), 2);
-    Context first(findByHash(store.get(), sha1Of(der)));
-    ASSERT_NE(first.get(), nullptr);
-    EXPECT_EQ(containerOf(first.get()), L"first");
+    Context later(findByHash(store.get(), sha1Of(der)));
+    ASSERT_NE(later.get(), nullptr);
+    EXPECT_EQ(containerOf(later.get()), L"second");
     // The previous context is freed by the call.
-    Context second(findByHash(store.get(), sha1Of(der), first.release()));
-    ASSERT_NE(second.get(), nullptr);
-    EXPECT_EQ(containerOf(second.get()), L"second");
+    Context earlier(findByHash(store.get(), sha1Of(der), later.release()));
+    ASSERT_NE(earlier.get(), nullptr);
+    EXPECT_EQ(containerOf(earlier.get()), L"first");
     SetLastError(0);
-    EXPECT_EQ(findByHash(store.get(), sha1Of(der), second.release()), nullptr);
+    EXPECT_EQ(findByHash(store.get(), sha1Of(der), earlier.release()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 }
 
