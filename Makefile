@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 WINE64 ?= /usr/lib/wine/wine64
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps native windows asan demo test clean
+.PHONY: all deps native windows asan demo test bench clean
 
 all: native windows
 
@@ -36,6 +36,10 @@ demo: native
 test: native windows asan
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# Speed figures of the Linux build, printed; not part of `make test`.
+bench: native
+	cmake --build build --target bench
 
 clean:
 	rm -rf build build-win32 build-win64 build-asan

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KeyMaterial.h"
 #include "Process.h"
 #include "TempDir.h"
 
@@ -70,8 +71,3 @@ private:
     TempDir work_;
     std::map<std::string, std::string> environment_;
 };
-
-std::string base64(const std::string& bytes);
-std::string unbase64(const std::string& text);
-// The raw digest of `data`.
-std::string digestOf(const std::string& digestName, const std::string& data);
