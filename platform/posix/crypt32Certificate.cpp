@@ -4,7 +4,8 @@
 
 namespace standin {
 
-DecodedCertificate::DecodedCertificate(Bytes encoded) : encoded_(std::move(encoded))
+DecodedCertificate::DecodedCertificate(Bytes encoded)
+    : encoded_(std::move(encoded))
 {
     const der::Element certificate = der::readWhole(encoded_.data(), encoded_.size(), der::kSequence);
     der::Reader parts(certificate);
@@ -17,7 +18,7 @@ DecodedCertificate::DecodedCertificate(Bytes encoded) : encoded_(std::move(encod
         info_.dwVersion = der::decodeSmallInteger(version.read(der::kInteger));
     }
     serial_ = der::integerLittleEndian(fields.read(der::kInteger));
-    info_.SerialNumber = CRYPT_INTEGER_BLOB{static_cast<DWORD>(serial_.size()), serial_.data()};
+    info_.SerialNumber = CRYPT_INTEGER_BLOB { static_cast<DWORD>(serial_.size()), serial_.data() };
     readAlgorithm(fields.read(der::kSequence), info_.SignatureAlgorithm);
     const der::Element issuer = fields.read(der::kSequence);
     info_.Issuer = blob(issuer.begin, issuer.size);
@@ -54,7 +55,7 @@ LPSTR DecodedCertificate::keep(std::string text)
 CRYPT_OBJID_BLOB DecodedCertificate::blob(const unsigned char* data, std::size_t size)
 {
     // `data` lies inside encoded_, which this object owns and never changes.
-    return CRYPT_OBJID_BLOB{static_cast<DWORD>(size), size ? const_cast<BYTE*>(data) : nullptr};
+    return CRYPT_OBJID_BLOB { static_cast<DWORD>(size), size ? const_cast<BYTE*>(data) : nullptr };
 }
 
 void DecodedCertificate::readAlgorithm(const der::Element& element, CRYPT_ALGORITHM_IDENTIFIER& algorithm)
@@ -74,7 +75,7 @@ void DecodedCertificate::readBitString(const der::Element& element, CRYPT_BIT_BL
     if (element.contentSize == 0 || element.content[0] > 7)
         failWith(CRYPT_E_ASN1_CORRUPT);
     const CRYPT_OBJID_BLOB data = blob(element.content + 1, element.contentSize - 1);
-    bits = CRYPT_BIT_BLOB{data.cbData, data.pbData, element.content[0]};
+    bits = CRYPT_BIT_BLOB { data.cbData, data.pbData, element.content[0] };
 }
 
 void DecodedCertificate::readExtensions(const der::Element& element)
@@ -83,7 +84,7 @@ void DecodedCertificate::readExtensions(const der::Element& element)
     der::Reader list(wrapper.read(der::kSequence));
     while (!list.atEnd()) {
         der::Reader fields(list.read(der::kSequence));
-        CERT_EXTENSION extension{};
+        CERT_EXTENSION extension {};
         extension.pszObjId = keep(der::decodeObjectIdentifier(fields.read(der::kObjectIdentifier)));
         if (fields.nextIs(der::kBoolean)) {
             const der::Element critical = fields.read(der::kBoolean);
@@ -97,4 +98,4 @@ void DecodedCertificate::readExtensions(const der::Element& element)
     info_.rgExtension = extensions_.empty() ? nullptr : extensions_.data();
 }
 
-}  // namespace standin
+} // namespace standin

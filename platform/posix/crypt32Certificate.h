@@ -2,8 +2,8 @@
 // pointers lead into this object's own copies, so it never moves.
 #pragma once
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <list>
 #include <string>
@@ -35,7 +35,7 @@ private:
     Bytes serial_;
     std::list<std::string> texts_;
     std::vector<CERT_EXTENSION> extensions_;
-    CERT_INFO info_{};
+    CERT_INFO info_ {};
 };
 
-}  // namespace standin
+} // namespace standin

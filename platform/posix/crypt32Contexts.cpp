@@ -1,13 +1,13 @@
 // crypt32 certificate contexts: creation from DER, duplication, release.
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include "Faults.h"
 #include "crypt32Failure.h"
 #include "crypt32Store.h"
 
-PCCERT_CONTEXT WINAPI CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
-                                                   DWORD cbCertEncoded)
+PCCERT_CONTEXT WINAPI CertCreateCertificateContext(
+    DWORD dwCertEncodingType, const BYTE* pbCertEncoded, DWORD cbCertEncoded)
 {
     if (standin::injectFault("CertCreateCertificateContext"))
         return nullptr;

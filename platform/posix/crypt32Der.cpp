@@ -55,7 +55,7 @@ unsigned digits(const unsigned char* text, std::size_t count)
 Bytes lengthBytes(std::size_t size)
 {
     if (size < kLongLengthFlag)
-        return {static_cast<unsigned char>(size)};
+        return { static_cast<unsigned char>(size) };
     Bytes value;
     for (std::size_t rest = size; rest; rest >>= 8)
         value.insert(value.begin(), static_cast<unsigned char>(rest & 0xff));
@@ -67,12 +67,12 @@ Bytes lengthBytes(std::size_t size)
 Bytes minimalSigned(Bytes bigEndian)
 {
     while (bigEndian.size() > 1
-           && ((bigEndian[0] == 0x00 && !(bigEndian[1] & 0x80)) || (bigEndian[0] == 0xff && (bigEndian[1] & 0x80))))
+        && ((bigEndian[0] == 0x00 && !(bigEndian[1] & 0x80)) || (bigEndian[0] == 0xff && (bigEndian[1] & 0x80))))
         bigEndian.erase(bigEndian.begin());
     return bigEndian;
 }
 
-}  // namespace
+} // namespace
 
 Element Reader::readAny()
 {
@@ -88,7 +88,7 @@ Element Reader::readAny()
     if (length & kLongLengthFlag) {
         const std::size_t count = length & ~kLongLengthFlag;
         if (count == 0 || count > kMaxLengthBytes)
-            failWith(CRYPT_E_ASN1_CORRUPT);  // indefinite lengths are not DER
+            failWith(CRYPT_E_ASN1_CORRUPT); // indefinite lengths are not DER
         if (at + count > size_)
             failWith(CRYPT_E_ASN1_EOD);
         length = 0;
@@ -124,7 +124,7 @@ Element readWhole(const unsigned char* data, std::size_t size, unsigned char tag
 
 Bytes encode(unsigned char tag, const unsigned char* content, std::size_t size)
 {
-    Bytes out{tag};
+    Bytes out { tag };
     append(out, lengthBytes(size));
     out.insert(out.end(), content, content + size);
     return out;
@@ -163,7 +163,7 @@ Bytes encodeObjectIdentifier(const char* dotted)
         failWith(CRYPT_E_OID_FORMAT);
     Bytes content;
     auto appendArc = [&content](unsigned long arc) {
-        Bytes groups{static_cast<unsigned char>(arc & 0x7f)};
+        Bytes groups { static_cast<unsigned char>(arc & 0x7f) };
         for (arc >>= 7; arc; arc >>= 7)
             groups.insert(groups.begin(), static_cast<unsigned char>(0x80 | (arc & 0x7f)));
         append(content, groups);
@@ -242,8 +242,8 @@ Bytes encodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& algorithm, bool nullWhen
 {
     Bytes content = encodeObjectIdentifier(algorithm.pszObjId);
     if (algorithm.Parameters.cbData)
-        content.insert(content.end(), algorithm.Parameters.pbData,
-                       algorithm.Parameters.pbData + algorithm.Parameters.cbData);
+        content.insert(
+            content.end(), algorithm.Parameters.pbData, algorithm.Parameters.pbData + algorithm.Parameters.cbData);
     else if (nullWhenEmpty)
         append(content, encode(kNull, nullptr, 0));
     return encode(kSequence, content);
@@ -251,7 +251,7 @@ Bytes encodeAlgorithm(const CRYPT_ALGORITHM_IDENTIFIER& algorithm, bool nullWhen
 
 Bytes encodeBitString(const CRYPT_BIT_BLOB& bits)
 {
-    Bytes content{static_cast<unsigned char>(bits.cbData ? bits.cUnusedBits : 0)};
+    Bytes content { static_cast<unsigned char>(bits.cbData ? bits.cUnusedBits : 0) };
     content.insert(content.end(), bits.pbData, bits.pbData + bits.cbData);
     return encode(kBitString, content);
 }
@@ -267,11 +267,11 @@ Bytes encodeTime(const FILETIME& time)
     civilFromDays(days, year, month, day);
     char text[32];
     const bool utc = year >= kFirstUtcTimeYear && year <= kLastUtcTimeYear;
-    const int written = std::snprintf(text, sizeof text, utc ? "%02d%02u%02u%02lld%02lld%02lldZ" : "%04d%02u%02u%02lld%02lld%02lldZ",
-                                      utc ? year % 100 : year, month, day, secondOfDay / 3600, secondOfDay / 60 % 60,
-                                      secondOfDay % 60);
+    const int written
+        = std::snprintf(text, sizeof text, utc ? "%02d%02u%02u%02lld%02lld%02lldZ" : "%04d%02u%02u%02lld%02lld%02lldZ",
+            utc ? year % 100 : year, month, day, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60);
     return encode(utc ? kUtcTime : kGeneralizedTime, reinterpret_cast<const unsigned char*>(text),
-                  static_cast<std::size_t>(written));
+        static_cast<std::size_t>(written));
 }
 
 FILETIME decodeTime(const Element& element)
@@ -300,13 +300,13 @@ FILETIME decodeTime(const Element& element)
     std::size_t at = 8;
     if (size >= at + 3)
         second = digits(text + at, 2), at += 2;
-    if (size != at + 1 || text[at] != 'Z' || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23
-        || minute > 59 || second > 60)
+    if (size != at + 1 || text[at] != 'Z' || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59
+        || second > 60)
         failWith(CRYPT_E_ASN1_CORRUPT);
     const long long days = daysFromCivil(year, month, day) + kDaysFrom1601To1970;
     const unsigned long long ticks
         = (static_cast<unsigned long long>(days) * 86400 + hour * 3600 + minute * 60 + second) * kTicksPerSecond;
-    return FILETIME{static_cast<DWORD>(ticks & 0xffffffff), static_cast<DWORD>(ticks >> 32)};
+    return FILETIME { static_cast<DWORD>(ticks & 0xffffffff), static_cast<DWORD>(ticks >> 32) };
 }
 
-}  // namespace standin::der
+} // namespace standin::der

@@ -3,8 +3,8 @@
 // FILETIME. Malformed input throws CryptFailure with crypt32's ASN.1 codes.
 #pragma once
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <cstddef>
 #include <string>
@@ -32,10 +32,10 @@ constexpr unsigned char kGeneralizedTime = 0x18;
 constexpr unsigned char kVisibleString = 0x1a;
 constexpr unsigned char kSequence = 0x30;
 constexpr unsigned char kSet = 0x31;
-constexpr unsigned char kContext0 = 0xa0;  // [0], constructed
-constexpr unsigned char kContext1 = 0x81;  // [1], primitive
-constexpr unsigned char kContext2 = 0x82;  // [2], primitive
-constexpr unsigned char kContext3 = 0xa3;  // [3], constructed
+constexpr unsigned char kContext0 = 0xa0; // [0], constructed
+constexpr unsigned char kContext1 = 0x81; // [1], primitive
+constexpr unsigned char kContext2 = 0x82; // [2], primitive
+constexpr unsigned char kContext3 = 0xa3; // [3], constructed
 
 // One element: the whole encoding (header included) and its content.
 struct Element {
@@ -49,8 +49,15 @@ struct Element {
 // Walks the elements of one level, in order.
 class Reader {
 public:
-    Reader(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
-    explicit Reader(const Element& constructed) : Reader(constructed.content, constructed.contentSize) {}
+    Reader(const unsigned char* data, std::size_t size)
+        : data_(data)
+        , size_(size)
+    {
+    }
+    explicit Reader(const Element& constructed)
+        : Reader(constructed.content, constructed.contentSize)
+    {
+    }
 
     bool atEnd() const { return offset_ == size_; }
     bool nextIs(unsigned char tag) const { return !atEnd() && data_[offset_] == tag; }
@@ -90,5 +97,5 @@ Bytes encodeBitString(const CRYPT_BIT_BLOB& bits);
 Bytes encodeTime(const FILETIME& time);
 FILETIME decodeTime(const Element& element);
 
-}  // namespace der
-}  // namespace standin
+} // namespace der
+} // namespace standin

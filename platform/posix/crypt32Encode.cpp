@@ -1,7 +1,7 @@
 // crypt32 encoding: X.509 names with crypt32's character checks, public key
 // information, and the to-be-signed parts of certificates and requests.
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -33,12 +33,13 @@ struct ValueType {
 };
 
 constexpr ValueType kValueTypes[] = {
-    {CERT_RDN_OCTET_STRING, der::kOctetString, anyByte, 0},
-    {CERT_RDN_NUMERIC_STRING, der::kNumericString, numericByte, static_cast<DWORD>(CRYPT_E_INVALID_NUMERIC_STRING)},
-    {CERT_RDN_PRINTABLE_STRING, der::kPrintableString, printableByte, static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING)},
-    {CERT_RDN_TELETEX_STRING, der::kTeletexString, anyByte, 0},
-    {CERT_RDN_IA5_STRING, der::kIa5String, ia5Byte, static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING)},
-    {CERT_RDN_VISIBLE_STRING, der::kVisibleString, anyByte, 0},
+    { CERT_RDN_OCTET_STRING, der::kOctetString, anyByte, 0 },
+    { CERT_RDN_NUMERIC_STRING, der::kNumericString, numericByte, static_cast<DWORD>(CRYPT_E_INVALID_NUMERIC_STRING) },
+    { CERT_RDN_PRINTABLE_STRING, der::kPrintableString, printableByte,
+        static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING) },
+    { CERT_RDN_TELETEX_STRING, der::kTeletexString, anyByte, 0 },
+    { CERT_RDN_IA5_STRING, der::kIa5String, ia5Byte, static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING) },
+    { CERT_RDN_VISIBLE_STRING, der::kVisibleString, anyByte, 0 },
 };
 
 // Where a refused character sits, in crypt32's error-index layout.
@@ -91,12 +92,12 @@ Bytes encodeValue(const CERT_RDN_ATTR& attribute, DWORD rdn, DWORD index)
         return der::encode(der::kUtf8String, text);
     }
     const auto* row = std::find_if(std::begin(kValueTypes), std::end(kValueTypes),
-                                   [type](const ValueType& candidate) { return candidate.type == type; });
+        [type](const ValueType& candidate) { return candidate.type == type; });
     if (row == std::end(kValueTypes))
         standin::failWith(CRYPT_E_NOT_CHAR_STRING);
     for (DWORD i = 0; i < value.cbData; ++i)
         if (!row->allowed(value.pbData[i]))
-            throw RefusedCharacter{row->refusal, errorIndex(rdn, index, i)};
+            throw RefusedCharacter { row->refusal, errorIndex(rdn, index, i) };
     return der::encode(row->tag, value.pbData, value.cbData);
 }
 
@@ -108,17 +109,17 @@ Bytes encodeAttributes(const CRYPT_ATTRIBUTE* attributes, DWORD count)
         Bytes values;
         for (DWORD v = 0; v < attributes[i].cValue; ++v)
             values.insert(values.end(), attributes[i].rgValue[v].pbData,
-                          attributes[i].rgValue[v].pbData + attributes[i].rgValue[v].cbData);
+                attributes[i].rgValue[v].pbData + attributes[i].rgValue[v].cbData);
         encoded.push_back(
-            der::sequence({der::encodeObjectIdentifier(attributes[i].pszObjId), der::encode(der::kSet, values)}));
+            der::sequence({ der::encodeObjectIdentifier(attributes[i].pszObjId), der::encode(der::kSet, values) }));
     }
-    std::sort(encoded.begin(), encoded.end());  // DER orders the members of a SET OF
+    std::sort(encoded.begin(), encoded.end()); // DER orders the members of a SET OF
     for (const Bytes& attribute : encoded)
         der::append(content, attribute);
     return content;
 }
 
-}  // namespace
+} // namespace
 
 namespace standin {
 
@@ -129,8 +130,8 @@ Bytes encodeName(const CERT_NAME_INFO& name)
         const CERT_RDN& rdn = name.rgRDN[r];
         std::vector<Bytes> attributes;
         for (DWORD a = 0; a < rdn.cRDNAttr; ++a)
-            attributes.push_back(der::sequence({der::encodeObjectIdentifier(rdn.rgRDNAttr[a].pszObjId),
-                                                encodeValue(rdn.rgRDNAttr[a], r, a)}));
+            attributes.push_back(der::sequence(
+                { der::encodeObjectIdentifier(rdn.rgRDNAttr[a].pszObjId), encodeValue(rdn.rgRDNAttr[a], r, a) }));
         std::sort(attributes.begin(), attributes.end());
         Bytes set;
         for (const Bytes& attribute : attributes)
@@ -142,7 +143,7 @@ Bytes encodeName(const CERT_NAME_INFO& name)
 
 Bytes encodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info)
 {
-    return der::sequence({der::encodeAlgorithm(info.Algorithm, false), der::encodeBitString(info.PublicKey)});
+    return der::sequence({ der::encodeAlgorithm(info.Algorithm, false), der::encodeBitString(info.PublicKey) });
 }
 
 Bytes encodeCertificateToBeSigned(const CERT_INFO& info)
@@ -155,7 +156,7 @@ Bytes encodeCertificateToBeSigned(const CERT_INFO& info)
     fields.push_back(der::encodeSignedInteger(info.SerialNumber));
     fields.push_back(der::encodeAlgorithm(info.SignatureAlgorithm, true));
     fields.push_back(Bytes(info.Issuer.pbData, info.Issuer.pbData + info.Issuer.cbData));
-    fields.push_back(der::sequence({der::encodeTime(info.NotBefore), der::encodeTime(info.NotAfter)}));
+    fields.push_back(der::sequence({ der::encodeTime(info.NotBefore), der::encodeTime(info.NotAfter) }));
     fields.push_back(Bytes(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData));
     fields.push_back(encodePublicKeyInfo(info.SubjectPublicKeyInfo));
     if (info.IssuerUniqueId.cbData) {
@@ -172,7 +173,7 @@ Bytes encodeCertificateToBeSigned(const CERT_INFO& info)
         Bytes extensions;
         for (DWORD i = 0; i < info.cExtension; ++i) {
             const CERT_EXTENSION& extension = info.rgExtension[i];
-            std::vector<Bytes> parts{der::encodeObjectIdentifier(extension.pszObjId)};
+            std::vector<Bytes> parts { der::encodeObjectIdentifier(extension.pszObjId) };
             if (extension.fCritical) {
                 const BYTE isTrue = 0xff;
                 parts.push_back(der::encode(der::kBoolean, &isTrue, 1));
@@ -188,10 +189,10 @@ Bytes encodeCertificateToBeSigned(const CERT_INFO& info)
 Bytes encodeRequestToBeSigned(const CERT_REQUEST_INFO& info)
 {
     const BYTE version = static_cast<BYTE>(info.dwVersion);
-    return der::sequence({der::encode(der::kInteger, &version, 1),
-                          Bytes(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData),
-                          encodePublicKeyInfo(info.SubjectPublicKeyInfo),
-                          der::encode(der::kContext0, encodeAttributes(info.rgAttribute, info.cAttribute))});
+    return der::sequence({ der::encode(der::kInteger, &version, 1),
+        Bytes(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData),
+        encodePublicKeyInfo(info.SubjectPublicKeyInfo),
+        der::encode(der::kContext0, encodeAttributes(info.rgAttribute, info.cAttribute)) });
 }
 
 Bytes encodeStructure(LPCSTR structType, const void* structInfo)
@@ -206,13 +207,13 @@ Bytes encodeStructure(LPCSTR structType, const void* structInfo)
         return encodeCertificateToBeSigned(*static_cast<const CERT_INFO*>(structInfo));
     if (structType == X509_CERT_REQUEST_TO_BE_SIGNED)
         return encodeRequestToBeSigned(*static_cast<const CERT_REQUEST_INFO*>(structInfo));
-    failWith(ERROR_FILE_NOT_FOUND);  // no encoder is installed for it
+    failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
 }
 
-}  // namespace standin
+} // namespace standin
 
-BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
-                              BYTE* pbEncoded, DWORD* pcbEncoded)
+BOOL WINAPI CryptEncodeObject(
+    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo, BYTE* pbEncoded, DWORD* pcbEncoded)
 {
     if (standin::injectFault("CryptEncodeObject"))
         return FALSE;

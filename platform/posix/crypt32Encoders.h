@@ -2,8 +2,8 @@
 // codes (ERROR_FILE_NOT_FOUND for a structure it has no encoder for).
 #pragma once
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include "crypt32Der.h"
 
@@ -16,4 +16,4 @@ Bytes encodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info);
 Bytes encodeCertificateToBeSigned(const CERT_INFO& info);
 Bytes encodeRequestToBeSigned(const CERT_REQUEST_INFO& info);
 
-}  // namespace standin
+} // namespace standin

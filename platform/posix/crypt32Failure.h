@@ -12,12 +12,11 @@ struct CryptFailure {
     DWORD code;
 };
 
-[[noreturn]] inline void failWith(DWORD code) { throw CryptFailure{code}; }
+[[noreturn]] inline void failWith(DWORD code) { throw CryptFailure { code }; }
 
 // Runs `body`; a CryptFailure or an exhausted heap becomes the last error and
 // `failed`.
-template <typename Result, typename Body>
-Result answerOrFail(Result failed, Body&& body)
+template <typename Result, typename Body> Result answerOrFail(Result failed, Body&& body)
 {
     try {
         return body();
@@ -45,4 +44,4 @@ inline bool callerHasRoom(DWORD size, const void* buffer, DWORD* pcbBuffer)
     return true;
 }
 
-}  // namespace standin
+} // namespace standin

@@ -36,7 +36,7 @@ struct ProvParam {
 
 struct Unpacked {
     DWORD present = 0;
-    CRYPT_KEY_PROV_INFO info{};
+    CRYPT_KEY_PROV_INFO info {};
     std::wstring container;
     std::wstring provider;
     std::vector<ProvParam> params;
@@ -44,7 +44,10 @@ struct Unpacked {
 
 class FlatReader {
 public:
-    explicit FlatReader(const Bytes& flat) : flat_(flat) {}
+    explicit FlatReader(const Bytes& flat)
+        : flat_(flat)
+    {
+    }
 
     DWORD word()
     {
@@ -72,8 +75,8 @@ public:
     {
         if (flat_.size() - at_ < size)
             failWith(CRYPT_E_NOT_FOUND);
-        Bytes value(flat_.begin() + static_cast<std::ptrdiff_t>(at_),
-                    flat_.begin() + static_cast<std::ptrdiff_t>(at_ + size));
+        Bytes value(
+            flat_.begin() + static_cast<std::ptrdiff_t>(at_), flat_.begin() + static_cast<std::ptrdiff_t>(at_ + size));
         at_ += size;
         return value;
     }
@@ -111,7 +114,10 @@ Unpacked unpack(const Bytes& flat)
     return out;
 }
 
-std::size_t alignUp(std::size_t offset, std::size_t alignment) { return (offset + alignment - 1) / alignment * alignment; }
+std::size_t alignUp(std::size_t offset, std::size_t alignment)
+{
+    return (offset + alignment - 1) / alignment * alignment;
+}
 
 // Offsets of each part inside the caller's buffer, and the total.
 struct Layout {
@@ -120,7 +126,7 @@ struct Layout {
 
 Layout layoutOf(const Unpacked& unpacked)
 {
-    Layout layout{};
+    Layout layout {};
     std::size_t at = sizeof(CRYPT_KEY_PROV_INFO);
     layout.container = at;
     if (unpacked.present & kContainerPresent)
@@ -138,7 +144,7 @@ Layout layoutOf(const Unpacked& unpacked)
     return layout;
 }
 
-}  // namespace
+} // namespace
 
 Bytes flattenKeyProvInfo(const CRYPT_KEY_PROV_INFO& info)
 {
@@ -177,15 +183,16 @@ void unflattenKeyProvInfo(const Bytes& flat, void* buffer)
         std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
         return out;
     };
-    info.pwszContainerName = (unpacked.present & kContainerPresent) ? placeText(unpacked.container, layout.container)
-                                                                    : nullptr;
+    info.pwszContainerName
+        = (unpacked.present & kContainerPresent) ? placeText(unpacked.container, layout.container) : nullptr;
     info.pwszProvName = (unpacked.present & kProviderPresent) ? placeText(unpacked.provider, layout.provider) : nullptr;
-    info.rgProvParam = unpacked.params.empty() ? nullptr : reinterpret_cast<CRYPT_KEY_PROV_PARAM*>(base + layout.params);
+    info.rgProvParam
+        = unpacked.params.empty() ? nullptr : reinterpret_cast<CRYPT_KEY_PROV_PARAM*>(base + layout.params);
     std::size_t data = layout.data;
     for (std::size_t i = 0; i < unpacked.params.size(); ++i) {
         const ProvParam& param = unpacked.params[i];
-        CRYPT_KEY_PROV_PARAM placed{param.param, param.data.empty() ? nullptr : base + data,
-                                    static_cast<DWORD>(param.data.size()), param.flags};
+        CRYPT_KEY_PROV_PARAM placed { param.param, param.data.empty() ? nullptr : base + data,
+            static_cast<DWORD>(param.data.size()), param.flags };
         if (!param.data.empty())
             std::memcpy(base + data, param.data.data(), param.data.size());
         data += param.data.size();
@@ -194,4 +201,4 @@ void unflattenKeyProvInfo(const Bytes& flat, void* buffer)
     std::memcpy(base, &info, sizeof info);
 }
 
-}  // namespace standin
+} // namespace standin

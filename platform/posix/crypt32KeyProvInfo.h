@@ -4,8 +4,8 @@
 // the caller's one buffer.
 #pragma once
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include "crypt32Der.h"
 
@@ -20,4 +20,4 @@ DWORD keyProvInfoSize(const Bytes& flat);
 // Lays `flat` out in `buffer`, which holds keyProvInfoSize(flat) bytes.
 void unflattenKeyProvInfo(const Bytes& flat, void* buffer);
 
-}  // namespace standin
+} // namespace standin

@@ -1,7 +1,7 @@
 // crypt32 certificate context properties: read into the caller's buffer,
 // set and removed, written through to a persisted store's entry.
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <cstring>
 
@@ -18,10 +18,9 @@ standin::Bytes computedHash(DWORD propId, const standin::Bytes& encoded)
     return propId == CERT_SHA1_HASH_PROP_ID ? standin::sha1Thumbprint(encoded) : standin::md5Thumbprint(encoded);
 }
 
-}  // namespace
+} // namespace
 
-BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData,
-                                              DWORD* pcbData)
+BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData, DWORD* pcbData)
 {
     if (standin::injectFault("CertGetCertificateContextProperty"))
         return FALSE;
@@ -49,8 +48,8 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
     });
 }
 
-BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags,
-                                              const void* pvData)
+BOOL WINAPI CertSetCertificateContextProperty(
+    PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags, const void* pvData)
 {
     if (standin::injectFault("CertSetCertificateContextProperty"))
         return FALSE;
@@ -73,7 +72,7 @@ BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
             try {
                 object->store->persist(certificate);
             } catch (const standin::CryptFailure&) {
-                std::swap(certificate.properties, properties);  // what is not saved is not set
+                std::swap(certificate.properties, properties); // what is not saved is not set
                 throw;
             }
         }

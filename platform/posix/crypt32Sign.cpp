@@ -1,7 +1,7 @@
 // crypt32 on top of the CryptoAPI key functions: exporting a key's public
 // half as SubjectPublicKeyInfo, and signing certificates and requests.
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -16,8 +16,8 @@ namespace {
 using standin::Bytes;
 namespace der = standin::der;
 
-constexpr DWORD kRsaPublicMagic = 0x31415352;  // "RSA1"
-constexpr BYTE kNullParameters[] = {der::kNull, 0x00};
+constexpr DWORD kRsaPublicMagic = 0x31415352; // "RSA1"
+constexpr BYTE kNullParameters[] = { der::kNull, 0x00 };
 
 struct SignatureAlgorithm {
     const char* oid;
@@ -25,8 +25,12 @@ struct SignatureAlgorithm {
 };
 
 constexpr SignatureAlgorithm kSignatureAlgorithms[] = {
-    {szOID_RSA_SHA256RSA, CALG_SHA_256}, {szOID_RSA_SHA1RSA, CALG_SHA1},        {szOID_OIWSEC_sha1RSASign, CALG_SHA1},
-    {szOID_RSA_SHA384RSA, CALG_SHA_384}, {szOID_RSA_SHA512RSA, CALG_SHA_512}, {szOID_RSA_MD5RSA, CALG_MD5},
+    { szOID_RSA_SHA256RSA, CALG_SHA_256 },
+    { szOID_RSA_SHA1RSA, CALG_SHA1 },
+    { szOID_OIWSEC_sha1RSASign, CALG_SHA1 },
+    { szOID_RSA_SHA384RSA, CALG_SHA_384 },
+    { szOID_RSA_SHA512RSA, CALG_SHA_512 },
+    { szOID_RSA_MD5RSA, CALG_MD5 },
 };
 
 // The calls below fail with whatever the CryptoAPI call left as last error.
@@ -87,7 +91,7 @@ Bytes rsaPublicKey(const Bytes& blob)
     for (std::size_t i = 0; i < sizeof exponent; ++i)
         exponent[i] = static_cast<unsigned char>(rsa.pubexp >> (8 * i));
     return der::sequence(
-        {der::encodeUnsignedInteger(modulus, modulusSize), der::encodeUnsignedInteger(exponent, sizeof exponent)});
+        { der::encodeUnsignedInteger(modulus, modulusSize), der::encodeUnsignedInteger(exponent, sizeof exponent) });
 }
 
 Bytes exportPublicKeyBlob(HCRYPTPROV provider, DWORD keySpec)
@@ -125,14 +129,14 @@ Bytes signature(HCRYPTPROV provider, DWORD keySpec, ALG_ID algorithm, const Byte
     if (!sizeOnly && !CryptSignHashA(hash.get(), keySpec, nullptr, 0, value.data(), &size))
         failWithLastError();
     value.resize(size);
-    std::reverse(value.begin(), value.end());  // CryptoAPI writes it least significant byte first
+    std::reverse(value.begin(), value.end()); // CryptoAPI writes it least significant byte first
     return value;
 }
 
-}  // namespace
+} // namespace
 
 BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
-                                     DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo)
+    DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo)
 {
     if (standin::injectFault("CryptExportPublicKeyInfo"))
         return FALSE;
@@ -156,16 +160,15 @@ BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvO
         std::memcpy(parameters, kNullParameters, sizeof kNullParameters);
         std::memcpy(key, publicKey.data(), publicKey.size());
         pInfo->Algorithm.pszObjId = reinterpret_cast<LPSTR>(oid);
-        pInfo->Algorithm.Parameters = CRYPT_OBJID_BLOB{sizeof kNullParameters, parameters};
-        pInfo->PublicKey = CRYPT_BIT_BLOB{static_cast<DWORD>(publicKey.size()), key, 0};
+        pInfo->Algorithm.Parameters = CRYPT_OBJID_BLOB { sizeof kNullParameters, parameters };
+        pInfo->PublicKey = CRYPT_BIT_BLOB { static_cast<DWORD>(publicKey.size()), key, 0 };
         return TRUE;
     });
 }
 
 BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
-                                          DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
-                                          PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm, const void* pvHashAuxInfo,
-                                          BYTE* pbEncoded, DWORD* pcbEncoded)
+    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
+    PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm, const void* pvHashAuxInfo, BYTE* pbEncoded, DWORD* pcbEncoded)
 {
     (void)pvHashAuxInfo;
     if (standin::injectFault("CryptSignAndEncodeCertificate"))
@@ -178,9 +181,9 @@ BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCrypt
         const Bytes toBeSigned = standin::encodeStructure(lpszStructType, pvStructInfo);
         const ALG_ID hash = hashOfSignature(pSignatureAlgorithm);
         const Bytes value = signature(hCryptProvOrNCryptKey, dwKeySpec, hash, toBeSigned, pbEncoded == nullptr);
-        const CRYPT_BIT_BLOB bits{static_cast<DWORD>(value.size()), const_cast<BYTE*>(value.data()), 0};
-        const Bytes encoded
-            = der::sequence({toBeSigned, der::encodeAlgorithm(*pSignatureAlgorithm, true), der::encodeBitString(bits)});
+        const CRYPT_BIT_BLOB bits { static_cast<DWORD>(value.size()), const_cast<BYTE*>(value.data()), 0 };
+        const Bytes encoded = der::sequence(
+            { toBeSigned, der::encodeAlgorithm(*pSignatureAlgorithm, true), der::encodeBitString(bits) });
         if (standin::callerHasRoom(static_cast<DWORD>(encoded.size()), pbEncoded, pcbEncoded))
             std::memcpy(pbEncoded, encoded.data(), encoded.size());
         return TRUE;

@@ -14,7 +14,7 @@ std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>>& liveContexts(
     return contexts;
 }
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<CertStore> CertStore::inMemory() { return std::make_shared<CertStore>(); }
 
@@ -22,8 +22,8 @@ std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool read
 {
     auto store = std::make_shared<CertStore>();
     for (StoreEntryFiles& entry : loadStoreEntries(directory))
-        store->certificates_.push_back(std::make_shared<StoredCertificate>(
-            StoredCertificate{std::move(entry.encoded), std::move(entry.properties), std::move(entry.id), X509_ASN_ENCODING}));
+        store->certificates_.push_back(std::make_shared<StoredCertificate>(StoredCertificate {
+            std::move(entry.encoded), std::move(entry.properties), std::move(entry.id), X509_ASN_ENCODING }));
     std::reverse(store->certificates_.begin(), store->certificates_.end());
     store->directory_ = std::move(directory);
     store->readOnly_ = readOnly;
@@ -42,7 +42,8 @@ std::shared_ptr<StoredCertificate> CertStore::add(const Bytes& encoded, const Pr
 {
     if (readOnly_)
         failWith(E_ACCESSDENIED);
-    auto certificate = std::make_shared<StoredCertificate>(StoredCertificate{encoded, properties, {}, X509_ASN_ENCODING});
+    auto certificate
+        = std::make_shared<StoredCertificate>(StoredCertificate { encoded, properties, {}, X509_ASN_ENCODING });
     if (!directory_.empty())
         certificate->entryId = addStoreEntry(directory_, encoded, properties);
     certificates_.insert(certificates_.begin(), certificate);
@@ -66,8 +67,8 @@ void CertStore::persist(const StoredCertificate& certificate)
         saveEntryProperties(directory_, certificate.entryId, certificate.properties);
 }
 
-PCCERT_CONTEXT makeContext(std::shared_ptr<StoredCertificate> certificate, std::shared_ptr<CertStore> store,
-                           HCERTSTORE handle)
+PCCERT_CONTEXT makeContext(
+    std::shared_ptr<StoredCertificate> certificate, std::shared_ptr<CertStore> store, HCERTSTORE handle)
 {
     auto object = std::make_unique<CertContextObject>();
     object->decoded = std::make_unique<DecodedCertificate>(certificate->encoded);
@@ -97,4 +98,4 @@ void releaseContext(PCCERT_CONTEXT context)
         liveContexts().erase(found);
 }
 
-}  // namespace standin
+} // namespace standin

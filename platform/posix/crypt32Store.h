@@ -5,8 +5,8 @@
 // still holds.
 #pragma once
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -20,7 +20,7 @@ namespace standin {
 struct StoredCertificate {
     Bytes encoded;
     Properties properties;
-    std::string entryId;  // persisted entries only; empty once removed
+    std::string entryId; // persisted entries only; empty once removed
     DWORD encodingType = X509_ASN_ENCODING;
 };
 
@@ -44,24 +44,24 @@ public:
     void persist(const StoredCertificate& certificate);
 
 private:
-    std::string directory_;  // empty: lives in memory only
+    std::string directory_; // empty: lives in memory only
     bool readOnly_ = false;
     std::vector<std::shared_ptr<StoredCertificate>> certificates_;
 };
 
 struct CertContextObject {
-    CERT_CONTEXT context{};  // what callers see; its address is the PCCERT_CONTEXT
+    CERT_CONTEXT context {}; // what callers see; its address is the PCCERT_CONTEXT
     std::unique_ptr<DecodedCertificate> decoded;
     std::shared_ptr<StoredCertificate> certificate;
-    std::shared_ptr<CertStore> store;  // null for a context outside any store
+    std::shared_ptr<CertStore> store; // null for a context outside any store
     unsigned long references = 1;
 };
 
 // A new context (one reference) for `certificate`, which `handle` names.
-PCCERT_CONTEXT makeContext(std::shared_ptr<StoredCertificate> certificate, std::shared_ptr<CertStore> store,
-                           HCERTSTORE handle);
+PCCERT_CONTEXT makeContext(
+    std::shared_ptr<StoredCertificate> certificate, std::shared_ptr<CertStore> store, HCERTSTORE handle);
 // The stand-in's object behind a context it handed out; null for any other pointer.
 CertContextObject* contextObject(PCCERT_CONTEXT context);
 void releaseContext(PCCERT_CONTEXT context);
 
-}  // namespace standin
+} // namespace standin

@@ -1,7 +1,7 @@
 // crypt32 certificate stores: opening (in memory, or a persisted system
 // store of the emulated machine), closing, adding, enumerating and finding.
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <sys/stat.h>
 
@@ -36,8 +36,8 @@ struct SystemStoreLocation {
 };
 
 constexpr SystemStoreLocation kSystemStoreLocations[] = {
-    {CERT_SYSTEM_STORE_CURRENT_USER, "CurrentUser"},
-    {CERT_SYSTEM_STORE_LOCAL_MACHINE, "LocalMachine"},
+    { CERT_SYSTEM_STORE_CURRENT_USER, "CurrentUser" },
+    { CERT_SYSTEM_STORE_LOCAL_MACHINE, "LocalMachine" },
 };
 
 std::shared_ptr<standin::CertStore> storeOf(HCERTSTORE handle)
@@ -81,7 +81,7 @@ std::string canonicalStoreName(LPCSTR provider, const void* name)
     if (text.empty())
         standin::failWith(E_INVALIDARG);
     std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+        [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
     return text;
 }
 
@@ -89,7 +89,7 @@ std::shared_ptr<standin::CertStore> openSystemStore(LPCSTR provider, DWORD flags
 {
     const DWORD location = flags & CERT_SYSTEM_STORE_LOCATION_MASK;
     const auto* known = std::find_if(std::begin(kSystemStoreLocations), std::end(kSystemStoreLocations),
-                                     [location](const SystemStoreLocation& row) { return row.flag == location; });
+        [location](const SystemStoreLocation& row) { return row.flag == location; });
     if (known == std::end(kSystemStoreLocations))
         standin::failWith(E_INVALIDARG);
     const std::string directory = standin::storeDirectory(known->directory, canonicalStoreName(provider, name));
@@ -160,10 +160,10 @@ Match findMatch(DWORD findType, const void* findPara)
     }
 }
 
-}  // namespace
+} // namespace
 
-HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv,
-                                DWORD dwFlags, const void* pvPara)
+HCERTSTORE WINAPI CertOpenStore(
+    LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara)
 {
     (void)dwEncodingType;
     (void)hCryptProv;
@@ -176,8 +176,8 @@ HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, 
         else if (lpszStoreProvider == CERT_STORE_PROV_SYSTEM_W || lpszStoreProvider == CERT_STORE_PROV_SYSTEM_A)
             store = openSystemStore(lpszStoreProvider, dwFlags, pvPara);
         else
-            standin::failWith(ERROR_FILE_NOT_FOUND);  // no such store provider is installed
-        return reinterpret_cast<HCERTSTORE>(openStores().add(std::make_unique<OpenStore>(OpenStore{store})));
+            standin::failWith(ERROR_FILE_NOT_FOUND); // no such store provider is installed
+        return reinterpret_cast<HCERTSTORE>(openStores().add(std::make_unique<OpenStore>(OpenStore { store })));
     });
 }
 
@@ -193,8 +193,8 @@ BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags)
     return openStores().remove(reinterpret_cast<ULONG_PTR>(hCertStore)) ? TRUE : standin::fail(E_INVALIDARG);
 }
 
-BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
-                                             DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext)
+BOOL WINAPI CertAddCertificateContextToStore(
+    HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext, DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext)
 {
     if (standin::injectFault("CertAddCertificateContextToStore"))
         return FALSE;
@@ -251,8 +251,7 @@ PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_
 }
 
 PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType, DWORD dwFindFlags,
-                                                 DWORD dwFindType, const void* pvFindPara,
-                                                 PCCERT_CONTEXT pPrevCertContext)
+    DWORD dwFindType, const void* pvFindPara, PCCERT_CONTEXT pPrevCertContext)
 {
     (void)dwCertEncodingType;
     (void)dwFindFlags;

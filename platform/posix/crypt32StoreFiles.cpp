@@ -16,9 +16,8 @@ constexpr std::size_t kEntryIdDigits = 8;
 
 bool isEntryId(const std::string& name)
 {
-    return name.size() == kEntryIdDigits && std::all_of(name.begin(), name.end(), [](char c) {
-               return c >= '0' && c <= '9';
-           });
+    return name.size() == kEntryIdDigits
+        && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string entryId(unsigned long number)
@@ -64,8 +63,8 @@ Properties deserialize(const std::string& in)
     std::size_t at = 0;
     DWORD id, size;
     while (getWord(in, at, id) && getWord(in, at, size) && in.size() - at >= size) {
-        properties[id] = Bytes(in.begin() + static_cast<std::ptrdiff_t>(at),
-                               in.begin() + static_cast<std::ptrdiff_t>(at + size));
+        properties[id]
+            = Bytes(in.begin() + static_cast<std::ptrdiff_t>(at), in.begin() + static_cast<std::ptrdiff_t>(at + size));
         at += size;
     }
     return properties;
@@ -76,7 +75,7 @@ std::string entryPath(const std::string& directory, const std::string& id, const
     return directory + "/" + id + "/" + file;
 }
 
-}  // namespace
+} // namespace
 
 std::string storeDirectory(const std::string& location, const std::string& storeName)
 {
@@ -91,7 +90,7 @@ std::vector<StoreEntryFiles> loadStoreEntries(const std::string& directory)
         if (!isEntryId(name) || !readFile(entryPath(directory, name, kCertificateFile), encoded))
             continue;
         readFile(entryPath(directory, name, kPropertiesFile), properties);
-        entries.push_back({name, Bytes(encoded.begin(), encoded.end()), deserialize(properties)});
+        entries.push_back({ name, Bytes(encoded.begin(), encoded.end()), deserialize(properties) });
     }
     return entries;
 }
@@ -134,4 +133,4 @@ void removeStoreEntry(const std::string& directory, const std::string& id)
     removeTree(directory + "/" + id);
 }
 
-}  // namespace standin
+} // namespace standin

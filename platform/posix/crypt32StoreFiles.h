@@ -39,4 +39,4 @@ void saveEntryProperties(const std::string& directory, const std::string& id, co
 
 void removeStoreEntry(const std::string& directory, const std::string& id);
 
-}  // namespace standin
+} // namespace standin

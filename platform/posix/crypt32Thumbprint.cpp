@@ -1,4 +1,4 @@
-#include <openssl/evp.h>  // first: OpenSSL names X509_NAME too
+#include <openssl/evp.h>
 
 #include "crypt32Thumbprint.h"
 
@@ -17,10 +17,10 @@ Bytes digest(const EVP_MD* md, const Bytes& encoded)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 Bytes sha1Thumbprint(const Bytes& encoded) { return digest(EVP_sha1(), encoded); }
 
 Bytes md5Thumbprint(const Bytes& encoded) { return digest(EVP_md5(), encoded); }
 
-}  // namespace standin
+} // namespace standin

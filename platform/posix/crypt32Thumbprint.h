@@ -8,4 +8,4 @@ namespace standin {
 Bytes sha1Thumbprint(const Bytes& encoded);
 Bytes md5Thumbprint(const Bytes& encoded);
 
-}  // namespace standin
+} // namespace standin

@@ -1,7 +1,7 @@
 // Encoding and signing as the request and installation steps use them: the
 // subject name with crypt32's PrintableString checks, the public key export,
 // requests and self-signed certificates that OpenSSL must accept.
-#include <openssl/evp.h>  // first: OpenSSL names X509_NAME too
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <gtest/gtest.h>
@@ -21,10 +21,10 @@ constexpr char kProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provi
 
 Bytes encodeName(const std::string& value, DWORD valueType, DWORD* error = nullptr)
 {
-    CERT_RDN_ATTR attribute{const_cast<LPSTR>(szOID_COMMON_NAME), valueType,
-                            {static_cast<DWORD>(value.size()), reinterpret_cast<BYTE*>(const_cast<char*>(value.data()))}};
-    CERT_RDN rdn{1, &attribute};
-    CERT_NAME_INFO name{1, &rdn};
+    CERT_RDN_ATTR attribute { const_cast<LPSTR>(szOID_COMMON_NAME), valueType,
+        { static_cast<DWORD>(value.size()), reinterpret_cast<BYTE*>(const_cast<char*>(value.data())) } };
+    CERT_RDN rdn { 1, &attribute };
+    CERT_NAME_INFO name { 1, &rdn };
     DWORD size = 0;
     if (!CryptEncodeObject(kEncoding, X509_NAME, &name, nullptr, &size)) {
         if (error)
@@ -70,21 +70,22 @@ std::vector<unsigned char> exportPublicKeyInfo(HCRYPTPROV provider, DWORD keySpe
     if (!CryptExportPublicKeyInfo(provider, keySpec, kEncoding, nullptr, &size))
         return {};
     std::vector<unsigned char> buffer(size);
-    if (!CryptExportPublicKeyInfo(provider, keySpec, kEncoding, reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(buffer.data()), &size))
+    if (!CryptExportPublicKeyInfo(
+            provider, keySpec, kEncoding, reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(buffer.data()), &size))
         return {};
     return buffer;
 }
 
 Bytes signAndEncode(HCRYPTPROV provider, LPCSTR structType, const void* info, const char* algorithmOid)
 {
-    CRYPT_ALGORITHM_IDENTIFIER algorithm{const_cast<LPSTR>(algorithmOid), {0, nullptr}};
+    CRYPT_ALGORITHM_IDENTIFIER algorithm { const_cast<LPSTR>(algorithmOid), { 0, nullptr } };
     DWORD size = 0;
-    if (!CryptSignAndEncodeCertificate(provider, AT_KEYEXCHANGE, kEncoding, structType, info, &algorithm, nullptr,
-                                       nullptr, &size))
+    if (!CryptSignAndEncodeCertificate(
+            provider, AT_KEYEXCHANGE, kEncoding, structType, info, &algorithm, nullptr, nullptr, &size))
         return {};
     Bytes encoded(size);
-    if (!CryptSignAndEncodeCertificate(provider, AT_KEYEXCHANGE, kEncoding, structType, info, &algorithm, nullptr,
-                                       encoded.data(), &size))
+    if (!CryptSignAndEncodeCertificate(
+            provider, AT_KEYEXCHANGE, kEncoding, structType, info, &algorithm, nullptr, encoded.data(), &size))
         return {};
     encoded.resize(size);
     return encoded;
@@ -95,9 +96,9 @@ Bytes makeRequest(HCRYPTPROV provider, const Bytes& subject, const char* algorit
     std::vector<unsigned char> keyInfo = exportPublicKeyInfo(provider, AT_KEYEXCHANGE);
     if (keyInfo.empty())
         return {};
-    CERT_REQUEST_INFO request{};
+    CERT_REQUEST_INFO request {};
     request.dwVersion = CERT_REQUEST_V1;
-    request.Subject = {static_cast<DWORD>(subject.size()), const_cast<BYTE*>(subject.data())};
+    request.Subject = { static_cast<DWORD>(subject.size()), const_cast<BYTE*>(subject.data()) };
     request.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
     return signAndEncode(provider, X509_CERT_REQUEST_TO_BE_SIGNED, &request, algorithmOid);
 }
@@ -105,7 +106,7 @@ Bytes makeRequest(HCRYPTPROV provider, const Bytes& subject, const char* algorit
 FILETIME fileTime(unsigned long long unixSeconds)
 {
     const unsigned long long ticks = (unixSeconds + 11644473600ULL) * 10000000ULL;
-    return FILETIME{static_cast<DWORD>(ticks & 0xffffffff), static_cast<DWORD>(ticks >> 32)};
+    return FILETIME { static_cast<DWORD>(ticks & 0xffffffff), static_cast<DWORD>(ticks >> 32) };
 }
 
 bool contains(const Bytes& haystack, const Bytes& needle)
@@ -122,7 +123,7 @@ TEST_F(EncodeTest, SubjectTextBecomesOnePrintableCommonName)
 {
     const std::string subject = "CN=Maria,O=Example";
     const Bytes encoded = encodeName(subject, CERT_RDN_PRINTABLE_STRING);
-    Bytes expected{0x30, 0x1d, 0x31, 0x1b, 0x30, 0x19, 0x06, 0x03, 0x55, 0x04, 0x03, 0x13, 0x12};
+    Bytes expected { 0x30, 0x1d, 0x31, 0x1b, 0x30, 0x19, 0x06, 0x03, 0x55, 0x04, 0x03, 0x13, 0x12 };
     expected.insert(expected.end(), subject.begin(), subject.end());
     EXPECT_EQ(encoded, expected);
 
@@ -136,7 +137,8 @@ TEST_F(EncodeTest, SubjectTextBecomesOnePrintableCommonName)
 
 TEST_F(EncodeTest, CharactersOutsidePrintableStringAreRefused)
 {
-    for (const std::string& subject : {std::string("maria@example.com"), std::string("Jos\xC3\xA9"), std::string("a*b")}) {
+    for (const std::string& subject :
+        { std::string("maria@example.com"), std::string("Jos\xC3\xA9"), std::string("a*b") }) {
         DWORD error = 0;
         EXPECT_TRUE(encodeName(subject, CERT_RDN_PRINTABLE_STRING, &error).empty()) << subject;
         EXPECT_EQ(error, static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING)) << subject;
@@ -150,10 +152,10 @@ TEST_F(EncodeTest, CharactersOutsidePrintableStringAreRefused)
 TEST_F(EncodeTest, ShortBufferGetsMoreDataAndTheSize)
 {
     const std::string value = "Short";
-    CERT_RDN_ATTR attribute{const_cast<LPSTR>(szOID_COMMON_NAME), CERT_RDN_PRINTABLE_STRING,
-                            {5, reinterpret_cast<BYTE*>(const_cast<char*>(value.data()))}};
-    CERT_RDN rdn{1, &attribute};
-    CERT_NAME_INFO name{1, &rdn};
+    CERT_RDN_ATTR attribute { const_cast<LPSTR>(szOID_COMMON_NAME), CERT_RDN_PRINTABLE_STRING,
+        { 5, reinterpret_cast<BYTE*>(const_cast<char*>(value.data())) } };
+    CERT_RDN rdn { 1, &attribute };
+    CERT_NAME_INFO name { 1, &rdn };
     Bytes buffer(4);
     DWORD size = 4;
     EXPECT_FALSE(CryptEncodeObject(kEncoding, X509_NAME, &name, buffer.data(), &size));
@@ -171,8 +173,9 @@ TEST_F(EncodeTest, PublicKeyInfoIsTheRsaKeyOfTheContainer)
     ASSERT_FALSE(buffer.empty());
     const auto* info = reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(buffer.data());
     EXPECT_STREQ(info->Algorithm.pszObjId, szOID_RSA_RSA);
-    EXPECT_EQ(Bytes(info->Algorithm.Parameters.pbData, info->Algorithm.Parameters.pbData + info->Algorithm.Parameters.cbData),
-              (Bytes{0x05, 0x00}));
+    EXPECT_EQ(
+        Bytes(info->Algorithm.Parameters.pbData, info->Algorithm.Parameters.pbData + info->Algorithm.Parameters.cbData),
+        (Bytes { 0x05, 0x00 }));
     EXPECT_EQ(info->PublicKey.cUnusedBits, 0u);
 
     // The modulus is the PUBLICKEYBLOB's, turned most significant byte first.
@@ -197,7 +200,7 @@ TEST_F(EncodeTest, SignedRequestVerifiesWithOpenSsl)
     KeyContainer container("request");
     ASSERT_NE(container.get(), 0u);
     const Bytes subject = encodeName("CN=Maria,O=Example", CERT_RDN_PRINTABLE_STRING);
-    for (const char* algorithm : {szOID_RSA_SHA256RSA, szOID_RSA_SHA1RSA}) {
+    for (const char* algorithm : { szOID_RSA_SHA256RSA, szOID_RSA_SHA1RSA }) {
         const Bytes request = makeRequest(container.get(), subject, algorithm);
         ASSERT_FALSE(request.empty()) << algorithm;
         const unsigned char* at = request.data();
@@ -208,16 +211,17 @@ TEST_F(EncodeTest, SignedRequestVerifiesWithOpenSsl)
         EXPECT_EQ(X509_REQ_get_version(parsed.get()), 0);
         EXPECT_EQ(X509_REQ_get_attr_count(parsed.get()), 0);
         char line[128];
-        EXPECT_STREQ(X509_NAME_oneline(X509_REQ_get_subject_name(parsed.get()), line, sizeof line),
-                     "/CN=CN=Maria,O=Example");
+        EXPECT_STREQ(
+            X509_NAME_oneline(X509_REQ_get_subject_name(parsed.get()), line, sizeof line), "/CN=CN=Maria,O=Example");
     }
     // sha256WithRSAEncryption with NULL parameters, as Windows writes it.
     const Bytes request = makeRequest(container.get(), subject, szOID_RSA_SHA256RSA);
-    EXPECT_TRUE(contains(request, {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0b, 0x05, 0x00}));
+    EXPECT_TRUE(contains(
+        request, { 0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0b, 0x05, 0x00 }));
 
     const std::string path = machine.root() + "/request.der";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(request.data()),
-                                                static_cast<std::streamsize>(request.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(request.data()), static_cast<std::streamsize>(request.size()));
     const std::string command = "openssl req -inform DER -in '" + path + "' -verify -noout 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
@@ -236,34 +240,35 @@ TEST_F(EncodeTest, SelfSignedCertificateVerifiesAndReadsBack)
     Bytes name = encodeName("Self Signed", CERT_RDN_PRINTABLE_STRING);
     std::vector<unsigned char> keyInfo = exportPublicKeyInfo(container.get(), AT_KEYEXCHANGE);
     ASSERT_FALSE(keyInfo.empty());
-    BYTE serial[] = {0x01, 0x02, 0x83};  // least significant first; crypt32 reads it as signed
-    CERT_INFO info{};
+    BYTE serial[] = { 0x01, 0x02, 0x83 }; // least significant first; crypt32 reads it as signed
+    CERT_INFO info {};
     info.dwVersion = CERT_V3;
-    info.SerialNumber = {sizeof serial, serial};
+    info.SerialNumber = { sizeof serial, serial };
     info.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(szOID_RSA_SHA256RSA);
-    info.Issuer = {static_cast<DWORD>(name.size()), name.data()};
+    info.Issuer = { static_cast<DWORD>(name.size()), name.data() };
     info.Subject = info.Issuer;
-    info.NotBefore = fileTime(1577836800);  // 2020-01-01, a UTCTime
-    info.NotAfter = fileTime(2840140800);   // 2060-01-01, a GeneralizedTime
+    info.NotBefore = fileTime(1577836800); // 2020-01-01, a UTCTime
+    info.NotAfter = fileTime(2840140800); // 2060-01-01, a GeneralizedTime
     info.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
 
     const Bytes certificate = signAndEncode(container.get(), X509_CERT_TO_BE_SIGNED, &info, szOID_RSA_SHA256RSA);
     ASSERT_FALSE(certificate.empty());
     const unsigned char* at = certificate.data();
-    std::unique_ptr<X509, decltype(&X509_free)> parsed(d2i_X509(nullptr, &at, static_cast<long>(certificate.size())),
-                                                       X509_free);
+    std::unique_ptr<X509, decltype(&X509_free)> parsed(
+        d2i_X509(nullptr, &at, static_cast<long>(certificate.size())), X509_free);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(X509_verify(parsed.get(), X509_get0_pubkey(parsed.get())), 1);
 
-    Context context(CertCreateCertificateContext(kEncoding, certificate.data(), static_cast<DWORD>(certificate.size())));
+    Context context(
+        CertCreateCertificateContext(kEncoding, certificate.data(), static_cast<DWORD>(certificate.size())));
     ASSERT_NE(context.get(), nullptr);
     const CERT_INFO* read = context.get()->pCertInfo;
     EXPECT_EQ(read->dwVersion, static_cast<DWORD>(CERT_V3));
     EXPECT_EQ(Bytes(read->SerialNumber.pbData, read->SerialNumber.pbData + read->SerialNumber.cbData),
-              Bytes(serial, serial + sizeof serial));
+        Bytes(serial, serial + sizeof serial));
     EXPECT_EQ(ASN1_STRING_type(X509_get0_serialNumber(parsed.get())), V_ASN1_NEG_INTEGER);
-    EXPECT_TRUE(contains(certificate, {0x17, 0x0d, '2', '0', '0', '1', '0', '1'}));
-    EXPECT_TRUE(contains(certificate, {0x18, 0x0f, '2', '0', '6', '0', '0', '1', '0', '1'}));
+    EXPECT_TRUE(contains(certificate, { 0x17, 0x0d, '2', '0', '0', '1', '0', '1' }));
+    EXPECT_TRUE(contains(certificate, { 0x18, 0x0f, '2', '0', '6', '0', '0', '1', '0', '1' }));
     EXPECT_EQ(read->NotBefore.dwLowDateTime, info.NotBefore.dwLowDateTime);
     EXPECT_EQ(read->NotBefore.dwHighDateTime, info.NotBefore.dwHighDateTime);
     EXPECT_EQ(read->NotAfter.dwLowDateTime, info.NotAfter.dwLowDateTime);
@@ -277,29 +282,29 @@ TEST_F(EncodeTest, SigningRefusesWhatItCannotDo)
     ASSERT_NE(container.get(), 0u);
     const Bytes subject = encodeName("Refusals", CERT_RDN_PRINTABLE_STRING);
     std::vector<unsigned char> keyInfo = exportPublicKeyInfo(container.get(), AT_KEYEXCHANGE);
-    CERT_REQUEST_INFO request{};
-    request.Subject = {static_cast<DWORD>(subject.size()), const_cast<BYTE*>(subject.data())};
+    CERT_REQUEST_INFO request {};
+    request.Subject = { static_cast<DWORD>(subject.size()), const_cast<BYTE*>(subject.data()) };
     request.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
 
-    CRYPT_ALGORITHM_IDENTIFIER unknown{const_cast<LPSTR>("1.2.3.4"), {0, nullptr}};
+    CRYPT_ALGORITHM_IDENTIFIER unknown { const_cast<LPSTR>("1.2.3.4"), { 0, nullptr } };
     DWORD size = 0;
     EXPECT_FALSE(CryptSignAndEncodeCertificate(container.get(), AT_KEYEXCHANGE, kEncoding,
-                                               X509_CERT_REQUEST_TO_BE_SIGNED, &request, &unknown, nullptr, nullptr, &size));
+        X509_CERT_REQUEST_TO_BE_SIGNED, &request, &unknown, nullptr, nullptr, &size));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
 
-    CRYPT_ALGORITHM_IDENTIFIER sha256{const_cast<LPSTR>(szOID_RSA_SHA256RSA), {0, nullptr}};
-    ASSERT_TRUE(CryptSignAndEncodeCertificate(container.get(), AT_KEYEXCHANGE, kEncoding, X509_CERT_REQUEST_TO_BE_SIGNED,
-                                              &request, &sha256, nullptr, nullptr, &size));
+    CRYPT_ALGORITHM_IDENTIFIER sha256 { const_cast<LPSTR>(szOID_RSA_SHA256RSA), { 0, nullptr } };
+    ASSERT_TRUE(CryptSignAndEncodeCertificate(container.get(), AT_KEYEXCHANGE, kEncoding,
+        X509_CERT_REQUEST_TO_BE_SIGNED, &request, &sha256, nullptr, nullptr, &size));
     Bytes small(size - 1);
     DWORD offered = size - 1;
     EXPECT_FALSE(CryptSignAndEncodeCertificate(container.get(), AT_KEYEXCHANGE, kEncoding,
-                                               X509_CERT_REQUEST_TO_BE_SIGNED, &request, &sha256, nullptr, small.data(), &offered));
+        X509_CERT_REQUEST_TO_BE_SIGNED, &request, &sha256, nullptr, small.data(), &offered));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_EQ(offered, size);
 
     // The signature key spec has no key in this container.
     EXPECT_FALSE(CryptSignAndEncodeCertificate(container.get(), AT_SIGNATURE, kEncoding, X509_CERT_REQUEST_TO_BE_SIGNED,
-                                               &request, &sha256, nullptr, nullptr, &size));
+        &request, &sha256, nullptr, nullptr, &size));
     EXPECT_NE(GetLastError(), 0u);
 }
 
@@ -310,7 +315,7 @@ TEST_F(EncodeTest, FaultSwitchFailsEncodingAndSigning)
     const Bytes subject = encodeName("Faults", CERT_RDN_PRINTABLE_STRING);
     setenv("SIGBRID_FAULTS", "CryptEncodeObject#2=5", 1);
     DWORD error = 0;
-    EXPECT_TRUE(encodeName("Faults", CERT_RDN_PRINTABLE_STRING, &error).empty());  // the size query passes
+    EXPECT_TRUE(encodeName("Faults", CERT_RDN_PRINTABLE_STRING, &error).empty()); // the size query passes
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(GetLastError(), 5u);
     EXPECT_FALSE(encodeName("Faults", CERT_RDN_PRINTABLE_STRING).empty());
@@ -324,4 +329,4 @@ TEST_F(EncodeTest, FaultSwitchFailsEncodingAndSigning)
     EXPECT_FALSE(makeRequest(container.get(), subject, szOID_RSA_SHA256RSA).empty());
 }
 
-}  // namespace
+} // namespace

@@ -1,7 +1,7 @@
 // The current user's MY store of the stand-in as the product uses it: install
 // with key-provider information, find by thumbprint in a later store handle,
 // read the property back; duplicates, dispositions, persistence and safety.
-#include <openssl/x509.h>  // first: OpenSSL names X509_NAME too
+#include <openssl/x509.h>
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ protected:
 
 CRYPT_KEY_PROV_INFO keyProvInfo(const wchar_t* container, const wchar_t* provider)
 {
-    CRYPT_KEY_PROV_INFO info{};
+    CRYPT_KEY_PROV_INFO info {};
     info.pwszContainerName = const_cast<LPWSTR>(container);
     info.pwszProvName = const_cast<LPWSTR>(provider);
     info.dwProvType = 24;
@@ -39,8 +39,8 @@ void install(const Bytes& der, const wchar_t* container)
 {
     Store store(openMyStore());
     ASSERT_NE(store.get(), nullptr);
-    Context created(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
-                                                 static_cast<DWORD>(der.size())));
+    Context created(CertCreateCertificateContext(
+        X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
     ASSERT_NE(created.get(), nullptr);
     PCCERT_CONTEXT storedContext = nullptr;
     ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, &storedContext));
@@ -51,9 +51,9 @@ void install(const Bytes& der, const wchar_t* container)
 
 PCCERT_CONTEXT findByHash(HCERTSTORE store, const Bytes& hash, PCCERT_CONTEXT previous = nullptr)
 {
-    CRYPT_HASH_BLOB blob{static_cast<DWORD>(hash.size()), const_cast<BYTE*>(hash.data())};
-    return CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_HASH, &blob,
-                                      previous);
+    CRYPT_HASH_BLOB blob { static_cast<DWORD>(hash.size()), const_cast<BYTE*>(hash.data()) };
+    return CertFindCertificateInStore(
+        store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_HASH, &blob, previous);
 }
 
 std::wstring containerOf(PCCERT_CONTEXT context)
@@ -99,7 +99,8 @@ TEST_F(MyStoreTest, InstalledCertificateIsFoundByThumbprintInALaterStoreWithItsK
     EXPECT_EQ(info->cProvParam, 0u);
     // The strings live inside the caller's buffer, as crypt32 lays them out.
     const auto* begin = reinterpret_cast<const unsigned char*>(buffer.data());
-    for (const void* inside : {static_cast<const void*>(info->pwszContainerName), static_cast<const void*>(info->pwszProvName)}) {
+    for (const void* inside :
+        { static_cast<const void*>(info->pwszContainerName), static_cast<const void*>(info->pwszProvName) }) {
         EXPECT_GE(static_cast<const unsigned char*>(inside), begin + sizeof(CRYPT_KEY_PROV_INFO));
         EXPECT_LT(static_cast<const unsigned char*>(inside), begin + size);
     }
@@ -108,19 +109,20 @@ TEST_F(MyStoreTest, InstalledCertificateIsFoundByThumbprintInALaterStoreWithItsK
 TEST_F(MyStoreTest, ContextCarriesTheDecodedCertificateFields)
 {
     const Bytes der = makeCertificate(0x0102A3, "Fields");
-    Context context(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
-                                                 static_cast<DWORD>(der.size())));
+    Context context(CertCreateCertificateContext(
+        X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
     ASSERT_NE(context.get(), nullptr);
     const CERT_INFO* info = context.get()->pCertInfo;
     EXPECT_EQ(info->dwVersion, static_cast<DWORD>(CERT_V3));
     // Serial numbers are kept least significant byte first.
     EXPECT_EQ(Bytes(info->SerialNumber.pbData, info->SerialNumber.pbData + info->SerialNumber.cbData),
-              (Bytes{0xA3, 0x02, 0x01}));
+        (Bytes { 0xA3, 0x02, 0x01 }));
     EXPECT_STREQ(info->SignatureAlgorithm.pszObjId, szOID_RSA_SHA256RSA);
     EXPECT_STREQ(info->SubjectPublicKeyInfo.Algorithm.pszObjId, szOID_RSA_RSA);
 
     const unsigned char* at = der.data();
-    std::unique_ptr<X509, decltype(&X509_free)> parsed(d2i_X509(nullptr, &at, static_cast<long>(der.size())), X509_free);
+    std::unique_ptr<X509, decltype(&X509_free)> parsed(
+        d2i_X509(nullptr, &at, static_cast<long>(der.size())), X509_free);
     ASSERT_TRUE(parsed);
     unsigned char* name = nullptr;
     const int nameSize = i2d_X509_NAME(X509_get_subject_name(parsed.get()), &name);
@@ -129,7 +131,8 @@ TEST_F(MyStoreTest, ContextCarriesTheDecodedCertificateFields)
     OPENSSL_free(name);
 
     // NotAfter - NotBefore is the year the certificate was made for.
-    const auto ticks = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    const auto ticks
+        = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     EXPECT_EQ(ticks(info->NotAfter) - ticks(info->NotBefore), 365ULL * 24 * 3600 * 10000000ULL);
     const unsigned long long unixSeconds = ticks(info->NotBefore) / 10000000ULL - 11644473600ULL;
     EXPECT_LE(unixSeconds, static_cast<unsigned long long>(time(nullptr)));
@@ -138,15 +141,15 @@ TEST_F(MyStoreTest, ContextCarriesTheDecodedCertificateFields)
 
 TEST_F(MyStoreTest, BytesThatAreNotACertificateFailWithTheAsn1Codes)
 {
-    const Bytes garbage{0x04, 0x03, 'a', 'b', 'c'};
+    const Bytes garbage { 0x04, 0x03, 'a', 'b', 'c' };
     SetLastError(0);
     EXPECT_EQ(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, garbage.data(), 5), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
 
     const Bytes der = makeCertificate(7);
-    EXPECT_EQ(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
-                                           static_cast<DWORD>(der.size() - 10)),
-              nullptr);
+    EXPECT_EQ(CertCreateCertificateContext(
+                  X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size() - 10)),
+        nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
 }
 
@@ -191,7 +194,7 @@ TEST_F(MyStoreTest, DispositionsOtherThanAlwaysLookForTheSameCertificate)
     Store reopened(openMyStore());
     EXPECT_EQ(countCertificates(reopened.get()), 1);
     Context replaced(findByHash(reopened.get(), sha1Of(der)));
-    EXPECT_EQ(containerOf(replaced.get()), L"<none>");  // the replacement came without a key link
+    EXPECT_EQ(containerOf(replaced.get()), L"<none>"); // the replacement came without a key link
 }
 
 TEST_F(MyStoreTest, PropertyReadsFollowTheSizeProtocol)
@@ -235,8 +238,8 @@ TEST_F(MyStoreTest, ProviderParametersAndMissingNamesSurviveTheStore)
     PCCERT_CONTEXT storedContext = nullptr;
     ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, &storedContext));
     Context stored(storedContext);
-    BYTE pin[] = {'1', '2', '3', '4'};
-    CRYPT_KEY_PROV_PARAM param{32, pin, sizeof pin, 0};
+    BYTE pin[] = { '1', '2', '3', '4' };
+    CRYPT_KEY_PROV_PARAM param { 32, pin, sizeof pin, 0 };
     CRYPT_KEY_PROV_INFO info = keyProvInfo(L"c", nullptr);
     info.cProvParam = 1;
     info.rgProvParam = &param;
@@ -253,7 +256,7 @@ TEST_F(MyStoreTest, ProviderParametersAndMissingNamesSurviveTheStore)
     ASSERT_EQ(read->cProvParam, 1u);
     EXPECT_EQ(read->rgProvParam[0].dwParam, 32u);
     EXPECT_EQ(Bytes(read->rgProvParam[0].pbData, read->rgProvParam[0].pbData + read->rgProvParam[0].cbData),
-              Bytes(pin, pin + 4));
+        Bytes(pin, pin + 4));
     EXPECT_GE(read->rgProvParam[0].pbData, buffer.data());
     EXPECT_LT(read->rgProvParam[0].pbData, buffer.data() + size);
 }
@@ -266,7 +269,7 @@ TEST_F(MyStoreTest, ContextsOutliveAForcedCloseOfTheirStore)
     Context found(findByHash(store, sha1Of(der)));
     ASSERT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG));
     ASSERT_NE(found.get(), nullptr);
-    EXPECT_EQ(found.get()->pCertInfo->SerialNumber.pbData[0], 0x8D);  // 5005 = 0x138D
+    EXPECT_EQ(found.get()->pCertInfo->SerialNumber.pbData[0], 0x8D); // 5005 = 0x138D
     EXPECT_EQ(containerOf(found.get()), L"held");
     Context duplicate(CertDuplicateCertificateContext(found.get()));
     EXPECT_EQ(duplicate.get(), found.get());
@@ -287,7 +290,9 @@ TEST_F(MyStoreTest, StoreNamesIgnoreCaseAndMemoryStoresLeaveNothingBehind)
     EXPECT_EQ(countCertificates(upper.get()), 1);
     Store other(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root"));
     EXPECT_EQ(countCertificates(other.get()), 0);
-    EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG, L"Absent"), nullptr);
+    EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0,
+                  CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG, L"Absent"),
+        nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
@@ -314,7 +319,7 @@ TEST_F(MyStoreTest, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnore
     EXPECT_EQ(countCertificates(store.get()), 1);
     Context found(findByHash(store.get(), sha1Of(der)));
     EXPECT_EQ(containerOf(found.get()), L"private");
-    install(makeCertificate(7008), L"next");  // numbering steps over the leftover
+    install(makeCertificate(7008), L"next"); // numbering steps over the leftover
     Store reopened(openMyStore());
     EXPECT_EQ(countCertificates(reopened.get()), 2);
 }
@@ -335,8 +340,10 @@ TEST_F(MyStoreTest, ConcurrentInstallersLoseNoCertificate)
             for (int i = 0; i < kEach; ++i) {
                 const Bytes& der = certificates[static_cast<std::size_t>(p * kEach + i)];
                 HCERTSTORE store = openMyStore();
-                PCCERT_CONTEXT created = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
-                ok = ok && store && created && CertAddCertificateContextToStore(store, created, CERT_STORE_ADD_ALWAYS, nullptr);
+                PCCERT_CONTEXT created
+                    = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+                ok = ok && store && created
+                    && CertAddCertificateContextToStore(store, created, CERT_STORE_ADD_ALWAYS, nullptr);
                 CertFreeCertificateContext(created);
                 CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
             }
@@ -384,4 +391,4 @@ TEST_F(MyStoreTest, FaultSwitchFailsTheNamedCalls)
     EXPECT_EQ(containerOf(found.get()), L"faults");
 }
 
-}  // namespace
+} // namespace

@@ -1,4 +1,4 @@
-#include <openssl/evp.h>  // first: OpenSSL names X509_NAME too
+#include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
@@ -18,7 +18,7 @@ EVP_PKEY* sharedKey()
     return key;
 }
 
-}  // namespace
+} // namespace
 
 MachineFixture::MachineFixture()
 {
@@ -40,8 +40,8 @@ Bytes makeCertificate(long serial, const std::string& commonName)
     X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
     X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 365L * 24 * 3600);
     auto* name = X509_get_subject_name(certificate.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(
+        name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
     X509_set_issuer_name(certificate.get(), name);
     X509_set_pubkey(certificate.get(), sharedKey());
     if (X509_sign(certificate.get(), sharedKey(), EVP_sha256()) <= 0)

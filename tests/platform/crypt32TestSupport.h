@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include "TempDir.h"
 
@@ -30,7 +30,10 @@ Bytes sha1Of(const Bytes& data);
 
 class Store {
 public:
-    explicit Store(HCERTSTORE handle) : handle_(handle) {}
+    explicit Store(HCERTSTORE handle)
+        : handle_(handle)
+    {
+    }
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
     ~Store() { CertCloseStore(handle_, CERT_CLOSE_STORE_FORCE_FLAG); }
@@ -42,7 +45,10 @@ private:
 
 class Context {
 public:
-    explicit Context(PCCERT_CONTEXT context = nullptr) : context_(context) {}
+    explicit Context(PCCERT_CONTEXT context = nullptr)
+        : context_(context)
+    {
+    }
     Context(const Context&) = delete;
     Context& operator=(const Context&) = delete;
     ~Context() { CertFreeCertificateContext(context_); }

@@ -17,11 +17,10 @@ typedef void* HCERTSTORE;
 typedef struct _CRYPTOAPI_BLOB {
     DWORD cbData;
     BYTE* pbData;
-} CRYPT_INTEGER_BLOB, *PCRYPT_INTEGER_BLOB, CRYPT_UINT_BLOB, *PCRYPT_UINT_BLOB, CRYPT_OBJID_BLOB,
-    *PCRYPT_OBJID_BLOB, CERT_NAME_BLOB, *PCERT_NAME_BLOB, CERT_RDN_VALUE_BLOB, *PCERT_RDN_VALUE_BLOB, CERT_BLOB,
-    *PCERT_BLOB, CRL_BLOB, *PCRL_BLOB, DATA_BLOB, *PDATA_BLOB, CRYPT_DATA_BLOB, *PCRYPT_DATA_BLOB, CRYPT_HASH_BLOB,
-    *PCRYPT_HASH_BLOB, CRYPT_DIGEST_BLOB, *PCRYPT_DIGEST_BLOB, CRYPT_DER_BLOB, *PCRYPT_DER_BLOB, CRYPT_ATTR_BLOB,
-    *PCRYPT_ATTR_BLOB;
+} CRYPT_INTEGER_BLOB, *PCRYPT_INTEGER_BLOB, CRYPT_UINT_BLOB, *PCRYPT_UINT_BLOB, CRYPT_OBJID_BLOB, *PCRYPT_OBJID_BLOB,
+    CERT_NAME_BLOB, *PCERT_NAME_BLOB, CERT_RDN_VALUE_BLOB, *PCERT_RDN_VALUE_BLOB, CERT_BLOB, *PCERT_BLOB, CRL_BLOB,
+    *PCRL_BLOB, DATA_BLOB, *PDATA_BLOB, CRYPT_DATA_BLOB, *PCRYPT_DATA_BLOB, CRYPT_HASH_BLOB, *PCRYPT_HASH_BLOB,
+    CRYPT_DIGEST_BLOB, *PCRYPT_DIGEST_BLOB, CRYPT_DER_BLOB, *PCRYPT_DER_BLOB, CRYPT_ATTR_BLOB, *PCRYPT_ATTR_BLOB;
 
 typedef struct _CRYPT_BIT_BLOB {
     DWORD cbData;
@@ -242,28 +241,26 @@ typedef struct _CRYPT_KEY_PROV_INFO {
 #define CRYPT_E_ASN1_LARGE _HRESULT_TYPEDEF_(0x80093104L)
 #define CRYPT_E_ASN1_BADTAG _HRESULT_TYPEDEF_(0x8009310BL)
 
-HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv,
-                                DWORD dwFlags, const void* pvPara);
+HCERTSTORE WINAPI CertOpenStore(
+    LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara);
 BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
-PCCERT_CONTEXT WINAPI CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
-                                                   DWORD cbCertEncoded);
+PCCERT_CONTEXT WINAPI CertCreateCertificateContext(
+    DWORD dwCertEncodingType, const BYTE* pbCertEncoded, DWORD cbCertEncoded);
 PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
-BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
-                                             DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
+BOOL WINAPI CertAddCertificateContextToStore(
+    HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext, DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
 PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext);
 PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType, DWORD dwFindFlags,
-                                                 DWORD dwFindType, const void* pvFindPara,
-                                                 PCCERT_CONTEXT pPrevCertContext);
-BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData,
-                                              DWORD* pcbData);
-BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags,
-                                              const void* pvData);
-BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
-                              BYTE* pbEncoded, DWORD* pcbEncoded);
+    DWORD dwFindType, const void* pvFindPara, PCCERT_CONTEXT pPrevCertContext);
+BOOL WINAPI CertGetCertificateContextProperty(
+    PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData, DWORD* pcbData);
+BOOL WINAPI CertSetCertificateContextProperty(
+    PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags, const void* pvData);
+BOOL WINAPI CryptEncodeObject(
+    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo, BYTE* pbEncoded, DWORD* pcbEncoded);
 BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
-                                     DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo);
+    DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo);
 BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
-                                          DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
-                                          PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm, const void* pvHashAuxInfo,
-                                          BYTE* pbEncoded, DWORD* pcbEncoded);
+    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
+    PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm, const void* pvHashAuxInfo, BYTE* pbEncoded, DWORD* pcbEncoded);
