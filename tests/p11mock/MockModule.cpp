@@ -98,10 +98,17 @@ std::string mechanismText(const CK_MECHANISM* mechanism)
     return out + "hex:" + hex(static_cast<const unsigned char*>(mechanism->pParameter), mechanism->ulParameterLen);
 }
 
+// At most `room` bytes of `bytes`; an empty value has no pointer to copy from.
+void copyBytes(void* target, const Bytes& bytes, std::size_t room)
+{
+    if (!bytes.empty() && room > 0)
+        std::memcpy(target, bytes.data(), bytes.size() < room ? bytes.size() : room);
+}
+
 void writeField(unsigned char* target, std::size_t width, const Field& field)
 {
     std::memset(target, field.fill, width);
-    std::memcpy(target, field.bytes.data(), field.bytes.size() < width ? field.bytes.size() : width);
+    copyBytes(target, field.bytes, width);
 }
 
 // The module's whole state: its script, the call counts and the sessions.
@@ -520,7 +527,7 @@ CK_RV CK_CALL C_GetAttributeValue(
                 continue;
             }
             const CK_ULONG copied = asked.ulValueLen < size ? asked.ulValueLen : size;
-            std::memcpy(asked.pValue, attribute.value.data(), copied);
+            copyBytes(asked.pValue, attribute.value, copied);
             if (copied < size)
                 result = CKR_BUFFER_TOO_SMALL;
             asked.ulValueLen = attribute.filledLength.value_or(copied < size ? CK_UNAVAILABLE_INFORMATION : size);
@@ -568,7 +575,7 @@ CK_RV CK_CALL C_Sign(
             return CKR_OK;
         }
         const CK_ULONG copied = *pulSignatureLen < size ? *pulSignatureLen : size;
-        std::memcpy(pSignature, signature.value.data(), copied);
+        copyBytes(pSignature, signature.value, copied);
         *pulSignatureLen = signature.filledLength.value_or(size);
         return copied < size ? CKR_BUFFER_TOO_SMALL : CKR_OK;
     });
