@@ -250,6 +250,10 @@ TEST_F(EncodeTest, SelfSignedCertificateVerifiesAndReadsBack)
     info.NotBefore = fileTime(1577836800); // 2020-01-01, a UTCTime
     info.NotAfter = fileTime(2840140800); // 2060-01-01, a GeneralizedTime
     info.SubjectPublicKeyInfo = *reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data());
+    BYTE basicConstraints[] = { 0x30, 0x03, 0x01, 0x01, 0xff }; // cA TRUE
+    CERT_EXTENSION extension { const_cast<LPSTR>("2.5.29.19"), TRUE, { sizeof basicConstraints, basicConstraints } };
+    info.cExtension = 1;
+    info.rgExtension = &extension;
 
     const Bytes certificate = signAndEncode(container.get(), X509_CERT_TO_BE_SIGNED, &info, szOID_RSA_SHA256RSA);
     ASSERT_FALSE(certificate.empty());
@@ -258,6 +262,8 @@ TEST_F(EncodeTest, SelfSignedCertificateVerifiesAndReadsBack)
         d2i_X509(nullptr, &at, static_cast<long>(certificate.size())), X509_free);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(X509_verify(parsed.get(), X509_get0_pubkey(parsed.get())), 1);
+    ASSERT_EQ(X509_get_ext_count(parsed.get()), 1);
+    EXPECT_EQ(X509_EXTENSION_get_critical(X509_get_ext(parsed.get(), 0)), 1);
 
     Context context(
         CertCreateCertificateContext(kEncoding, certificate.data(), static_cast<DWORD>(certificate.size())));
@@ -274,6 +280,12 @@ TEST_F(EncodeTest, SelfSignedCertificateVerifiesAndReadsBack)
     EXPECT_EQ(read->NotAfter.dwLowDateTime, info.NotAfter.dwLowDateTime);
     EXPECT_EQ(read->NotAfter.dwHighDateTime, info.NotAfter.dwHighDateTime);
     EXPECT_EQ(Bytes(read->Subject.pbData, read->Subject.pbData + read->Subject.cbData), name);
+    ASSERT_EQ(read->cExtension, 1u);
+    EXPECT_STREQ(read->rgExtension[0].pszObjId, "2.5.29.19");
+    EXPECT_TRUE(read->rgExtension[0].fCritical);
+    EXPECT_EQ(
+        Bytes(read->rgExtension[0].Value.pbData, read->rgExtension[0].Value.pbData + read->rgExtension[0].Value.cbData),
+        Bytes(basicConstraints, basicConstraints + sizeof basicConstraints));
 }
 
 TEST_F(EncodeTest, SigningRefusesWhatItCannotDo)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -362,6 +363,47 @@ TEST_F(MyStoreTest, ConcurrentInstallersLoseNoCertificate)
         Context found(findByHash(store.get(), sha1Of(der)));
         EXPECT_NE(found.get(), nullptr);
     }
+}
+
+TEST_F(MyStoreTest, InstallerKilledMidWayLeavesEveryListedEntryWhole)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (long serial = 20000;; ++serial) {
+            const Bytes der = makeCertificate(serial);
+            HCERTSTORE store = openMyStore();
+            PCCERT_CONTEXT created
+                = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+            PCCERT_CONTEXT stored = nullptr;
+            CertAddCertificateContextToStore(store, created, CERT_STORE_ADD_ALWAYS, &stored);
+            CRYPT_KEY_PROV_INFO info = keyProvInfo(L"killed", L"provider");
+            CertSetCertificateContextProperty(stored, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+            CertFreeCertificateContext(stored);
+            CertFreeCertificateContext(created);
+            CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
+        }
+    }
+    usleep(300 * 1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+
+    Store store(openMyStore());
+    ASSERT_NE(store.get(), nullptr);
+    int whole = 0;
+    for (PCCERT_CONTEXT context = CertEnumCertificatesInStore(store.get(), nullptr); context;
+         context = CertEnumCertificatesInStore(store.get(), context)) {
+        EXPECT_NE(context->pCertInfo, nullptr);
+        const std::wstring container = containerOf(context);
+        // The newest entry may have lost its key link to the kill, never its certificate.
+        EXPECT_TRUE(container == L"killed" || (whole == 0 && container == L"<none>"));
+        ++whole;
+    }
+    EXPECT_GT(whole, 0);
+    install(makeCertificate(29999), L"after");
+    Store reopened(openMyStore());
+    EXPECT_EQ(countCertificates(reopened.get()), whole + 1);
 }
 
 TEST_F(MyStoreTest, FaultSwitchFailsTheNamedCalls)
