@@ -32,5 +32,6 @@ inline constexpr const char* kListCspsNoMemory = "listCSPs - Insufficient Memory
 inline constexpr const char* kListCspsEnumFailed = "listCSPs - CryptEnumProviders";
 inline constexpr const char* kContainersProviderNameNull = "countContainers - providerName is null";
 inline constexpr const char* kContainersAcquireFailed = "countContainers - CryptAcquireContext. providerName:";
-inline constexpr const char* kContainersFirstFailed = "countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:";
+inline constexpr const char* kContainersFirstFailed
+    = "countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:";
 inline constexpr const char* kProviderTypeInfix = " - providerType:";

@@ -55,7 +55,8 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
             const HashObject hash = key.createHash(algorithm);
             const bool readyDigest = member(item, "hashedData").get<bool>();
             key.putValue(hash, algorithm, value, readyDigest);
-            answer.push_back({{"data", text}, {"id", member(item, "id")}, {"signed", base64Encode(key.signHash(hash))}});
+            const std::string signature = base64Encode(key.signHash(hash));
+            answer.push_back({{"data", text}, {"id", member(item, "id")}, {"signed", signature}});
         }
         return compact(answer);
     });

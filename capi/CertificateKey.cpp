@@ -26,7 +26,8 @@ CertificateKey::CertificateKey(const Bytes& thumbprint)
     CRYPT_HASH_BLOB hash{};
     hash.cbData = static_cast<DWORD>(thumbprint.size());
     hash.pbData = const_cast<BYTE*>(thumbprint.data());
-    certificate_.reset(CertFindCertificateInStore(store_.get(), kCertificateEncoding, 0, CERT_FIND_HASH, &hash, nullptr));
+    certificate_.reset(
+        CertFindCertificateInStore(store_.get(), kCertificateEncoding, 0, CERT_FIND_HASH, &hash, nullptr));
     if (!certificate_)
         throw std::runtime_error(kCertificateNotFound);
 

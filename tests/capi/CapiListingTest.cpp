@@ -16,7 +16,8 @@ class CapiListing : public ::testing::Test {
 protected:
     CapiMachine machine_;
 
-    std::string count(const std::string& provider, const std::string& type, const std::map<std::string, std::string>& extra = {})
+    std::string count(const std::string& provider, const std::string& type,
+                      const std::map<std::string, std::string>& extra = {})
     {
         return machine_.success({"capi", "list", "countContainer", provider, type}, extra);
     }
@@ -102,9 +103,11 @@ TEST_F(CapiListing, CountFailuresAreAnsweredAsErrorText)
                   + R"( - providerType:-7"})");
     // Only Athena's exact name is rewritten here.
     EXPECT_EQ(count("Athena ASECard Crypto CSP", "999"),
-              R"({"error":"countContainers - CryptAcquireContext. providerName:Microsoft Base Smart Card Crypto Provider - providerType:999"})");
+              R"({"error":"countContainers - CryptAcquireContext. providerName:Microsoft Base Smart Card Crypto )"
+              R"(Provider - providerType:999"})");
     EXPECT_EQ(count("Athena ASECard Crypto CSP v2", "1"),
-              R"({"error":"countContainers - CryptAcquireContext. providerName:Athena ASECard Crypto CSP v2 - providerType:1"})");
+              R"({"error":"countContainers - CryptAcquireContext. providerName:Athena ASECard Crypto CSP v2 - )"
+              R"(providerType:1"})");
 }
 
 TEST_F(CapiListing, ListFailuresAreRaised)

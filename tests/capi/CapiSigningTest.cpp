@@ -20,7 +20,11 @@ std::string boolText(bool value) { return value ? "true" : "false"; }
 
 class CapiSigning : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { machine_ = new CapiMachine; identity_ = machine_->install(kEnhancedAes, kProvRsaAes); }
+    static void SetUpTestSuite()
+    {
+        machine_ = new CapiMachine;
+        identity_ = machine_->install(kEnhancedAes, kProvRsaAes);
+    }
     static void TearDownTestSuite()
     {
         delete machine_;
@@ -85,8 +89,9 @@ TEST_F(CapiSigning, ReadyDigestOfTheWrongLengthIsRefused)
     EXPECT_EQ(signError(identity_, "sha256", digestOf("sha1", "x"), true), message);
     EXPECT_EQ(signError(identity_, "sha1", digestOf("sha256", "x"), true), message);
     EXPECT_EQ(signError(identity_, "sha512", "", true), message);
-    EXPECT_EQ(machine_->error(signListArgs(identity_, "sha512",
-                                           R"([{"value":")" + base64(digestOf("sha256", "x")) + R"(","hashedData":true}])")),
+    const std::string shortDigest = base64(digestOf("sha256", "x"));
+    EXPECT_EQ(machine_->error(
+                  signListArgs(identity_, "sha512", R"([{"value":")" + shortDigest + R"(","hashedData":true}])")),
               message);
 }
 
