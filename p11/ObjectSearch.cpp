@@ -19,8 +19,11 @@ ObjectHandles findObjects(const P11Session& session, std::vector<CK_ATTRIBUTE> s
         // Room for one object per call; a larger count than that is not believed.
         CK_OBJECT_HANDLE object = 0;
         CK_ULONG count = 0;
-        module.call(p11::C_FindObjects, IfMissing::Fail, session.handle(), &object, CK_ULONG { 1 }, &count);
-        if (count == 0)
+        const CK_RV rv
+            = module.call(p11::C_FindObjects, IfMissing::Fail, session.handle(), &object, CK_ULONG { 1 }, &count);
+        // A refused call found nothing, whatever count it wrote: searching on
+        // would only collect the same unwritten handle again.
+        if (rv != CKR_OK || count == 0)
             break;
         found.push_back(object);
     }
