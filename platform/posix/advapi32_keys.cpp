@@ -178,7 +178,7 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen
     if (!key)
         return fail(error);
     // A public key is a key object only; a key pair takes its place in the
-    // container under the spec its algorithm names.
+    // container under the key type its algorithm names.
     if (!key->hasPrivate()) {
         auto object = std::make_unique<standin::KeyObject>();
         object->key = std::move(key);
