@@ -2,32 +2,12 @@
 // per certificate object, thumbprints as SHA-1 of exactly the value's bytes.
 #include <gtest/gtest.h>
 
-#include <openssl/sha.h>
-
 #include "Scripts.h"
 #include "TokenMachine.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-std::string hexOf(const Bytes& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
-
-std::string sha1Hex(const Bytes& bytes)
-{
-    Bytes digest(SHA_DIGEST_LENGTH);
-    SHA1(bytes.data(), bytes.size(), digest.data());
-    return hexOf(digest);
-}
 
 Bytes pattern(std::size_t length, unsigned seed)
 {

@@ -3,38 +3,12 @@
 // never loops without end, and still answers one envelope.
 #include <gtest/gtest.h>
 
-#include <openssl/sha.h>
-
 #include "Scripts.h"
 #include "TokenMachine.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-std::string sha1Hex(const std::string& bytes)
-{
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : digest) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
-
-std::string hexOf(const std::string& text)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
 
 Json token(const std::string& slotId, const std::string& serial)
 {

@@ -13,17 +13,6 @@ Json record(const std::string& id, const std::string& label, bool publicKey, boo
         { "certificate", certificate } };
 }
 
-std::string hexOf(const std::string& text)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
-
 class ObjectList : public ::testing::Test {
 protected:
     TokenMachine machine_;

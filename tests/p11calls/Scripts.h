@@ -3,6 +3,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <openssl/sha.h>
 
 #include <initializer_list>
 #include <string>
@@ -12,6 +13,30 @@
 
 using Json = nlohmann::json;
 using Lines = std::vector<std::string>;
+
+// Lower-case hex of any byte sequence, as scripts and logs carry bytes.
+template <typename ByteSequence> std::string hexOf(const ByteSequence& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 0xF];
+    }
+    return out;
+}
+
+// The thumbprint a certificate value must get, computed independently.
+inline std::string sha1Hex(const std::string& bytes)
+{
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+    return hexOf(std::string(digest, digest + SHA_DIGEST_LENGTH));
+}
+inline std::string sha1Hex(const std::vector<unsigned char>& bytes)
+{
+    return sha1Hex(std::string(bytes.begin(), bytes.end()));
+}
 
 inline const std::string kGdPath = R"(C:\Windows\System32\aetpkss1.dll)";
 inline const std::string kGdPath32 = R"(C:\Windows\SysWOW64\aetpkss1.dll)";
