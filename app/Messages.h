@@ -5,6 +5,5 @@ inline constexpr const char* kCommandTypeNotFound = "Tipo de comando nao encontr
 inline constexpr const char* kSubcommandTypeNotFound = "Tipo de sub-comando nao encontrado";
 inline constexpr const char* kCommandNotFound = "Comando nao encontrado";
 inline constexpr const char* kTokenNotFound = "Token Type ou Serial invalido";
-inline constexpr const char* kDigestSizeMismatch = "Tamanho data nao condiz com algoritmo utilizado";
 inline constexpr const char* kUnknownError = "Erro desconhecido.";
 inline constexpr const char* kUnknownException = "Unknown exception";

@@ -1,8 +1,14 @@
+#include <cstdint>
+
+#include "CertificateImport.h"
 #include "Command.h"
+#include "Encoding.h"
+#include "KeyGeneration.h"
 #include "Messages.h"
 #include "ObjectInfo.h"
 #include "P11Store.h"
 #include "TokenCertificate.h"
+#include "TokenSigning.h"
 
 namespace {
 
@@ -22,18 +28,85 @@ Operation listCertificatesRow(const ArgVector& args)
     return [&store] { return successEnvelope(listCertificates(store)); };
 }
 
-Operation listObjectsRow(const ArgVector& args)
+// The slot of the token that the request names by type (A3) and serial
+// (A4), looked up after every parameter is read; none answers the front
+// end's own message.
+template <typename Run> Operation onToken(const ArgVector& args, Run run)
 {
-    const std::string& type = args.text(3);
-    const std::string& serial = args.text(4);
-    const std::string pin = args.text(5);
-    P11Slot* slot = storeOf(args).findToken(type, serial);
+    P11Slot* slot = storeOf(args).findToken(args.text(3), args.text(4));
     if (!slot)
         return [] { return errorEnvelope(kTokenNotFound); };
-    return [slot, pin] { return successEnvelope(listObjects(*slot, pin)); };
+    return [slot, run] { return run(*slot); };
 }
 
-}  // namespace
+Operation listObjectsRow(const ArgVector& args)
+{
+    const std::string pin = args.text(5);
+    return onToken(args, [pin](P11Slot& slot) { return successEnvelope(listObjects(slot, pin)); });
+}
+
+// A signing operation's text: the size message is a failure, anything else
+// (the empty text too) a success.
+Json signingEnvelope(const std::string& answer)
+{
+    return answer == kDigestSizeMismatch ? errorEnvelope(answer) : successEnvelope(answer);
+}
+
+Operation signRow(const ArgVector& args)
+{
+    P11Store& store = storeOf(args);
+    const std::string thumbprint = args.text(4);
+    const std::string algorithmName = args.text(5);
+    const std::string pin = args.text(6);
+    const std::string data = args.text(7);
+    const bool readyDigest = args.flag(8);
+    return [=, &store] {
+        return signingEnvelope(signByThumbprint(store, data, thumbprint, pin, algorithmName, readyDigest));
+    };
+}
+
+Operation signWithKeyIdRow(const ArgVector& args)
+{
+    const std::string keyIdText = args.text(5);
+    const std::string algorithmName = args.text(6);
+    const std::string pin = args.text(7);
+    const bool readyDigest = args.flag(8);
+    const std::string data = args.text(9);
+    // All decoded bytes are the identifier, zero bytes included.
+    const Bytes keyId = base64Decode(keyIdText);
+    return onToken(args, [=](P11Slot& slot) {
+        return signingEnvelope(signWithKeyId(slot, data, keyId, pin, algorithmName, readyDigest));
+    });
+}
+
+Operation createKeyPairRow(const ArgVector& args)
+{
+    const std::string label = args.text(5);
+    // atoi's value as the 32-bit CK_ULONG of the Windows ABI, on every platform.
+    const auto modulusBits = static_cast<CK_ULONG>(static_cast<std::uint32_t>(args.integer(6)));
+    const std::string pin = args.text(7);
+    return onToken(args, [=](P11Slot& slot) { return successEnvelope(createKeyPair(slot, label, pin, modulusBits)); });
+}
+
+Operation getPublicKeyRow(const ArgVector& args)
+{
+    const std::string keyIdText = args.text(5);
+    return onToken(args, [=](P11Slot& slot) { return successEnvelope(getPublicKey(slot, keyIdText)); });
+}
+
+Operation importCertificateRow(const ArgVector& args)
+{
+    const std::string type = args.text(3);
+    const std::string keyIdText = args.text(5);
+    const std::string label = args.text(6);
+    const std::string pin = args.text(7);
+    const std::string certificateText = args.text(8);
+    return onToken(args, [=](P11Slot& slot) {
+        return successEnvelope(importCertificate(slot, keyIdText, type, label, certificateText, pin));
+    });
+}
+
+} // namespace
 
 std::vector<Command> pkcs11Commands()
 {
@@ -41,10 +114,10 @@ std::vector<Command> pkcs11Commands()
         { "pkcs11", "list", "tokens", Guard::RuntimeErrors, listTokens },
         { "pkcs11", "list", "certificates", Guard::RuntimeErrors, listCertificatesRow },
         { "pkcs11", "list", "objects", Guard::RuntimeErrors, listObjectsRow },
-        { "pkcs11", "crypt", "sign", Guard::RuntimeErrors, unavailable<8> },
-        { "pkcs11", "crypt", "signWithKeyId", Guard::RuntimeErrors, unavailable<9> },
-        { "pkcs11", "repo", "createKeyPair", Guard::RuntimeErrors, unavailable<7> },
-        { "pkcs11", "repo", "getPublicKey", Guard::RuntimeErrors, unavailable<5> },
-        { "pkcs11", "repo", "importCertificate", Guard::RuntimeErrors, unavailable<8> },
+        { "pkcs11", "crypt", "sign", Guard::RuntimeErrors, signRow },
+        { "pkcs11", "crypt", "signWithKeyId", Guard::RuntimeErrors, signWithKeyIdRow },
+        { "pkcs11", "repo", "createKeyPair", Guard::RuntimeErrors, createKeyPairRow },
+        { "pkcs11", "repo", "getPublicKey", Guard::RuntimeErrors, getPublicKeyRow },
+        { "pkcs11", "repo", "importCertificate", Guard::RuntimeErrors, importCertificateRow },
     };
 }

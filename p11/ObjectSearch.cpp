@@ -1,5 +1,7 @@
 #include "ObjectSearch.h"
 
+#include "AttributeTemplate.h"
+
 namespace {
 
 // A module may report any length: values beyond this are not believed.
@@ -7,7 +9,7 @@ constexpr CK_ULONG kAttributeLengthLimit = 64UL * 1024 * 1024;
 // A module that never ends a search is cut off after this many objects.
 constexpr std::size_t kSearchLimit = 65536;
 
-}  // namespace
+} // namespace
 
 ObjectHandles findObjects(const P11Session& session, std::vector<CK_ATTRIBUTE> searchTemplate)
 {
@@ -38,38 +40,53 @@ ObjectHandles findByClass(const P11Session& session, CK_OBJECT_CLASS objectClass
 
 ObjectHandles findById(const P11Session& session, const std::string& idText)
 {
-    Bytes id = base64Decode(idText);
-    return findObjects(session, { { CKA_ID, id.data(), static_cast<CK_ULONG>(id.size()) } });
+    AttributeTemplate search;
+    search.bytes(CKA_ID, base64Decode(idText));
+    return findObjects(session, search.attributes());
 }
 
 CK_OBJECT_HANDLE findKeyById(const P11Session& session, CK_OBJECT_CLASS objectClass, const Bytes& id)
 {
-    Bytes value = id;
-    const ObjectHandles found = findObjects(session,
-        { { CKA_CLASS, &objectClass, sizeof objectClass },
-            { CKA_ID, value.data(), static_cast<CK_ULONG>(value.size()) } });
+    AttributeTemplate search;
+    search.number(CKA_CLASS, objectClass).bytes(CKA_ID, id);
+    const ObjectHandles found = findObjects(session, search.attributes());
     return found.empty() ? 0 : found.front();
+}
+
+AttributeValue readAttributeValue(const P11Session& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+{
+    const P11Module& module = session.module();
+    AttributeValue read;
+    CK_ATTRIBUTE attribute { type, NULL_PTR, 0 };
+    read.rv
+        = module.call(p11::C_GetAttributeValue, IfMissing::Fail, session.handle(), object, &attribute, CK_ULONG { 1 });
+    const CK_ULONG length = attribute.ulValueLen;
+    // CK_UNAVAILABLE_INFORMATION is beyond the limit too.
+    if (length > kAttributeLengthLimit) {
+        read.available = false;
+        return read;
+    }
+
+    // One spare zero byte, so that the second call always gets a buffer.
+    read.bytes.assign(length + 1, 0);
+    attribute.pValue = read.bytes.data();
+    attribute.ulValueLen = length;
+    const CK_RV rv
+        = module.call(p11::C_GetAttributeValue, IfMissing::Fail, session.handle(), object, &attribute, CK_ULONG { 1 });
+    if (read.rv == CKR_OK)
+        read.rv = rv;
+    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+        read.bytes.clear();
+        read.available = false;
+        return read;
+    }
+    read.bytes.resize(std::min(attribute.ulValueLen, length));
+    return read;
 }
 
 Bytes readAttribute(const P11Session& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
 {
-    const P11Module& module = session.module();
-    CK_ATTRIBUTE attribute { type, NULL_PTR, 0 };
-    module.call(p11::C_GetAttributeValue, IfMissing::Fail, session.handle(), object, &attribute, CK_ULONG { 1 });
-    const CK_ULONG length = attribute.ulValueLen;
-    // CK_UNAVAILABLE_INFORMATION is beyond the limit too.
-    if (length > kAttributeLengthLimit)
-        return {};
-
-    // One spare zero byte, so that the second call always gets a buffer.
-    Bytes value(length + 1, 0);
-    attribute.pValue = value.data();
-    attribute.ulValueLen = length;
-    module.call(p11::C_GetAttributeValue, IfMissing::Fail, session.handle(), object, &attribute, CK_ULONG { 1 });
-    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-        return {};
-    value.resize(std::min(attribute.ulValueLen, length));
-    return value;
+    return readAttributeValue(session, object, type).bytes;
 }
 
 std::string readAttributeText(const P11Session& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)

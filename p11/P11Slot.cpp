@@ -14,3 +14,14 @@ void P11Slot::closeSession()
         throw NoSessionOpen {};
     session->close();
 }
+
+void P11Slot::abandonSession() noexcept
+{
+    try {
+        if (session_)
+            closeSession();
+    } catch (...) {
+        // No handle: nothing was open. A missing C_Logout or C_CloseSession
+        // is skipped by the close itself.
+    }
+}

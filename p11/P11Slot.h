@@ -28,9 +28,28 @@ public:
     // Closes and releases the slot's session; raises NoSessionOpen when it
     // has no handle (released all the same).
     void closeSession();
+    // Closes a session that a failing operation left open; never raises.
+    void abandonSession() noexcept;
 
 private:
     const P11Module* module_;
     CK_SLOT_ID slotId_;
     std::unique_ptr<P11Session> session_;
+};
+
+// Stands beside an operation's session: when the operation fails after the
+// session opened, the session is still closed (C_Logout, C_CloseSession).
+// The normal path closes it with closeSession before this runs.
+class SessionGuard {
+public:
+    explicit SessionGuard(P11Slot& slot)
+        : slot_(slot)
+    {
+    }
+    ~SessionGuard() { slot_.abandonSession(); }
+    SessionGuard(const SessionGuard&) = delete;
+    SessionGuard& operator=(const SessionGuard&) = delete;
+
+private:
+    P11Slot& slot_;
 };

@@ -19,3 +19,21 @@ inline constexpr const char* kDescriptionError = "[ERROR] P11Store.description -
 inline constexpr const char* kLabelError = "[ERROR] P11Store.label - C_GetTokenInfo, rv: ";
 inline constexpr const char* kModelError = "[ERROR] P11Store.model - C_GetTokenInfo, rv: ";
 inline constexpr const char* kSerialError = "[ERROR] P11Store.serial - C_GetTokenInfo, rv: ";
+
+inline constexpr const char* kDigestSizeMismatch = "Tamanho data nao condiz com algoritmo utilizado";
+inline constexpr const char* kNoCertificateForThumbprint = "Nenhum certificado encontrado com o thumbprint enviado";
+inline constexpr const char* kDigestFailed = "Erro no calculo do hash dos dados";
+inline constexpr const char* kSignFailed = "Erro na assinatura: ";
+inline constexpr const char* kNoRoomForKeyPair
+    = "Token nao possui espaco suficiente para criacao de chave e posterior importacao de certificado";
+inline constexpr const char* kKeyPairFailed = "Erro na geracao do par de chaves: ";
+inline constexpr const char* kPublicKeyReadFailed = "Erro na leitura da chave publica: ";
+inline constexpr const char* kCertificateImported = "certificado adicionado com sucesso: ";
+inline constexpr const char* kCertificateImportFailed = "Erro na importação do certificado: ";
+
+// The reason words of a failed token operation; other codes are written in decimal.
+inline constexpr const char* kDeviceError = "Erro no dispositivo";
+inline constexpr const char* kDeviceMemory = "Dispositivo sem memória";
+inline constexpr const char* kDeviceRemoved = "Dispositivo removido";
+// A public key whose modulus the module answers without a usable length.
+inline constexpr const char* kModulusUnavailable = "modulo indisponivel";

@@ -1,0 +1,122 @@
+// The token flow as a calling application runs it on SoftHSM2: a key pair
+// made on the token, its public key read back, a certificate issued for it by
+// a throw-away CA, imported, listed and used to sign; OpenSSL checks every
+// signature against the certificate.
+#include "SoftHsmTest.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "Encoding.h"
+
+namespace {
+
+using nlohmann::json;
+
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string encoded(const std::string& bytes)
+{
+    return base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+class TokenFlow : public SoftHsmTest {
+protected:
+    std::string file(const std::string& name) const { return machine_.directory() + "/" + name; }
+
+    void write(const std::string& name, const Bytes& bytes) const
+    {
+        std::ofstream(file(name), std::ios::binary) << text(bytes);
+    }
+    std::string read(const std::string& name) const
+    {
+        std::ifstream in(file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // openssl's verdict on a signature (base64) over the file `data`.
+    bool verifies(const std::string& signature, const std::string& digest, const std::string& data) const
+    {
+        write("signature", base64Decode(signature));
+        return runProcess({ "openssl", "dgst", "-" + digest, "-verify", file("cert-pub.pem"), "-signature",
+                              file("signature"), file(data) })
+                   .exitCode
+            == 0;
+    }
+};
+
+TEST_F(TokenFlow, CreateIssueImportListAndSign)
+{
+    const std::string serial = machine_.initToken("Flow", "1234");
+    machine_.link(R"(C:\Windows\System32\asepkcs.dll)", kSoftHsmModule);
+    machine_.installSoftHsmAsGd();
+
+    // Two key pairs under one label: the same tail, a different random head.
+    const std::string keyId
+        = success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "Flow Signer", "2048", "1234" });
+    const std::string other
+        = success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "Flow Signer", "2048", "1234" });
+    const std::string idText = text(base64Decode(keyId));
+    ASSERT_EQ(idText.size(), 4 + 1 + encoded("Flow Signer").size()) << idText;
+    EXPECT_EQ(idText.substr(4), "-" + encoded("Flow Signer"));
+    EXPECT_EQ(text(base64Decode(other)).substr(4), idText.substr(4));
+    EXPECT_NE(other, keyId);
+
+    // The modulus is the one pkcs11-tool reads from the public key object.
+    const std::string modulus = success({ "pkcs11", "repo", "getPublicKey", "AT", serial, keyId });
+    machine_.tool({ "pkcs11-tool", "--module", kSoftHsmModule, "--token-label", "Flow", "--read-object", "--type",
+        "pubkey", "--id", hexEncode(base64Decode(keyId)), "-o", file("pub.der") });
+    const std::string shown
+        = machine_.tool({ "openssl", "rsa", "-pubin", "-inform", "DER", "-in", file("pub.der"), "-noout", "-modulus" })
+              .out;
+    std::string hex = hexEncode(base64Decode(modulus));
+    std::transform(hex.begin(), hex.end(), hex.begin(), ::toupper);
+    EXPECT_EQ(shown, "Modulus=" + hex + "\n");
+    EXPECT_EQ(success({ "pkcs11", "repo", "getPublicKey", "AT", serial, encoded("no such key") }), "");
+
+    // A throw-away CA issues the certificate for that public key.
+    machine_.tool({ "openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", file("ca.key"), "-out",
+        file("ca.pem"), "-subj", "/CN=Test CA", "-days", "2" });
+    machine_.tool({ "openssl", "pkey", "-pubin", "-inform", "DER", "-in", file("pub.der"), "-out", file("pub.pem") });
+    machine_.tool({ "openssl", "x509", "-new", "-CA", file("ca.pem"), "-CAkey", file("ca.key"), "-force_pubkey",
+        file("pub.pem"), "-subj", "/CN=Flow Signer", "-days", "2", "-outform", "DER", "-out", file("cert.der") });
+    machine_.tool({ "openssl", "x509", "-inform", "DER", "-in", file("cert.der"), "-pubkey", "-noout", "-out",
+        file("cert-pub.pem") });
+    const std::string certificate = encoded(read("cert.der"));
+
+    EXPECT_EQ(
+        success({ "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "Flow Signer", "1234", certificate }),
+        "certificado adicionado com sucesso: " + keyId);
+    const std::string thumbprint = SoftHsmMachine::fingerprint(file("cert.der"));
+    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "AT" }),
+        json::array({ { { "type", "AT" }, { "serial", serial }, { "thumbprint", thumbprint } } }));
+    // SoftHSM2 wants CKA_SUBJECT: only the "AT" template carries one. (It
+    // keeps an empty object from the refused call, so this comes last.)
+    EXPECT_EQ(error({ "pkcs11", "repo", "importCertificate", "GD", serial, keyId, "Flow Signer", "1234", certificate }),
+        "Erro na importação do certificado: 208");
+
+    // Every algorithm, on data and on ready digests, by thumbprint and by key
+    // identifier; an unknown name signs with SHA-256.
+    std::ofstream(file("message"), std::ios::binary) << "contract of sale, 3 pages";
+    const std::string data = encoded(read("message"));
+    const std::pair<std::string, std::string> algorithms[]
+        = { { "sha1", "sha1" }, { "sha256", "sha256" }, { "SHA512", "sha256" }, { "sha512", "sha512" } };
+    for (const auto& [name, digest] : algorithms) {
+        SCOPED_TRACE(name);
+        machine_.tool({ "openssl", "dgst", "-" + digest, "-binary", "-out", file("digest"), file("message") });
+        const std::string ready = encoded(read("digest"));
+        EXPECT_TRUE(verifies(
+            success({ "pkcs11", "crypt", "sign", "AT", thumbprint, name, "1234", data, "false" }), digest, "message"));
+        EXPECT_TRUE(verifies(
+            success({ "pkcs11", "crypt", "sign", "AT", thumbprint, name, "1234", ready, "True" }), digest, "message"));
+        EXPECT_TRUE(
+            verifies(success({ "pkcs11", "crypt", "signWithKeyId", "AT", serial, keyId, name, "1234", "false", data }),
+                digest, "message"));
+        EXPECT_TRUE(
+            verifies(success({ "pkcs11", "crypt", "signWithKeyId", "AT", serial, keyId, name, "1234", "TRUE", ready }),
+                digest, "message"));
+    }
+    EXPECT_EQ(error({ "pkcs11", "crypt", "sign", "AT", thumbprint, "sha256", "0000", data, "false" }),
+        "Erro no Login - Pin incorreto");
+}
+
+} // namespace

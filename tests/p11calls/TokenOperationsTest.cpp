@@ -1,0 +1,240 @@
+// Signing, key generation, public key reads and certificate import as the
+// token module sees them: exact templates, one session at a time, every
+// session that logged in closed again, failures in their own words.
+#include <gtest/gtest.h>
+
+#include <openssl/sha.h>
+
+#include "Scripts.h"
+#include "TokenMachine.h"
+
+namespace {
+
+const std::string kKeyIdHex = "4b00ff"; // "K", a zero byte, 0xFF: every byte counts
+const std::string kKeyId = "SwD/"; // base64 of those bytes
+const std::string kCertificateHex = "3082010a0201";
+const std::string kSha256Prefix = "3031300d060960864801650304020105000420";
+
+std::string sha256Hex(const std::string& data)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
+    return hexOf(std::string(digest, digest + SHA256_DIGEST_LENGTH));
+}
+
+// One GD token, serial 0A1B, with a key pair and its certificate under
+// kKeyIdHex; the private key shows only after login, as on real tokens.
+Json tokenScript()
+{
+    Json token = slot(1, "0A1B");
+    token["token"]["ulFreePublicMemory"] = 100000;
+    Json privateKey = object(11, kPrivateKey, kKeyIdHex, "key");
+    privateKey["afterLogin"] = true;
+    Json publicKey = object(13, kPublicKey, kKeyIdHex, "key");
+    publicKey["attributes"]["CKA_MODULUS"] = { { "hex", "c0ffee" } };
+    Json cert = certificate(12, kCertificateHex);
+    cert["attributes"]["CKA_ID"] = { { "hex", kKeyIdHex } };
+    token["objects"] = { cert, privateKey, publicKey };
+    return { { "slots", { token } }, { "signature", { { "hex", "a1b2" } } } };
+}
+
+const std::vector<std::string> kSign = { "pkcs11", "crypt", "sign", "GD",
+    sha1Hex(std::vector<unsigned char> { 0x30, 0x82, 0x01, 0x0a, 0x02, 0x01 }), "sha256", "1234", "YWJj", "false" };
+const std::vector<std::string> kSignWithKeyId
+    = { "pkcs11", "crypt", "signWithKeyId", "GD", "0A1B", kKeyId, "sha256", "1234", "false", "YWJj" };
+const std::vector<std::string> kCreateKeyPair
+    = { "pkcs11", "repo", "createKeyPair", "GD", "0A1B", "key", "2048", "1234" };
+const std::vector<std::string> kGetPublicKey = { "pkcs11", "repo", "getPublicKey", "GD", "0A1B", kKeyId };
+const std::vector<std::string> kImport
+    = { "pkcs11", "repo", "importCertificate", "GD", "0A1B", kKeyId, "cert", "1234", "MIIBCgIB" };
+
+std::vector<std::string> with(std::vector<std::string> args, std::size_t position, const std::string& value)
+{
+    args[position] = value;
+    return args;
+}
+
+bool logged(const Lines& calls, const std::string& fragment)
+{
+    for (const auto& call : calls)
+        if (call.find(fragment) != std::string::npos)
+            return true;
+    return false;
+}
+
+class TokenOperations : public ::testing::Test {
+protected:
+    TokenMachine machine_;
+
+    void SetUp() override { machine_.install(kGdPath); }
+};
+
+// Signing by thumbprint: the certificate listing, then a read-only session
+// to read the certificate's whole CKA_ID, then one logged-in session that
+// finds the key with all of that ID's bytes and signs the DigestInfo.
+TEST_F(TokenOperations, SignByThumbprintCallByCall)
+{
+    machine_.script(tokenScript());
+    EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
+
+    const std::string readOnly
+        = gd + "C_OpenSession slot=1 flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x0";
+    const std::string signedBytes = "hex:" + kSha256Prefix + sha256Hex("abc") + " dataLen=51";
+    EXPECT_EQ(machine_.calls(),
+        joined({ loading(gd, 1), tokenReads(gd, "1"), { readOnly }, tokenReads(gd, "1"),
+            search(gd, "1", classTemplate(kCertificate), 1), attributeRead(gd, "1", 12, "CKA_VALUE", 6),
+            closing(gd, "1", false), { readOnly }, search(gd, "2", classTemplate(kCertificate), 1),
+            attributeRead(gd, "2", 12, "CKA_ID", 3), attributeRead(gd, "2", 12, "CKA_VALUE", 6),
+            closing(gd, "2", false),
+            { gd + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL phSession=set -> 0x0",
+                gd + "C_Login session=3 userType=1 pin=hex:31323334 pinLen=4 -> 0x0" },
+            search(gd, "3", "count=2 [CKA_CLASS=ulong:3 CKA_ID=hex:" + kKeyIdHex + "]", 1),
+            { gd + "C_SignInit session=3 mechanism=0x1 parameter=NULL/0 key=11 -> 0x0",
+                gd + "C_Sign session=3 data=" + signedBytes + " pSignature=NULL -> 0x0",
+                gd + "C_Sign session=3 data=" + signedBytes + " pSignature=buffer/2 -> 0x0" },
+            closing(gd, "3"), finalizing(gd) }));
+}
+
+// With two tokens that hold the certificate, the first signs and the second
+// is never opened.
+TEST_F(TokenOperations, FirstTokenWithTheCertificateSigns)
+{
+    Json script = tokenScript();
+    Json second = script["slots"][0];
+    second["id"] = 2;
+    second["token"]["serialNumber"] = "0C2D";
+    script["slots"].push_back(second);
+    machine_.script(script);
+    EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
+    EXPECT_TRUE(logged(machine_.calls(), "C_SignInit session=3 "));
+    EXPECT_FALSE(logged(machine_.calls(), "C_OpenSession slot=2 "));
+}
+
+// The templates, attribute by attribute: the label cut to 18 characters,
+// CK_ULONG values in the module's width, 7169 free bytes being enough, and
+// the placeholders that the "AT" module alone receives.
+TEST_F(TokenOperations, TemplatesAsTheModuleReceivesThem)
+{
+    machine_.install(R"(C:\Windows\System32\asepkcs.dll)");
+    Json script = tokenScript();
+    script["slots"][0]["token"]["ulFreePublicMemory"] = 7169;
+    machine_.script(script);
+    const std::string label = "ABCDEFGHIJKLMNOPQRS";
+    const std::string answer = machine_.run(with(kCreateKeyPair, 5, label));
+    const std::string keyId = Json::parse(answer)["success"];
+    ASSERT_EQ(keyId.size(), 40u) << answer; // base64 of 4 + 1 + 24 characters
+    const std::string cut = hexOf(label.substr(0, 18));
+    const std::string ulong = "ulong:";
+    const std::string generated
+        = "C_GenerateKeyPair session=1 mechanism=0x0 parameter=NULL/0 public count=8 [CKA_ID=hex:";
+    const Lines calls = machine_.calls();
+    ASSERT_EQ(calls.size(), 30u);
+    const std::string& generation = calls[calls.size() - 4];
+    EXPECT_EQ(generation.substr(0, gd.size() + generated.size()), gd + generated);
+    const std::string idHex = generation.substr(gd.size() + generated.size(), 58);
+    EXPECT_EQ(idHex.substr(8, 2), "2d"); // "-"
+    EXPECT_EQ(generation.substr(gd.size() + generated.size() + 58),
+        " CKA_LABEL=hex:" + cut + " CKA_TOKEN=hex:01 CKA_ENCRYPT=hex:01 CKA_VERIFY=hex:01 CKA_MODULUS_BITS=" + ulong
+            + "2048 CKA_PUBLIC_EXPONENT=hex:010001 CKA_WRAP=hex:01] private count=8 [CKA_ID=hex:" + idHex
+            + " CKA_LABEL=hex:" + cut
+            + " CKA_TOKEN=hex:01 CKA_PRIVATE=hex:01 CKA_SENSITIVE=hex:01 CKA_DECRYPT=hex:01 CKA_SIGN=hex:01"
+              " CKA_UNWRAP=hex:01] phPublicKey=set phPrivateKey=set -> 0x0");
+
+    const std::string six = "[CKA_CERTIFICATE_TYPE=ulong:0 CKA_VALUE=hex:" + kCertificateHex
+        + " CKA_TOKEN=hex:01 CKA_CLASS=ulong:1 CKA_ID=hex:" + kKeyIdHex
+        + " CKA_LABEL=hex:" + hexOf(std::string("cert"));
+    EXPECT_EQ(machine_.run(kImport), successDocument("certificado adicionado com sucesso: " + kKeyId));
+    EXPECT_TRUE(logged(machine_.calls(), "C_CreateObject session=1 count=6 " + six + "] phObject=set -> 0x0"));
+    EXPECT_EQ(machine_.run(with(kImport, 3, "AT")), successDocument("certificado adicionado com sucesso: " + kKeyId));
+    EXPECT_TRUE(logged(machine_.calls(),
+        "C_CreateObject session=1 count=11 " + six
+            + " CKA_PRIVATE=hex:00 CKA_MODIFIABLE=hex:01 CKA_ISSUER=hex:" + hexOf(std::string("Temporary"))
+            + " CKA_SERIAL_NUMBER=hex:01 CKA_SUBJECT=hex:" + hexOf(std::string("/CN=cert")) + "] phObject=set -> 0x0"));
+}
+
+struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    Json rv; // return codes by function
+    std::string answer; // the whole envelope
+    bool closesSession; // C_Logout and C_CloseSession end the calls
+    bool signs; // C_SignInit is called
+    void (*prepare)(Json& script) = nullptr;
+};
+
+void memory7168(Json& script) { script["slots"][0]["token"]["ulFreePublicMemory"] = 7168; }
+void noModulus(Json& script) { script["slots"][0]["objects"][2]["attributes"].erase("CKA_MODULUS"); }
+
+class TokenFailure : public TokenOperations, public ::testing::WithParamInterface<Case> { };
+
+TEST_P(TokenFailure, AnswersItsOwnWordsAndClosesItsSession)
+{
+    const Case& c = GetParam();
+    Json script = tokenScript();
+    script["rv"] = c.rv;
+    if (c.prepare)
+        c.prepare(script);
+    machine_.script(script);
+    EXPECT_EQ(machine_.run(c.args), c.answer);
+    const Lines calls = machine_.calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.back(), finalizing(gd).front());
+    const bool closed = calls[calls.size() - 3].find("C_Logout") != std::string::npos
+        && calls[calls.size() - 2].find("C_CloseSession") != std::string::npos;
+    EXPECT_EQ(closed, c.closesSession);
+    EXPECT_EQ(logged(calls, "C_SignInit"), c.signs);
+}
+
+const std::string kNoRoom
+    = errorDocument("Token nao possui espaco suficiente para criacao de chave e posterior importacao de certificado");
+
+INSTANTIATE_TEST_SUITE_P(EveryCommand, TokenFailure,
+    ::testing::Values(Case { "sign login", kSign, { { "C_Login", "0xa4" } },
+                          errorDocument("Erro no Login - Pin bloqueado"), false, false },
+        Case { "keyid login", kSignWithKeyId, { { "C_Login", "0xa0" } }, errorDocument("Erro no Login - Pin incorreto"),
+            false, false },
+        Case { "create login", kCreateKeyPair, { { "C_Login", "0xa1" } }, errorDocument("Erro no Login - Pin invalido"),
+            false, false },
+        Case { "import login", kImport, { { "C_Login", "0x100" } }, errorDocument("Erro no Login - Erro Generico"),
+            false, false },
+        Case { "sign init", kSign, { { "C_SignInit", "0x30" } },
+            errorDocument("Erro na assinatura: Erro no dispositivo"), true, true },
+        Case { "sign length", kSignWithKeyId, { { "C_Sign", "0x32" } },
+            errorDocument("Erro na assinatura: Dispositivo removido"), true, true },
+        Case { "sign fill", kSignWithKeyId, { { "C_Sign", { { "2", "0x68" } } } },
+            errorDocument("Erro na assinatura: 104"), true, true },
+        Case { "short digest", with(with(kSignWithKeyId, 8, "true"), 9, std::string(40, 'A') + "AA=="), Json::object(),
+            errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
+        Case { "long digest", with(with(kSign, 5, "SHA1"), 8, "TRUE"), Json::object(),
+            errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
+        Case { "no key", with(kSignWithKeyId, 5, ""), Json::object(), successDocument(""), true, false },
+        Case { "unknown thumbprint", with(kSign, 4, std::string(40, '0')), Json::object(),
+            errorDocument("Nenhum certificado encontrado com o thumbprint enviado"), true, false },
+        Case { "unknown serial", with(kSignWithKeyId, 4, "0a1b"), Json::object(),
+            errorDocument("Token Type ou Serial invalido"), false, false },
+        Case { "7168 bytes", kCreateKeyPair, Json::object(), kNoRoom, true, false, memory7168 },
+        Case {
+            "unreadable memory", kCreateKeyPair, { { "C_GetTokenInfo", { { "14", "0x5" } } } }, kNoRoom, true, false },
+        Case { "device error", kCreateKeyPair, { { "C_GenerateKeyPair", "0x30" } },
+            errorDocument("Erro na geracao do par de chaves: Erro no dispositivo"), true, false },
+        Case { "device memory", kCreateKeyPair, { { "C_GenerateKeyPair", "0x31" } },
+            errorDocument("Erro na geracao do par de chaves: Dispositivo sem memória"), true, false },
+        Case { "device removed", kCreateKeyPair, { { "C_GenerateKeyPair", "0x32" } },
+            errorDocument("Erro na geracao do par de chaves: Dispositivo removido"), true, false },
+        Case { "template", with(kCreateKeyPair, 6, "abc"), { { "C_GenerateKeyPair", "0xd1" } },
+            errorDocument("Erro na geracao do par de chaves: 209"), true, false },
+        Case { "import memory", kImport, { { "C_CreateObject", "0x31" } },
+            errorDocument("Erro na importação do certificado: Dispositivo sem memória"), true, false },
+        Case { "import template", kImport, { { "C_CreateObject", "0xd0" } },
+            errorDocument("Erro na importação do certificado: 208"), true, false },
+        Case { "modulus", kGetPublicKey, Json::object(), successDocument("wP/u"), true, false },
+        Case { "no modulus", kGetPublicKey, Json::object(), errorDocument("Erro na leitura da chave publica: 18"), true,
+            false, noModulus }),
+    [](const ::testing::TestParamInfo<Case>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
+
+} // namespace
