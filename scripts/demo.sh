@@ -17,7 +17,20 @@ request() {
   "$sigbrid" "$@" | tee "$work/last"
   printf '\n\n'
 }
-answer() { sed -n 's/^ *"success": "\(.*\)"$/\1/p' "$work/last"; }
+fail() { echo "demo: $*" >&2; exit 1; }
+# The "success" text of the last request; the demo stops when there is none.
+answer() {
+  text=$(sed -n 's/^ *"success": "\(.*\)"$/\1/p' "$work/last")
+  [ -n "$text" ] || fail "no success in the last answer"
+  printf '%s' "$text"
+}
+# openssl checks the last request's signature (base64) over a file.
+verify() {
+  answer | base64 -d > "$work/sig"
+  printf '# openssl checks the signature: '
+  openssl dgst -"$1" -verify "$2" -signature "$work/sig" "$3"
+  echo
+}
 
 request system info version
 request system info Version
@@ -42,19 +55,45 @@ echo "# openssl checks the signature:"
 openssl dgst -sha256 -verify "$work/pub.pem" -signature "$work/sig" "$work/data"
 echo
 
-echo "# A SoftHSM2 token, reached through the GD module path"
+echo "# A SoftHSM2 token behind the AT module path: a key pair made on it, a"
+echo "# certificate issued for it by a throw-away CA, imported, and used to sign"
+module=/usr/lib/softhsm/libsofthsm2.so
 mkdir -p "$work/tokens" "$SIGBRID_WINROOT/drive_c/Windows/System32"
 printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" > "$SOFTHSM2_CONF"
-ln -s /usr/lib/softhsm/libsofthsm2.so "$SIGBRID_WINROOT/drive_c/Windows/System32/aetpkss1.dll"
+ln -s "$module" "$SIGBRID_WINROOT/drive_c/Windows/System32/asepkcs.dll"
 softhsm2-util --init-token --free --label "Demo Token" --so-pin 87654321 --pin 1234 >/dev/null
-pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so --login --pin 1234 --write-object "$work/key.pem" \
-  --type privkey --id 01 --label "Demo Signer" >/dev/null 2>&1
-pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so --login --pin 1234 --write-object "$work/cert.der" \
-  --type cert --id 01 --label "Demo Signer" >/dev/null 2>&1
 echo
 
-request pkcs11 list tokens GD
+request pkcs11 list tokens AT
 serial=$(sed -n 's/^ *"serial": "\(.*\)",\{0,1\}$/\1/p' "$work/last")
-request pkcs11 list objects GD "$serial" 1234
-request pkcs11 list certificates GD
-request pkcs11 list objects GD "$serial" 0000
+request pkcs11 repo createKeyPair AT "$serial" "Demo Token Signer" 2048 1234
+keyid=$(answer)
+request pkcs11 repo getPublicKey AT "$serial" "$keyid"
+modulus=$(answer | base64 -d | od -An -v -tx1 | tr -d ' \n' | tr 'a-f' 'A-F')
+
+echo "# pkcs11-tool reads the same public key; the CA issues a certificate for it"
+pkcs11-tool --module "$module" --read-object --type pubkey \
+  --id "$(printf %s "$keyid" | base64 -d | od -An -v -tx1 | tr -d ' \n')" -o "$work/token-pub.der" >/dev/null 2>&1
+openssl pkey -pubin -inform DER -in "$work/token-pub.der" -out "$work/token-pub.pem"
+[ "$(openssl rsa -pubin -in "$work/token-pub.pem" -noout -modulus)" = "Modulus=$modulus" ] ||
+  fail "getPublicKey answered another modulus than the token holds"
+echo "modulus: the same"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
+  -subj "/CN=Demo CA" -days 2 2>/dev/null
+openssl x509 -new -CA "$work/ca.pem" -CAkey "$work/ca.key" -force_pubkey "$work/token-pub.pem" \
+  -subj "/CN=Demo Token Signer" -days 30 -outform DER -out "$work/token-cert.der"
+openssl x509 -inform DER -in "$work/token-cert.der" -noout -pubkey > "$work/token-cert-pub.pem"
+echo
+
+request pkcs11 repo importCertificate AT "$serial" "$keyid" "Demo Token Signer" 1234 \
+  "$(base64 -w0 "$work/token-cert.der")"
+request pkcs11 list certificates AT
+token_thumbprint=$(sed -n 's/^ *"thumbprint": "\(.*\)",\{0,1\}$/\1/p' "$work/last")
+printf 'invoice 2026-0042, total 1.250,00' > "$work/invoice"
+request pkcs11 crypt sign AT "$token_thumbprint" sha256 1234 "$(base64 -w0 "$work/invoice")" false
+verify sha256 "$work/token-cert-pub.pem" "$work/invoice"
+request pkcs11 crypt signWithKeyId AT "$serial" "$keyid" sha512 1234 false "$(base64 -w0 "$work/invoice")"
+verify sha512 "$work/token-cert-pub.pem" "$work/invoice"
+request pkcs11 list objects AT "$serial" 1234
+request pkcs11 list objects AT "$serial" 0000
+echo "All requests answered; every signature verified."
