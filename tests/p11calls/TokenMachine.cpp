@@ -97,12 +97,11 @@ void TokenMachine::script(const nlohmann::json& script)
 std::string TokenMachine::run(const std::vector<std::string>& args)
 {
     fs::remove(logPath_);
-    const ProcessResult result = runSigbrid(args,
-        {
-            { "SIGBRID_WINROOT", dir_.path() },
-            { "P11MOCK_SCRIPT", modulePath(scriptPath_) },
-            { "P11MOCK_LOG", modulePath(logPath_) },
-        });
+    std::map<std::string, std::string> variables = environment_;
+    variables["SIGBRID_WINROOT"] = dir_.path();
+    variables["P11MOCK_SCRIPT"] = modulePath(scriptPath_);
+    variables["P11MOCK_LOG"] = modulePath(logPath_);
+    const ProcessResult result = runSigbrid(args, variables);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "");
     return result.out;

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ public:
     // p11mock_nologin) at the Windows path.
     void install(const std::string& windowsPath, const std::string& variant = "p11mock");
     void script(const nlohmann::json& script);
+    // Variables that the next runs get besides the machine's own.
+    void addEnvironment(const std::map<std::string, std::string>& variables) { environment_ = variables; }
 
     // Runs sigbrid with a fresh call log; checks exit code 0 and a silent
     // standard error, and answers standard output.
@@ -40,4 +43,5 @@ private:
     std::string scriptPath_;
     std::string logPath_;
     std::vector<std::string> installed_;
+    std::map<std::string, std::string> environment_;
 };

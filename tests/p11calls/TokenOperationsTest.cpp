@@ -152,6 +152,19 @@ TEST_F(TokenOperations, TemplatesAsTheModuleReceivesThem)
             + " CKA_SERIAL_NUMBER=hex:01 CKA_SUBJECT=hex:" + hexOf(std::string("/CN=cert")) + "] phObject=set -> 0x0"));
 }
 
+// Hashing on the host can fail (here through the stand-in's fault switch):
+// that is an error, and nothing is signed.
+TEST_F(TokenOperations, FailedHostDigestSignsNothing)
+{
+    if (underWine())
+        GTEST_SKIP() << "the fault switch belongs to the Linux stand-in";
+    machine_.script(tokenScript());
+    machine_.addEnvironment({ { "SIGBRID_FAULTS", "CryptHashData=0x80090008" } });
+    EXPECT_EQ(machine_.run(kSignWithKeyId), errorDocument("Erro no calculo do hash dos dados"));
+    EXPECT_FALSE(logged(machine_.calls(), "C_SignInit"));
+    EXPECT_TRUE(logged(machine_.calls(), "C_CloseSession session=1 "));
+}
+
 struct Case {
     const char* what;
     std::vector<std::string> args;
@@ -160,6 +173,7 @@ struct Case {
     bool closesSession; // C_Logout and C_CloseSession end the calls
     bool signs; // C_SignInit is called
     void (*prepare)(Json& script) = nullptr;
+    const char* call = nullptr; // a fragment of one of the calls
 };
 
 void memory7168(Json& script) { script["slots"][0]["token"]["ulFreePublicMemory"] = 7168; }
@@ -183,6 +197,9 @@ TEST_P(TokenFailure, AnswersItsOwnWordsAndClosesItsSession)
         && calls[calls.size() - 2].find("C_CloseSession") != std::string::npos;
     EXPECT_EQ(closed, c.closesSession);
     EXPECT_EQ(logged(calls, "C_SignInit"), c.signs);
+    if (c.call) {
+        EXPECT_TRUE(logged(calls, c.call)) << c.call;
+    }
 }
 
 const std::string kNoRoom
@@ -207,7 +224,9 @@ INSTANTIATE_TEST_SUITE_P(EveryCommand, TokenFailure,
             errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
         Case { "long digest", with(with(kSign, 5, "SHA1"), 8, "TRUE"), Json::object(),
             errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
-        Case { "no key", with(kSignWithKeyId, 5, ""), Json::object(), successDocument(""), true, false },
+        // An empty identifier still comes with a value buffer.
+        Case { "no key", with(kSignWithKeyId, 5, ""), Json::object(), successDocument(""), true, false, nullptr,
+            "[CKA_CLASS=ulong:3 CKA_ID=hex:]" },
         Case { "unknown thumbprint", with(kSign, 4, std::string(40, '0')), Json::object(),
             errorDocument("Nenhum certificado encontrado com o thumbprint enviado"), true, false },
         Case { "unknown serial", with(kSignWithKeyId, 4, "0a1b"), Json::object(),
