@@ -6,8 +6,6 @@ namespace {
 
 // A module may report any length: values beyond this are not believed.
 constexpr CK_ULONG kAttributeLengthLimit = 64UL * 1024 * 1024;
-// A module that never ends a search is cut off after this many objects.
-constexpr std::size_t kSearchLimit = 65536;
 
 } // namespace
 
@@ -17,7 +15,8 @@ ObjectHandles findObjects(const P11Session& session, std::vector<CK_ATTRIBUTE> s
     module.call(p11::C_FindObjectsInit, IfMissing::Fail, session.handle(), searchTemplate.data(),
         static_cast<CK_ULONG>(searchTemplate.size()));
     ObjectHandles found;
-    while (found.size() < kSearchLimit) {
+    // A module that never ends the search runs out of the request's call budget.
+    for (;;) {
         // Room for one object per call; a larger count than that is not believed.
         CK_OBJECT_HANDLE object = 0;
         CK_ULONG count = 0;

@@ -9,13 +9,25 @@ constexpr CK_ULONG kSlotListLimit = 4096;
 
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-}  // namespace
+// One request per process, on one thread: the calls made so far.
+unsigned long callsMade = 0;
+
+} // namespace
 
 P11Module::P11Module(std::string type, std::string firstPath, std::string secondPath)
     : type_(std::move(type))
     , firstPath_(std::move(firstPath))
     , secondPath_(std::move(secondPath))
 {
+}
+
+void P11Module::resetCallBudget() { callsMade = 0; }
+
+void P11Module::chargeCall()
+{
+    if (callsMade >= kModuleCallBudget)
+        throw CallBudgetExceeded();
+    ++callsMade;
 }
 
 FARPROC P11Module::lookUp(const char* name) const { return library_ ? GetProcAddress(library_.get(), name) : nullptr; }

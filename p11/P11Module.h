@@ -17,11 +17,14 @@
 // kept together so that a call site cannot pair a name with the wrong type.
 template <typename Signature> struct P11Function {
     const char* name;
+    // Counted against the request's call budget; finalizing never is, so
+    // that a request which ran out can still end its modules.
+    bool counted = true;
 };
 
 namespace p11 {
 inline constexpr P11Function<CK_C_Initialize> C_Initialize { "C_Initialize" };
-inline constexpr P11Function<CK_C_Finalize> C_Finalize { "C_Finalize" };
+inline constexpr P11Function<CK_C_Finalize> C_Finalize { "C_Finalize", false };
 inline constexpr P11Function<CK_C_GetSlotList> C_GetSlotList { "C_GetSlotList" };
 inline constexpr P11Function<CK_C_GetSlotInfo> C_GetSlotInfo { "C_GetSlotInfo" };
 inline constexpr P11Function<CK_C_GetTokenInfo> C_GetTokenInfo { "C_GetTokenInfo" };
@@ -37,7 +40,21 @@ inline constexpr P11Function<CK_C_SignInit> C_SignInit { "C_SignInit" };
 inline constexpr P11Function<CK_C_Sign> C_Sign { "C_Sign" };
 inline constexpr P11Function<CK_C_GenerateKeyPair> C_GenerateKeyPair { "C_GenerateKeyPair" };
 inline constexpr P11Function<CK_C_CreateObject> C_CreateObject { "C_CreateObject" };
-}  // namespace p11
+} // namespace p11
+
+// A module that lies without end (one more object, forever) cannot keep a
+// request going: the request's module calls are bounded, with room for
+// tokens that hold many thousands of objects.
+inline constexpr unsigned long kModuleCallBudget = 1000000;
+
+// The failure of a request that used up its call budget; it ends the whole
+// request, whichever module or slot it arose in.
+struct CallBudgetExceeded : std::runtime_error {
+    CallBudgetExceeded()
+        : std::runtime_error(kCallBudgetExceeded)
+    {
+    }
+};
 
 // What a call does when the module does not export the function.
 enum class IfMissing {
@@ -67,12 +84,17 @@ public:
     // The slots that hold a token; empty when the module refuses the query.
     std::vector<CK_SLOT_ID> getSlotList() const;
 
+    // A new request starts with its whole call budget.
+    static void resetCallBudget();
+
     // Looks the function up by name right now (nothing is cached), refuses a
     // missing one as `ifMissing` says, and calls it. Which return codes
     // matter is the caller's business.
     template <typename Signature, typename... Args>
     CK_RV call(P11Function<Signature> function, IfMissing ifMissing, Args... args) const
     {
+        if (function.counted)
+            chargeCall();
         // Through void(*)(): the one function pointer type that converts to
         // any other without a warning.
         const auto entry = reinterpret_cast<Signature>(reinterpret_cast<void (*)()>(lookUp(function.name)));
@@ -86,6 +108,8 @@ public:
 
 private:
     FARPROC lookUp(const char* name) const;
+    // Raises CallBudgetExceeded once the request's budget is spent.
+    static void chargeCall();
 
     struct FreeLibraryOnRelease {
         void operator()(HMODULE library) const { FreeLibrary(library); }

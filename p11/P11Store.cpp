@@ -30,7 +30,7 @@ std::unique_ptr<P11Store>& instance()
     return store;
 }
 
-}  // namespace
+} // namespace
 
 P11Store& P11Store::getInstance(const std::string& type)
 {
@@ -44,11 +44,18 @@ void P11Store::discard() { instance().reset(); }
 
 P11Store::P11Store(const std::string& type)
 {
+    P11Module::resetCallBudget();
     for (const ModuleEntry& entry : kModuleTable)
         if (type == kAllModules || type == entry.type)
             modules_.push_back(std::make_unique<P11Module>(entry.type, entry.firstPath, entry.secondPath));
-    for (const auto& module : modules_)
-        collectSlots(*module);
+    try {
+        for (const auto& module : modules_)
+            collectSlots(*module);
+    } catch (const CallBudgetExceeded&) {
+        // The request ends here; its modules end with it.
+        finalize();
+        throw;
+    }
 }
 
 void P11Store::collectSlots(P11Module& module)
@@ -63,9 +70,13 @@ void P11Store::collectSlots(P11Module& module)
             try {
                 if (isUsableSerial(TokenInfo::read(module, slotId).serial))
                     slots_.emplace_back(module, slotId);
+            } catch (const CallBudgetExceeded&) {
+                throw;
             } catch (const std::exception&) {
             }
         }
+    } catch (const CallBudgetExceeded&) {
+        throw;
     } catch (const std::exception&) {
     }
 }

@@ -5,6 +5,7 @@ inline constexpr const char* kLoadFileMissing = "Erro ao inicializar biblioteca 
 inline constexpr const char* kLoadLibraryFailed = "Erro ao inicializar biblioteca LoadLibrary";
 inline constexpr const char* kMissingFunction = "Funcao PKCS#11 ausente no modulo: ";
 inline constexpr const char* kNoSessionOpen = "NO SESSION OPEN";
+inline constexpr const char* kCallBudgetExceeded = "Limite de chamadas ao modulo PKCS#11 excedido";
 
 inline constexpr const char* kLoginPinIncorrect = "Erro no Login - Pin incorreto";
 inline constexpr const char* kLoginPinInvalid = "Erro no Login - Pin invalido";

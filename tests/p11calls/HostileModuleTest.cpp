@@ -207,4 +207,24 @@ TEST_F(HostileModule, MissingLoginFailsTheOperationThatLogsIn)
             finalizing(gd) }));
 }
 
+// A module that finds one more object forever: the request's call budget
+// ends each command that searches, with its message. (No call log: it would
+// hold a million lines.)
+TEST_F(HostileModule, EndlessSearchesRunOutOfTheCallBudget)
+{
+    Json token = slot(1, "0A1B");
+    token["objects"] = { certificate(10, "3082") };
+    script({ token }, { { "findObjects", { { "endless", true } } } });
+    machine_.addEnvironment({ { "P11MOCK_LOG", "" } });
+    const std::vector<std::string> requests[] = {
+        { "pkcs11", "list", "objects", "GD", "0A1B", "1234" },
+        { "pkcs11", "list", "certificates", "GD" },
+        { "pkcs11", "crypt", "sign", "GD", sha1Hex(std::string("\x30\x82")), "sha256", "1234", "YWJj", "false" },
+    };
+    for (const auto& request : requests) {
+        SCOPED_TRACE(request[2]);
+        EXPECT_EQ(machine_.run(request), errorDocument("Limite de chamadas ao modulo PKCS#11 excedido"));
+    }
+}
+
 } // namespace

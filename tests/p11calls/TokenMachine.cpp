@@ -97,10 +97,13 @@ void TokenMachine::script(const nlohmann::json& script)
 std::string TokenMachine::run(const std::vector<std::string>& args)
 {
     fs::remove(logPath_);
-    std::map<std::string, std::string> variables = environment_;
-    variables["SIGBRID_WINROOT"] = dir_.path();
-    variables["P11MOCK_SCRIPT"] = modulePath(scriptPath_);
-    variables["P11MOCK_LOG"] = modulePath(logPath_);
+    std::map<std::string, std::string> variables = {
+        { "SIGBRID_WINROOT", dir_.path() },
+        { "P11MOCK_SCRIPT", modulePath(scriptPath_) },
+        { "P11MOCK_LOG", modulePath(logPath_) },
+    };
+    for (const auto& [name, value] : environment_)
+        variables[name] = value;
     const ProcessResult result = runSigbrid(args, variables);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "");

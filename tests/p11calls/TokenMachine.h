@@ -24,7 +24,7 @@ public:
     // p11mock_nologin) at the Windows path.
     void install(const std::string& windowsPath, const std::string& variant = "p11mock");
     void script(const nlohmann::json& script);
-    // Variables that the next runs get besides the machine's own.
+    // Variables that the next runs get besides, or instead of, the machine's own.
     void addEnvironment(const std::map<std::string, std::string>& variables) { environment_ = variables; }
 
     // Runs sigbrid with a fresh call log; checks exit code 0 and a silent

@@ -24,6 +24,8 @@ const CK_FLAGS ckfTokenPresent = 0x1;
 // A search that never ends in the system under test must not hang the test:
 // after this many C_FindObjects calls in one search the mock answers 0.
 const unsigned long findCallLimit = 1000;
+// Where the objects of an endless search are numbered from.
+const CK_OBJECT_HANDLE endlessHandles = 0x100000;
 
 // Long values are cut in the log so that one line stays readable.
 const std::size_t loggedBytesLimit = 4096;
@@ -457,6 +459,11 @@ CK_RV CK_CALL C_FindObjects(
         + " max=" + std::to_string(ulMaxObjectCount) + " pulObjectCount=" + pointer(pulObjectCount);
     return mock.call("C_FindObjects", arguments, [&](CK_RV rv, std::string& note) {
         Session* session = mock.session(hSession);
+        if (session && phObject && pulObjectCount && mock.script().findEndless && rv == CKR_OK) {
+            *phObject = endlessHandles + ++session->findCalls;
+            *pulObjectCount = 1;
+            return CKR_OK;
+        }
         if (session && pulObjectCount && ++session->findCalls > findCallLimit) {
             note = " (call limit: answered 0)";
             *pulObjectCount = 0;

@@ -217,6 +217,7 @@ Script script(const Json& value)
     if (value.contains("findObjects")) {
         out.findCountWhileFound = optionalNumber(value.at("findObjects"), "countWhileFound");
         out.findCountOnFailure = optionalNumber(value.at("findObjects"), "countOnFailure");
+        out.findEndless = value.at("findObjects").value("endless", false);
     }
     if (value.contains("signature"))
         out.signature = attribute(value.at("signature"));

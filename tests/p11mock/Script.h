@@ -72,6 +72,7 @@ struct Script {
 
     std::optional<CK_ULONG> findCountWhileFound; // reported instead of the true count > 0
     std::optional<CK_ULONG> findCountOnFailure; // written when C_FindObjects fails
+    bool findEndless = false; // every C_FindObjects hands out one more object, with no call limit
 
     Attribute signature;
 
