@@ -29,7 +29,7 @@ asan:
 	cmake --build build-asan -j $(JOBS)
 
 demo: native
-	sh scripts/demo.sh build/sigbrid
+	sh scripts/demo.sh build
 
 # Every build, then every test: native (with Wine and the product checks), and
 # the sanitizer build.

@@ -22,22 +22,48 @@ answer() { sed -n 's/^ *"success": "\(.*\)"$/\1/p' "$work/last"; }
 request system info version
 request system info Version
 
-echo "# The signer: an RSA key in a CryptoAPI container, its certificate in MY"
+echo "# The signer: a key pair made in a CryptoAPI container with its request; a"
+echo "# throw-away CA issues the certificate, which goes to MY and signs"
 provider="Microsoft Enhanced RSA and AES Cryptographic Provider"
+# The last request's "success" text; the demo stops when it is missing or a
+# failure answered as text.
+capi_answer() {
+  text=$(sed -n 's/^ *"success": "\(.*\)"$/\1/p' "$work/last")
+  case "$text" in ''|'{\"error\"'*) echo "demo: the request failed" >&2; exit 1 ;; esac
+  printf '%s' "$text"
+}
+request capi repo createKeyPair "$provider" 24 demo-signer false false 2048 - "Demo Signer" true
+csr=$(capi_answer)
+printf '%s' "$csr" | base64 -d > "$work/signer.csr"
+echo "# openssl checks the request:"
+openssl req -inform DER -in "$work/signer.csr" -verify -noout -subject -nameopt multiline 2>&1 | tee "$work/checked"
+grep -q "verify OK" "$work/checked" || { echo "demo: the request does not verify" >&2; exit 1; }
+echo
+request capi repo createKeyPair "$provider" 24 demo-signer true false 2048 - "Demo Signer" false
+blob=$(capi_answer)
+printf '%s' "$blob" | base64 -d > "$work/signer.blob"
+[ "$(openssl rsa -pubin -inform MSBLOB -in "$work/signer.blob" -noout -modulus)" = \
+  "$(openssl req -inform DER -in "$work/signer.csr" -noout -modulus)" ] ||
+  { echo "demo: the request carries another key than the container" >&2; exit 1; }
+echo "# the request's modulus is the container key's"
+# The CA's own key and certificate also serve the token below.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
-  -subj "/CN=Demo Signer" -days 30 2>/dev/null
-openssl rsa -in "$work/key.pem" -outform MSBLOB -out "$work/key.blob" 2>/dev/null
+  -subj "/CN=Demo CA" -days 30 2>/dev/null
 openssl x509 -in "$work/cert.pem" -outform DER -out "$work/cert.der"
-openssl x509 -in "$work/cert.pem" -noout -pubkey > "$work/pub.pem"
-"$fixture" key "$provider" 24 demo-signer "$work/key.blob"
-"$fixture" cert "$work/cert.der" demo-signer "$provider" 24 0 1
-thumbprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+openssl x509 -req -inform DER -in "$work/signer.csr" -CA "$work/cert.pem" -CAkey "$work/key.pem" -set_serial 1 \
+  -days 30 -outform DER -out "$work/signer.der" 2>/dev/null
+openssl x509 -inform DER -in "$work/signer.der" -noout -pubkey > "$work/pub.pem"
+thumbprint=$(openssl x509 -inform DER -in "$work/signer.der" -noout -fingerprint -sha1 |
+  sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
 echo
 
+request capi repo importCertificate "$provider" 24 demo-signer "$(base64 -w0 "$work/signer.der")"
+[ "$(capi_answer)" = '{\"result\":\"ok\"}' ] || { echo "demo: the certificate was not installed" >&2; exit 1; }
 request capi list listContainer "$provider" 24
 printf 'contract text' > "$work/data"
 request capi crypt sign "$thumbprint" sha256 "$(base64 -w0 "$work/data")" false
-answer | base64 -d > "$work/sig"
+signature=$(capi_answer)
+printf '%s' "$signature" | base64 -d > "$work/sig"
 echo "# openssl checks the signature:"
 openssl dgst -sha256 -verify "$work/pub.pem" -signature "$work/sig" "$work/data"
 echo
