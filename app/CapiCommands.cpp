@@ -4,7 +4,8 @@
 
 namespace {
 
-// The listings run on the process's one store.
+// The listings and the key and certificate requests run on the process's
+// one store.
 const CapiStore& capiStore()
 {
     static const CapiStore store;
@@ -53,6 +54,45 @@ Operation cryptSignList(const ArgVector& args)
     };
 }
 
+Operation createKeyPair(const ArgVector& args)
+{
+    const std::string providerName = args.text(3);
+    const int providerType = args.integer(4);
+    const std::string containerName = args.text(5);
+    const bool useExistingKey = args.flag(6);
+    const bool exportable = args.flag(7);
+    const int keyBits = args.integer(8);
+    args.text(9);  // must be present; it means nothing
+    const std::string subjectText = args.text(10);
+    const bool alsoGenerateCsr = args.flag(11);
+    return [=] {
+        return successEnvelope(capiStore().createKeyPair(providerName, keyBits, containerName, useExistingKey,
+                                                         exportable, providerType, subjectText, alsoGenerateCsr));
+    };
+}
+
+Operation generateCsr(const ArgVector& args)
+{
+    const std::string providerName = args.text(3);
+    const int providerType = args.integer(4);
+    const std::string containerName = args.text(5);
+    const std::string subjectText = args.text(6);
+    return [=] {
+        return successEnvelope(capiStore().generateCSR(subjectText, providerName, containerName, providerType));
+    };
+}
+
+Operation importCertificate(const ArgVector& args)
+{
+    const std::string providerName = args.text(3);
+    const int providerType = args.integer(4);
+    const std::string containerName = args.text(5);
+    const std::string certificateText = args.text(6);
+    return [=] {
+        return successEnvelope(capiStore().acceptPKCS7(certificateText, providerName, containerName, providerType));
+    };
+}
+
 }  // namespace
 
 std::vector<Command> capiCommands()
@@ -63,8 +103,8 @@ std::vector<Command> capiCommands()
         {"capi", "list", "listContainer", Guard::RuntimeErrors, listContainer},
         {"capi", "crypt", "sign", Guard::StandardFailures, cryptSign},
         {"capi", "crypt", "signList", Guard::StandardFailures, cryptSignList},
-        {"capi", "repo", "createKeyPair", Guard::NullOnly, unavailable<11>},
-        {"capi", "repo", "generateCSR", Guard::TopLevel, unavailable<6>},
-        {"capi", "repo", "importCertificate", Guard::StandardFailures, unavailable<6>},
+        {"capi", "repo", "createKeyPair", Guard::NullOnly, createKeyPair},
+        {"capi", "repo", "generateCSR", Guard::TopLevel, generateCsr},
+        {"capi", "repo", "importCertificate", Guard::StandardFailures, importCertificate},
     };
 }

@@ -35,3 +35,55 @@ inline constexpr const char* kContainersAcquireFailed = "countContainers - Crypt
 inline constexpr const char* kContainersFirstFailed
     = "countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:";
 inline constexpr const char* kProviderTypeInfix = " - providerType:";
+
+// Key pair.
+inline constexpr const char* kKeyPairProviderNameNull = "createKeyPair - providerName is null";
+inline constexpr const char* kKeyPairContainerNameNull = "createKeyPair - containerName is null";
+inline constexpr const char* kKeyPairAcquireFailed = "createKeyPair - CryptAcquireContext";
+inline constexpr const char* kKeyPairGenKeyFailed = "createKeyPair - CryptGenKey";
+inline constexpr const char* kKeyPairGetUserKeyFailed = "createKeyPair - CryptGetUserKey";
+inline constexpr const char* kKeyPairExportFailed = "createKeyPair - CryptExportKey";
+inline constexpr const char* kKeyPairNoMemory = "createKeyPair - Insufficient Memory";
+inline constexpr const char* kKeyPairBase64Failed
+    = "createKeyPair - Error encoding publicKey into base64: publicKeyBlob:";
+inline constexpr const char* kKeyPairBase64FailedInfix = " - b64PubKey:";
+inline constexpr const char* kKeyPairInvalidBlob = "createKeyPair - Invalid public key blob";
+inline constexpr const char* kKeyPairInvalidKeyType = "createKeyPair - Invalid public key type";
+
+// Certificate request.
+inline constexpr const char* kRequestSubjectNull = "generateCSR - DN is null";
+inline constexpr const char* kRequestProviderNameNull = "generateCSR - Provider name is null";
+inline constexpr const char* kRequestContainerNameNull = "generateCSR - Container name is null";
+inline constexpr const char* kRequestNameFirstFailed
+    = "generateCSR The first call to CryptEncodeObject failed. A public/private key pair may not exit in the "
+      "container.";
+inline constexpr const char* kRequestNameNoMemory = "generateCSR The pbNamencoded malloc operation failed.";
+inline constexpr const char* kRequestNameSecondFailed = "generateCSR The second call to CryptEncodeObject failed.";
+inline constexpr const char* kRequestKnownAcquireFailed = "generateCSR CryptAcquireContext failed 1.";
+inline constexpr const char* kRequestSoftwareAcquireFailed = "generateCSR CryptAcquireContext failed 2.";
+inline constexpr const char* kRequestKeyInfoFirstFailed
+    = "generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is that  There is no "
+      "key pair in the key container.";
+inline constexpr const char* kRequestKeyInfoNoMemory = "generateCSR Memory allocation failed.";
+inline constexpr const char* kRequestKeyInfoSecondFailed
+    = "generateCSR The second call to CryptExportPublicKeyInfo failed.";
+inline constexpr const char* kRequestSignFirstFailed = "generateCSR First call to CryptSignandEncode failed.";
+inline constexpr const char* kRequestSignNoMemory = "generateCSR The malloc operation failed.";
+inline constexpr const char* kRequestSignSecondFailed = "generateCSR The second call to CryptSignAndEncode failed.";
+
+// Certificate installation.
+inline constexpr const char* kInstallProviderNameNull = "acceptPKCS7 - Provider name is null";
+inline constexpr const char* kInstallContainerNameNull = "acceptPKCS7 - Container name is null";
+inline constexpr const char* kInstallCertificateNull = "acceptPKCS7 - PKCS#7 data is null";
+inline constexpr const char* kInstallOpenStoreFailed = "acceptPKCS7 - CertOpenStore";
+inline constexpr const char* kInstallCreateContextFailed = "acceptPKCS7 - CertCreateCertificateContext";
+inline constexpr const char* kInstallWideContainerFailed = "acceptPKCS7 - MultiByteToWideChar - w_container";
+inline constexpr const char* kInstallWideProviderCountFailed = "acceptPKCS7 - MultiByteToWideChar - w_provider";
+inline constexpr const char* kInstallWideProviderFailed = "acceptPKCS7 - Insufficient Memory - w_provider";
+inline constexpr const char* kInstallAddFailed = "acceptPKCS7 - CertAddCertificateContextToStore";
+inline constexpr const char* kInstallSetPropertyFailed = "acceptPKCS7 - CertSetCertificateContextProperty";
+inline constexpr const char* kInstallAcquireFailed
+    = "acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o Provider";
+inline constexpr const char* kInstallGetUserKeyFailed = "acceptPKCS7 - CryptGetUserKey";
+inline constexpr const char* kInstallSetKeyParamFailed = "acceptPKCS7 - Operacao cancelada ou token bloqueado";
+inline constexpr const char* kInstallAnswer = "{\"result\":\"ok\"}";

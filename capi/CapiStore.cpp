@@ -1,9 +1,12 @@
 #include "CapiStore.h"
 
 #include "AnsiText.h"
+#include "CertificateInstallation.h"
 #include "CertificateKey.h"
+#include "CertificateRequest.h"
 #include "Encoding.h"
 #include "Failures.h"
+#include "KeyPair.h"
 #include "ProviderEnumeration.h"
 #include "SigningAlgorithm.h"
 
@@ -85,4 +88,29 @@ std::string CapiStore::listContainer(const std::string& providerName, int provid
 std::string CapiStore::countContainers(const std::string& providerName, int providerType) const
 {
     return errorTextStyle([&] { return std::to_string(enumerateContainers(providerName, providerType).size()); });
+}
+
+std::string CapiStore::acceptPKCS7(const std::string& certificateText, const std::string& providerName,
+                                   const std::string& containerName, int providerType) const
+{
+    return raisedStyle([&] {
+        installCertificate(certificateText, providerName, containerName, providerType);
+        return std::string(kInstallAnswer);
+    });
+}
+
+std::string CapiStore::createKeyPair(const std::string& providerName, int keyBits, const std::string& containerName,
+                                     bool useExistingKey, bool exportable, int providerType,
+                                     const std::string& subjectText, bool alsoGenerateCsr) const
+{
+    const std::string keyAnswer = errorTextStyle([&] {
+        return exchangeKeyBlob(providerName, keyBits, containerName, useExistingKey, exportable, providerType);
+    });
+    return alsoGenerateCsr ? generateCSR(subjectText, providerName, containerName, providerType) : keyAnswer;
+}
+
+std::string CapiStore::generateCSR(const std::string& subjectText, const std::string& providerName,
+                                   const std::string& containerName, int providerType) const
+{
+    return errorTextStyle([&] { return certificateRequest(subjectText, providerName, containerName, providerType); });
 }

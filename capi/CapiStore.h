@@ -16,7 +16,17 @@ public:
                          const nlohmann::json& list) const;
     std::string listCSPs() const;
     std::string listContainer(const std::string& providerName, int providerType) const;
+    // Answers {"result":"ok"} once the certificate is installed.
+    std::string acceptPKCS7(const std::string& certificateText, const std::string& providerName,
+                            const std::string& containerName, int providerType) const;
 
     // ErrorText style: failures are answered as {"error":"<message>"}.
     std::string countContainers(const std::string& providerName, int providerType) const;
+    // The public key blob in base64; with `alsoGenerateCsr`, whatever the key
+    // step answered, the request's answer instead.
+    std::string createKeyPair(const std::string& providerName, int keyBits, const std::string& containerName,
+                              bool useExistingKey, bool exportable, int providerType, const std::string& subjectText,
+                              bool alsoGenerateCsr) const;
+    std::string generateCSR(const std::string& subjectText, const std::string& providerName,
+                            const std::string& containerName, int providerType) const;
 };

@@ -14,3 +14,9 @@ std::string mapProviderName(const std::string& providerName, ProviderMatch match
                                                           : providerName.find(kRenamedProvider) != std::string::npos;
     return matches ? kRenamedProviderTarget : providerName;
 }
+
+bool installsInStore(const std::string& providerName)
+{
+    return providerName.find(kMicrosoftMark) != std::string::npos
+           && providerName.find(kMicrosoftSmartCardProvider) == std::string::npos;
+}

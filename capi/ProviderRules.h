@@ -20,7 +20,11 @@ inline constexpr std::array<const char*, 9> KnownSmartCardProviders = {
 inline constexpr const char* kSoftwareProvider = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 // Athena's CSP name is answered by the Microsoft smart-card provider.
 inline constexpr const char* kRenamedProvider = "Athena ASECard Crypto CSP";
-inline constexpr const char* kRenamedProviderTarget = "Microsoft Base Smart Card Crypto Provider";
+inline constexpr const char* kMicrosoftSmartCardProvider = "Microsoft Base Smart Card Crypto Provider";
+inline constexpr const char* kRenamedProviderTarget = kMicrosoftSmartCardProvider;
+// Names with this mark, except Microsoft's card provider, keep certificates
+// in the user's "MY" store rather than with the key.
+inline constexpr const char* kMicrosoftMark = "Microsoft";
 
 enum class ProviderMatch { Substring, Equality };
 
@@ -28,3 +32,7 @@ enum class ProviderMatch { Substring, Equality };
 bool isKnownSmartCardProvider(const std::string& providerName);
 
 std::string mapProviderName(const std::string& providerName, ProviderMatch match);
+
+// True when a certificate for this provider's key goes to the "MY" store
+// (case-sensitive substring tests on the name as given).
+bool installsInStore(const std::string& providerName);

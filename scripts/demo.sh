@@ -1,12 +1,13 @@
 #!/bin/sh
 # The main job, as a calling application drives it, on a machine of its own:
-# a CryptoAPI key and certificate placed in the emulated Windows machine, a
-# SoftHSM2 token behind the "GD" module path, and the requests that list and
-# sign with them. Every request is shown with the envelope it prints.
+# on the CryptoAPI road a key pair and its request made in a container, the
+# certificate a throw-away CA issues for it installed and signed with; on the
+# token road the same on a SoftHSM2 token behind the "AT" module path. Every
+# request is shown with the envelope it prints; openssl checks every request
+# and signature, and the demo exits non-zero when anything fails.
 set -e
 build="${1:-build}"
 sigbrid="$build/sigbrid"
-fixture="$build/capi_fixture"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export SIGBRID_WINROOT="$work/winroot"
@@ -18,10 +19,11 @@ request() {
   printf '\n\n'
 }
 fail() { echo "demo: $*" >&2; exit 1; }
-# The "success" text of the last request; the demo stops when there is none.
+# The "success" text of the last request; the demo stops when there is none,
+# or when it is a failure answered as text ({"error":...}).
 answer() {
   text=$(sed -n 's/^ *"success": "\(.*\)"$/\1/p' "$work/last")
-  [ -n "$text" ] || fail "no success in the last answer"
+  case "$text" in ''|'{\"error\"'*) fail "the request failed" ;; esac
   printf '%s' "$text"
 }
 # openssl checks the last request's signature (base64) over a file.
@@ -35,25 +37,38 @@ verify() {
 request system info version
 request system info Version
 
-echo "# The signer: an RSA key in a CryptoAPI container, its certificate in MY"
+echo "# The signer: a key pair made in a CryptoAPI container with its request; a"
+echo "# throw-away CA issues the certificate, which goes to MY and signs"
 provider="Microsoft Enhanced RSA and AES Cryptographic Provider"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
-  -subj "/CN=Demo Signer" -days 30 2>/dev/null
-openssl rsa -in "$work/key.pem" -outform MSBLOB -out "$work/key.blob" 2>/dev/null
-openssl x509 -in "$work/cert.pem" -outform DER -out "$work/cert.der"
-openssl x509 -in "$work/cert.pem" -noout -pubkey > "$work/pub.pem"
-"$fixture" key "$provider" 24 demo-signer "$work/key.blob"
-"$fixture" cert "$work/cert.der" demo-signer "$provider" 24 0 1
-thumbprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+request capi repo createKeyPair "$provider" 24 demo-signer false false 2048 - "Demo Signer" true
+csr=$(answer)
+printf '%s' "$csr" | base64 -d > "$work/signer.csr"
+echo "# openssl checks the request:"
+openssl req -inform DER -in "$work/signer.csr" -verify -noout -subject -nameopt multiline 2>&1 | tee "$work/checked"
+grep -q "verify OK" "$work/checked" || fail "the request does not verify"
+echo
+request capi repo createKeyPair "$provider" 24 demo-signer true false 2048 - "Demo Signer" false
+blob=$(answer)
+printf '%s' "$blob" | base64 -d > "$work/signer.blob"
+[ "$(openssl rsa -pubin -inform MSBLOB -in "$work/signer.blob" -noout -modulus)" = \
+  "$(openssl req -inform DER -in "$work/signer.csr" -noout -modulus)" ] ||
+  fail "the request carries another key than the container"
+echo "# the request's modulus is the container key's"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
+  -subj "/CN=Demo CA" -days 2 2>/dev/null
+openssl x509 -req -inform DER -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 1 \
+  -days 30 -outform DER -out "$work/signer.der" 2>/dev/null
+openssl x509 -inform DER -in "$work/signer.der" -noout -pubkey > "$work/pub.pem"
+thumbprint=$(openssl x509 -inform DER -in "$work/signer.der" -noout -fingerprint -sha1 |
+  sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
 echo
 
+request capi repo importCertificate "$provider" 24 demo-signer "$(base64 -w0 "$work/signer.der")"
+[ "$(answer)" = '{\"result\":\"ok\"}' ] || fail "the certificate was not installed"
 request capi list listContainer "$provider" 24
 printf 'contract text' > "$work/data"
 request capi crypt sign "$thumbprint" sha256 "$(base64 -w0 "$work/data")" false
-answer | base64 -d > "$work/sig"
-echo "# openssl checks the signature:"
-openssl dgst -sha256 -verify "$work/pub.pem" -signature "$work/sig" "$work/data"
-echo
+verify sha256 "$work/pub.pem" "$work/data"
 
 echo "# A SoftHSM2 token behind the AT module path: a key pair made on it, a"
 echo "# certificate issued for it by a throw-away CA, imported, and used to sign"
@@ -78,8 +93,6 @@ openssl pkey -pubin -inform DER -in "$work/token-pub.der" -out "$work/token-pub.
 [ "$(openssl rsa -pubin -in "$work/token-pub.pem" -noout -modulus)" = "Modulus=$modulus" ] ||
   fail "getPublicKey answered another modulus than the token holds"
 echo "modulus: the same"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
-  -subj "/CN=Demo CA" -days 2 2>/dev/null
 openssl x509 -new -CA "$work/ca.pem" -CAkey "$work/ca.key" -force_pubkey "$work/token-pub.pem" \
   -subj "/CN=Demo Token Signer" -days 30 -outform DER -out "$work/token-cert.der"
 openssl x509 -inform DER -in "$work/token-cert.der" -noout -pubkey > "$work/token-cert-pub.pem"

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -39,13 +40,19 @@ constexpr const char* kStandInProviders = "1 Microsoft Base Cryptographic Provid
                                           "24 Microsoft Enhanced RSA and AES Cryptographic Provider\n"
                                           "1 Microsoft Strong Cryptographic Provider\n"
                                           "1 eToken Base Cryptographic Provider\n"
+                                          "1 eToken Base Cryptographic Provider para Microsoft A\xc3\xa7\xc3\xa3o\n"
                                           "1 SafeSign Standard Cryptographic Service Provider\n";
 
 // Wine has no smart-card providers; these names are served by its software
-// provider, as a card vendor's CSP would be registered.
+// provider, as a card vendor's CSP would be registered. The file is read in
+// the ANSI code page, 1252.
 constexpr const char* kWineProviders = "REGEDIT4\n\n"
                                        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\"
                                        "eToken Base Cryptographic Provider]\n"
+                                       "\"Image Path\"=\"rsaenh.dll\"\n\"Type\"=dword:00000001\n"
+                                       "\"SigInFile\"=dword:00000000\n\n"
+                                       "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\"
+                                       "eToken Base Cryptographic Provider para Microsoft A\xe7\xe3o]\n"
                                        "\"Image Path\"=\"rsaenh.dll\"\n\"Type\"=dword:00000001\n"
                                        "\"SigInFile\"=dword:00000000\n\n"
                                        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\"
@@ -89,7 +96,7 @@ std::string CapiMachine::writeFile(const std::string& name, const std::string& b
     return path;
 }
 
-void CapiMachine::fixture(const std::vector<std::string>& args) const
+std::string CapiMachine::fixture(const std::vector<std::string>& args) const
 {
     std::vector<std::string> argv;
     if (underWine())
@@ -99,6 +106,7 @@ void CapiMachine::fixture(const std::vector<std::string>& args) const
     const ProcessResult result = runProcess(argv, environment_);
     if (result.exitCode != 0)
         throw std::runtime_error("capi_fixture " + args.at(0) + " failed: " + result.err);
+    return result.out;
 }
 
 void CapiMachine::importKey(const std::string& provider, int type, const std::string& container)
@@ -117,13 +125,20 @@ Identity CapiMachine::addCertificate(const std::string& container, const std::st
 {
     static std::atomic<long> serial{static_cast<long>(getpid()) * 1000};
     const std::string der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
+    return placeCertificate(der, container, provider, type, flags, keySpec);
+}
+
+Identity CapiMachine::placeCertificate(const std::string& der, const std::string& container,
+                                       const std::string& provider, int type, unsigned flags, int keySpec)
+{
     const std::string file = writeFile("certificate.der", der);
     if (container.empty())
         fixture({"cert", programPath(file)});
     else
         fixture({"cert", programPath(file), container, provider, std::to_string(type), std::to_string(flags),
                  std::to_string(keySpec)});
-    return {sha1Hex(der), writeFile("public.pem", publicKeyPem()), container};
+    const ProcessResult key = runProcess({"openssl", "x509", "-inform", "DER", "-in", file, "-noout", "-pubkey"});
+    return {sha1Hex(der), writeFile("public-" + sha1Hex(der) + ".pem", key.out), container};
 }
 
 Identity CapiMachine::install(const std::string& provider, int type)
@@ -131,6 +146,19 @@ Identity CapiMachine::install(const std::string& provider, int type)
     const std::string container = newContainerName();
     importKey(provider, type, container);
     return addCertificate(container, provider, type);
+}
+
+int CapiMachine::copiesInStore(const std::string& thumbprint) const
+{
+    return std::stoi(fixture({"count", thumbprint}));
+}
+
+std::string CapiMachine::keyCertificate(const std::string& provider, int type, const std::string& container) const
+{
+    const std::string file = writeFile("key-certificate.der", "");
+    fixture({"keycert", provider, std::to_string(type), container, programPath(file)});
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 ProcessResult CapiMachine::sigbrid(const std::vector<std::string>& args,

@@ -16,6 +16,9 @@ inline constexpr const char* kEnhancedAes = "Microsoft Enhanced RSA and AES Cryp
 inline constexpr const char* kStrong = "Microsoft Strong Cryptographic Provider";
 inline constexpr const char* kEToken = "eToken Base Cryptographic Provider";
 inline constexpr const char* kMsSmartCard = "Microsoft Base Smart Card Crypto Provider";
+// A card provider whose certificates go to "MY": a known name, "Microsoft"
+// and letters outside ASCII.
+inline constexpr const char* kAccentedCard = "eToken Base Cryptographic Provider para Microsoft A\xc3\xa7\xc3\xa3o";
 // Installed only on the stand-in: a provider whose containers nobody else
 // sees, for the counts that must start from nothing.
 inline constexpr const char* kEmptyCsp = "SafeSign Standard Cryptographic Service Provider";
@@ -44,8 +47,15 @@ public:
     // key-provider information (none when `container` is empty).
     Identity addCertificate(const std::string& container, const std::string& provider, int type,
                             unsigned flags = 0, int keySpec = kAtKeyExchange);
+    // The same for a given certificate (the key is whatever it certifies).
+    Identity placeCertificate(const std::string& der, const std::string& container, const std::string& provider,
+                              int type, unsigned flags = 0, int keySpec = kAtKeyExchange);
     // importKey and addCertificate naming the same provider.
     Identity install(const std::string& provider, int type);
+    // How many copies of the certificate "MY" holds.
+    int copiesInStore(const std::string& thumbprint) const;
+    // The certificate kept with the container's exchange key, DER-encoded.
+    std::string keyCertificate(const std::string& provider, int type, const std::string& container) const;
 
     ProcessResult sigbrid(const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& extra = {}) const;
@@ -63,10 +73,12 @@ public:
                   const std::string& signature, bool isDigest) const;
 
     const std::string& directory() const { return work_.path(); }
+    // Writes a file of the test's own; answers its path.
+    std::string writeFile(const std::string& name, const std::string& bytes) const;
 
 private:
-    void fixture(const std::vector<std::string>& args) const;
-    std::string writeFile(const std::string& name, const std::string& bytes) const;
+    // The fixture program's output.
+    std::string fixture(const std::vector<std::string>& args) const;
 
     TempDir work_;
     std::map<std::string, std::string> environment_;

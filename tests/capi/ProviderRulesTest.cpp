@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Failures.h"
+#include "KeyPair.h"
 #include "ProviderRules.h"
 #include "SigningAlgorithm.h"
 
@@ -35,6 +36,53 @@ TEST(ProviderRules, OnlyAthenaIsRenamed)
     EXPECT_EQ(mapProviderName(athena + " v2", ProviderMatch::Equality), athena + " v2");
     EXPECT_EQ(mapProviderName("Athena", ProviderMatch::Substring), "Athena");
     EXPECT_EQ(mapProviderName("", ProviderMatch::Substring), "");
+}
+
+TEST(ProviderRules, CertificatesOfMicrosoftSoftwareProvidersGoToTheStore)
+{
+    EXPECT_TRUE(installsInStore("Microsoft Enhanced RSA and AES Cryptographic Provider"));
+    EXPECT_TRUE(installsInStore("Vendor CSP for Microsoft Windows"));
+    EXPECT_FALSE(installsInStore("Microsoft Base Smart Card Crypto Provider"));
+    EXPECT_FALSE(installsInStore("microsoft enhanced rsa and aes cryptographic provider"));
+    EXPECT_FALSE(installsInStore("eToken Base Cryptographic Provider"));
+}
+
+TEST(KeyPair, FlagWordHoldsWholeKilobitsAndExportability)
+{
+    struct Case {
+        int keyBits;
+        bool exportable;
+        std::optional<DWORD> flags;
+    };
+    for (const Case& c : { Case { 2048, true, 0x08000001 }, Case { 3000, false, 0x08000000 },
+             Case { 1000, true, 0x00000001 }, Case { 1000, false, 0 }, Case { -1, false, 0 },
+             Case { 64512, false, 0xFC000000 }, Case { 65536, false, std::nullopt },
+             Case { -1024, true, std::nullopt } })
+        EXPECT_EQ(keyGenerationFlags(c.keyBits, c.exportable), c.flags) << c.keyBits;
+}
+
+TEST(KeyPair, PublicKeyBlobMustBeAnRsaPublicKeyBlob)
+{
+    // BLOBHEADER, then RSAPUBKEY's magic, bit length and exponent.
+    auto blob = [](char type, const std::string& magic) {
+        const std::string text = type + std::string("\x02\x00\x00\x00\xa4\x00\x00", 7) + magic
+            + std::string("\x00\x08\x00\x00\x01\x00\x01\x00", 8);
+        return Bytes(text.begin(), text.end());
+    };
+    auto failure = [](const Bytes& bytes) -> std::string {
+        try {
+            checkPublicKeyBlob(bytes);
+            return "";
+        } catch (const std::runtime_error& refused) {
+            return refused.what();
+        }
+    };
+    EXPECT_EQ(failure(blob(0x06, "RSA1")), "");
+    EXPECT_EQ(failure(blob(0x07, "RSA2")), "createKeyPair - Invalid public key blob");
+    EXPECT_EQ(failure({}), "createKeyPair - Invalid public key blob");
+    EXPECT_EQ(failure(blob(0x06, "RSA2")), "createKeyPair - Invalid public key type");
+    EXPECT_EQ(failure(blob(0x06, std::string("DH1\0", 4))), "createKeyPair - Invalid public key type");
+    EXPECT_EQ(failure(Bytes(10, 0x06)), "createKeyPair - Invalid public key type");
 }
 
 TEST(ErrorTexts, TwoCodesHaveWordsTheRestAreUnsignedDecimal)

@@ -1,0 +1,81 @@
+#include "CertificateRequest.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <stdexcept>
+
+#include "CapiMessages.h"
+#include "Encoding.h"
+#include "KeyContext.h"
+#include "LocalBytes.h"
+#include "ProviderRules.h"
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr AcquireFailures kRequestAcquireFailures
+    = { kRequestKnownAcquireFailed, kRequestSoftwareAcquireFailed, false };
+// The request's public key is the one that signs it: both name the
+// exchange key, the only key createKeyPair makes.
+constexpr DWORD kRequestKeySpec = AT_KEYEXCHANGE;
+
+} // namespace
+
+std::string certificateRequest(
+    const std::string& subjectText, const std::string& providerName, const std::string& containerName, int providerType)
+{
+    if (subjectText.empty())
+        throw std::runtime_error(kRequestSubjectNull);
+    if (providerName.empty())
+        throw std::runtime_error(kRequestProviderNameNull);
+    if (containerName.empty())
+        throw std::runtime_error(kRequestContainerNameNull);
+
+    // The text is not parsed: all of it is one common name, and the encoder
+    // refuses it when PrintableString cannot hold it.
+    CERT_RDN_ATTR commonName {};
+    commonName.pszObjId = const_cast<LPSTR>(szOID_COMMON_NAME);
+    commonName.dwValueType = CERT_RDN_PRINTABLE_STRING;
+    commonName.Value.cbData = static_cast<DWORD>(subjectText.size());
+    commonName.Value.pbData = reinterpret_cast<BYTE*>(const_cast<char*>(subjectText.data()));
+    CERT_RDN rdn { 1, &commonName };
+    CERT_NAME_INFO name { 1, &rdn };
+
+    // Declared in the reverse of their release: name, key information,
+    // request, context.
+    ProviderContext context;
+    LocalBytes request;
+    LocalBytes keyInfo;
+    LocalBytes encodedName = sizeThenFill(
+        [&](BYTE* data, DWORD* size) { return CryptEncodeObject(kEncoding, X509_NAME, &name, data, size); },
+        { kRequestNameFirstFailed, kRequestNameNoMemory, kRequestNameSecondFailed });
+
+    const std::string provider = mapProviderName(providerName, ProviderMatch::Substring);
+    context = acquireKeyContext(containerName, provider, static_cast<DWORD>(providerType), 0, kRequestAcquireFailures);
+
+    keyInfo = sizeThenFill(
+        [&](BYTE* data, DWORD* size) {
+            return CryptExportPublicKeyInfo(
+                context.get(), kRequestKeySpec, kEncoding, reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(data), size);
+        },
+        { kRequestKeyInfoFirstFailed, kRequestKeyInfoNoMemory, kRequestKeyInfoSecondFailed });
+    if (keyInfo.size < sizeof(CERT_PUBLIC_KEY_INFO))
+        throw std::runtime_error(kRequestKeyInfoSecondFailed);
+
+    CERT_REQUEST_INFO info {};
+    info.dwVersion = CERT_REQUEST_V1;
+    info.Subject.cbData = encodedName.size;
+    info.Subject.pbData = static_cast<BYTE*>(encodedName.block.get());
+    info.SubjectPublicKeyInfo = *reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(keyInfo.data());
+    CRYPT_ALGORITHM_IDENTIFIER signatureAlgorithm {};
+    signatureAlgorithm.pszObjId = const_cast<LPSTR>(szOID_RSA_SHA256RSA);
+
+    request = sizeThenFill(
+        [&](BYTE* data, DWORD* size) {
+            return CryptSignAndEncodeCertificate(context.get(), kRequestKeySpec, kEncoding,
+                X509_CERT_REQUEST_TO_BE_SIGNED, &info, &signatureAlgorithm, nullptr, data, size);
+        },
+        { kRequestSignFirstFailed, kRequestSignNoMemory, kRequestSignSecondFailed });
+    return base64Encode(request.bytes());
+}

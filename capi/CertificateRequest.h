@@ -1,0 +1,9 @@
+// The PKCS#10 request for a container's exchange key: the subject text as one
+// common name, signed with SHA-256 and RSA by the key it certifies.
+#pragma once
+
+#include <string>
+
+// The DER request in base64.
+std::string certificateRequest(const std::string& subjectText, const std::string& providerName,
+    const std::string& containerName, int providerType);

@@ -1,0 +1,84 @@
+#include "KeyPair.h"
+
+#include <wincrypt.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "CapiMessages.h"
+#include "CryptHandles.h"
+#include "LocalBytes.h"
+#include "ProviderRules.h"
+
+namespace {
+
+constexpr int kKeyLengthStep = 1024;
+constexpr int kKeyLengthShift = 16;
+constexpr int kLargestKeyLength = 0xFFFF;
+constexpr DWORD kRsaPublicKeyMagic = 0x31415352; // "RSA1"
+
+} // namespace
+
+std::optional<DWORD> keyGenerationFlags(int keyBits, bool exportable)
+{
+    const int length = keyBits / kKeyLengthStep * kKeyLengthStep;
+    // A length cut to 16 bits would silently ask for another length.
+    if (length < 0 || length > kLargestKeyLength)
+        return std::nullopt;
+    return static_cast<DWORD>(length) << kKeyLengthShift | (exportable ? CRYPT_EXPORTABLE : 0);
+}
+
+void checkPublicKeyBlob(const Bytes& blob)
+{
+    BLOBHEADER header {};
+    RSAPUBKEY rsa {};
+    if (blob.size() < sizeof header || blob[0] != PUBLICKEYBLOB)
+        throw std::runtime_error(kKeyPairInvalidBlob);
+    if (blob.size() < sizeof header + sizeof rsa)
+        throw std::runtime_error(kKeyPairInvalidKeyType);
+    std::memcpy(&rsa, blob.data() + sizeof header, sizeof rsa);
+    if (rsa.magic != kRsaPublicKeyMagic)
+        throw std::runtime_error(kKeyPairInvalidKeyType);
+}
+
+std::string exchangeKeyBlob(const std::string& providerName, int keyBits, const std::string& containerName,
+    bool useExistingKey, bool exportable, int providerType)
+{
+    if (providerName.empty())
+        throw std::runtime_error(kKeyPairProviderNameNull);
+    if (containerName.empty())
+        throw std::runtime_error(kKeyPairContainerNameNull);
+    // Opened as named: the software-provider rule of signing does not apply.
+    const std::string provider = mapProviderName(providerName, ProviderMatch::Substring);
+
+    // Declared in the reverse of their release: context, key, blob.
+    LocalBytes blob;
+    KeyObject key;
+    ProviderContext context;
+    HCRYPTPROV rawContext = 0;
+    if (!CryptAcquireContextA(&rawContext, containerName.c_str(), provider.c_str(), static_cast<DWORD>(providerType),
+            useExistingKey ? 0 : CRYPT_NEWKEYSET))
+        throw std::runtime_error(kKeyPairAcquireFailed);
+    context.reset(rawContext);
+
+    HCRYPTKEY rawKey = 0;
+    if (useExistingKey) {
+        if (!CryptGetUserKey(context.get(), AT_KEYEXCHANGE, &rawKey))
+            throw std::runtime_error(kKeyPairGetUserKeyFailed);
+    } else {
+        const std::optional<DWORD> flags = keyGenerationFlags(keyBits, exportable);
+        if (!flags || !CryptGenKey(context.get(), AT_KEYEXCHANGE, *flags, &rawKey))
+            throw std::runtime_error(kKeyPairGenKeyFailed);
+    }
+    key.reset(rawKey);
+
+    blob = sizeThenFill(
+        [&](BYTE* data, DWORD* size) { return CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, data, size); },
+        { kKeyPairExportFailed, kKeyPairNoMemory, kKeyPairExportFailed });
+    const Bytes bytes = blob.bytes();
+    const std::string answer = base64Encode(bytes);
+    if (answer.empty())
+        throw std::runtime_error(kKeyPairBase64Failed + std::to_string(blob.size) + kKeyPairBase64FailedInfix);
+    checkPublicKeyBlob(bytes);
+    return answer;
+}
