@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 WINE64 ?= /usr/lib/wine/wine64
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps native windows asan demo test bench clean
+.PHONY: all deps native windows asan demo test bench fuzz clean
 
 all: native windows
 
@@ -41,5 +41,13 @@ test: native windows asan
 bench: native
 	cmake --build build --target bench
 
+# The libFuzzer targets, built with clang, each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 30
+fuzz:
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DSIGBRID_TESTS=OFF -DSIGBRID_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS)
+	sh scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-win32 build-win64 build-asan
+	rm -rf build build-win32 build-win64 build-asan build-fuzz

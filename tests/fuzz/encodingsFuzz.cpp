@@ -1,0 +1,31 @@
+// The text encodings on any input: nothing is read or written out of bounds,
+// and what is encoded decodes to the same bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "Encoding.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const Bytes bytes(data, data + size);
+
+    if (base64Decode(base64Encode(bytes)) != bytes || hexDecode(hexEncode(bytes)) != bytes)
+        std::abort();
+    // Any text decodes to at most three bytes per four characters.
+    if (base64Decode(text).size() > size / 4 * 3 || hexDecode(text).size() != size / 2)
+        std::abort();
+    if (reverseBytes(reverseBytes(data, size).data(), size) != bytes)
+        std::abort();
+    // A fixed field is read to its width, whatever width the caller names.
+    for (std::size_t width = 1; width <= size + 1 && width <= 65; width += 16)
+        if (fixedFieldText(data, width).size() >= width)
+            std::abort();
+    const std::string trimmed = trim(text);
+    if (!trimmed.empty()
+        && (std::isspace(static_cast<unsigned char>(trimmed.front()))
+            || std::isspace(static_cast<unsigned char>(trimmed.back()))))
+        std::abort();
+    return 0;
+}
