@@ -73,6 +73,8 @@ public:
                   const std::string& signature, bool isDigest) const;
 
     const std::string& directory() const { return work_.path(); }
+    // What sigbrid and the fixture program run with (the stand-in's machine).
+    const std::map<std::string, std::string>& environment() const { return environment_; }
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
 

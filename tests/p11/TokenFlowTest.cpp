@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
 
 #include "Encoding.h"
 
@@ -49,7 +48,6 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
 {
     const std::string serial = machine_.initToken("Flow", "1234");
     machine_.link(R"(C:\Windows\System32\asepkcs.dll)", kSoftHsmModule);
-    machine_.installSoftHsmAsGd();
 
     // Two key pairs under one label: the same tail, a different random head.
     const std::string keyId
@@ -90,16 +88,6 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
     const std::string thumbprint = SoftHsmMachine::fingerprint(file("cert.der"));
     EXPECT_EQ(success({ "pkcs11", "list", "certificates", "AT" }),
         json::array({ { { "type", "AT" }, { "serial", serial }, { "thumbprint", thumbprint } } }));
-    // SoftHSM2 wants CKA_SUBJECT: only the "AT" template carries one. (It
-    // keeps an empty object from the refused call, so this comes last.)
-    // SoftHSM2 itself leaks that object; the sanitizer build is told so.
-    std::map<std::string, std::string> environment = machine_.environment();
-    environment["ASAN_OPTIONS"] = "detect_leaks=0";
-    const ProcessResult refused
-        = runSigbrid({ "pkcs11", "repo", "importCertificate", "GD", serial, keyId, "Flow Signer", "1234", certificate },
-            environment);
-    EXPECT_EQ(refused.out, "{\n    \"error\": \"Erro na importação do certificado: 208\"\n}");
-
     // Every algorithm, on data and on ready digests, by thumbprint and by key
     // identifier; an unknown name signs with SHA-256.
     std::ofstream(file("message"), std::ios::binary) << "contract of sale, 3 pages";

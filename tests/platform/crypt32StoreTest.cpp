@@ -325,46 +325,6 @@ TEST_F(MyStoreTest, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnore
     EXPECT_EQ(countCertificates(reopened.get()), 2);
 }
 
-TEST_F(MyStoreTest, ConcurrentInstallersLoseNoCertificate)
-{
-    constexpr int kProcesses = 6;
-    constexpr int kEach = 5;
-    std::vector<Bytes> certificates;
-    for (int i = 0; i < kProcesses * kEach; ++i)
-        certificates.push_back(makeCertificate(10000 + i));
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            bool ok = true;
-            for (int i = 0; i < kEach; ++i) {
-                const Bytes& der = certificates[static_cast<std::size_t>(p * kEach + i)];
-                HCERTSTORE store = openMyStore();
-                PCCERT_CONTEXT created
-                    = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
-                ok = ok && store && created
-                    && CertAddCertificateContextToStore(store, created, CERT_STORE_ADD_ALWAYS, nullptr);
-                CertFreeCertificateContext(created);
-                CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
-            }
-            _exit(ok ? 0 : 1);
-        }
-        children.push_back(child);
-    }
-    for (const pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    Store store(openMyStore());
-    EXPECT_EQ(countCertificates(store.get()), kProcesses * kEach);
-    for (const Bytes& der : certificates) {
-        Context found(findByHash(store.get(), sha1Of(der)));
-        EXPECT_NE(found.get(), nullptr);
-    }
-}
-
 TEST_F(MyStoreTest, InstallerKilledMidWayLeavesEveryListedEntryWhole)
 {
     const pid_t child = fork();

@@ -1,0 +1,201 @@
+// Many callers at once on one machine: rounds of 50 processes of mixed
+// requests on both roads. Every envelope must be one object with one member,
+// every signature must verify with OpenSSL, and afterwards the machine must
+// hold every container, key and certificate it held and that the rounds
+// added. The token is only listed while the rounds run: SoftHSM2 rewrites its
+// token file in place on every login, so a concurrent login can make the
+// token unreadable to other processes (pkcs11-tool does the same).
+#include "BothRoads.h"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <future>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using nlohmann::json;
+using Args = std::vector<std::string>;
+
+constexpr int kRounds = 10;
+constexpr std::size_t kNewContainersPerRound = 6 + 1; // the new ones, and one of the shared name
+constexpr const char* kDigests[] = { "sha1", "sha256", "sha512" };
+constexpr const char* kContainerExists = "{\"error\":\"createKeyPair - CryptAcquireContext\"}";
+const std::string kAesType = std::to_string(kProvRsaAes);
+const Args kCountContainers = { "capi", "list", "countContainer", kEnhancedAes, kAesType };
+const Args kListContainers = { "capi", "list", "listContainer", kEnhancedAes, kAesType };
+
+Args keyPairArgs(const std::string& container, bool useExisting)
+{
+    return { "capi", "repo", "createKeyPair", kEnhancedAes, kAesType, container, useExisting ? "true" : "false",
+        "false", "1024", "-", "Stress", "false" };
+}
+
+std::set<std::string> names(const std::string& listing)
+{
+    std::set<std::string> names;
+    for (const json& entry : json::parse(listing))
+        names.insert(entry.at("name").get<std::string>());
+    return names;
+}
+
+bool isPublicKeyBlob(const std::string& answer)
+{
+    const std::string blob = unbase64(answer);
+    return blob.size() > 12 && blob[0] == '\x06' && blob.substr(8, 4) == "RSA1";
+}
+
+// A request of a round, and what its printed document and answer must be.
+struct Call {
+    Args args;
+    std::function<void(const std::string& document, const std::string& answer)> check;
+};
+
+using Stress = BothRoads;
+
+TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
+{
+    const auto answer = [&](const Args& args) { return capi_.success(args, tokenEnvironment_); };
+    std::vector<Identity> certificates;
+    for (int i = 0; i < 3; ++i)
+        certificates.push_back(capi_.install(kEnhancedAes, kProvRsaAes));
+    const std::vector<Identity> signers = certificates;
+    // What the quiet machine prints for the requests that no caller changes.
+    std::map<Args, std::string> quiet;
+    const Args unchanging[] = { { "capi", "list", "csp" }, { "pkcs11", "list", "tokens", "AT" },
+        { "pkcs11", "list", "certificates", "AT" } };
+    for (const Args& args : unchanging)
+        quiet[args] = capi_.sigbrid(args, tokenEnvironment_).out;
+    ASSERT_EQ(json::parse(quiet[unchanging[2]])["success"],
+        json::parse(R"([{"type":"AT","serial":")" + serial_ + R"(","thumbprint":")" + tokenThumbprint_ + "\"}]"));
+    std::set<std::string> containers = names(answer(kListContainers));
+    ASSERT_EQ(containers.size(), signers.size());
+    std::map<std::string, std::string> keys; // container -> its public key blob, in base64
+    long serial = 500000;
+
+    const auto signing = [&](int round, int n, bool list) {
+        const Identity& signer = signers[static_cast<std::size_t>(n) % signers.size()];
+        const std::string digest = kDigests[(n / 3) % 3];
+        const bool ready = n % 2 == 1;
+        std::vector<std::string> signedData; // a digest when `ready`
+        json items = json::array();
+        for (int i = 0; i < (list ? 3 : 1); ++i) {
+            const std::string text
+                = "round " + std::to_string(round) + " call " + std::to_string(n) + "/" + std::to_string(i);
+            signedData.push_back(ready ? digestOf(digest, text) : text);
+            items.push_back({ { "id", i }, { "value", base64(signedData.back()) }, { "hashedData", ready } });
+        }
+        const Args args = list
+            ? Args { "capi", "crypt", "signList", signer.thumbprint, digest, base64(items.dump()) }
+            : Args { "capi", "crypt", "sign", signer.thumbprint, digest, items[0]["value"], ready ? "true" : "false" };
+        return Call { args, [&, digest, ready, list, signedData](const std::string&, const std::string& answer) {
+                         const json signatures
+                             = list ? json::parse(answer) : json::array({ { { "id", 0 }, { "signed", answer } } });
+                         ASSERT_EQ(signatures.size(), signedData.size()) << answer;
+                         for (std::size_t i = 0; i < signedData.size(); ++i) {
+                             EXPECT_EQ(signatures[i]["id"], i);
+                             EXPECT_TRUE(capi_.verifies(
+                                 signer, digest, signedData[i], signatures[i]["signed"].get<std::string>(), ready));
+                         }
+                     } };
+    };
+    const auto keyPair = [&](const std::string& container, bool shared) {
+        return Call { keyPairArgs(container, false),
+            [&, container, shared](const std::string&, const std::string& answer) {
+                if (shared && answer == kContainerExists)
+                    return;
+                EXPECT_TRUE(isPublicKeyBlob(answer)) << answer;
+                EXPECT_TRUE(keys.emplace(container, answer).second) << "a second creator of " << container;
+                containers.insert(container);
+            } };
+    };
+    const auto install = [&](int round, int n) {
+        // Another certificate for the key of the first signer's container.
+        const std::string der
+            = selfSignedCertificate(++serial, "stress " + std::to_string(round) + "/" + std::to_string(n));
+        const Identity installed { sha1Hex(der), signers[0].publicKeyPem, signers[0].container };
+        return Call { { "capi", "repo", "importCertificate", kEnhancedAes, kAesType, installed.container, base64(der) },
+            [&, installed](const std::string&, const std::string& answer) {
+                EXPECT_EQ(answer, "{\"result\":\"ok\"}");
+                certificates.push_back(installed);
+            } };
+    };
+    // Containers only come: the listings hold at least what was there before.
+    const auto listing = [&](bool count) {
+        return Call { count ? kCountContainers : kListContainers,
+            [&, count, before = containers](const std::string&, const std::string& answer) {
+                if (count) {
+                    EXPECT_GE(std::stoul(answer), before.size());
+                    EXPECT_LE(std::stoul(answer), before.size() + kNewContainersPerRound);
+                    return;
+                }
+                const std::set<std::string> listed = names(answer);
+                for (const std::string& name : before)
+                    EXPECT_EQ(listed.count(name), 1u) << name << " missing from " << answer;
+            } };
+    };
+    const auto same = [&](const Args& args) {
+        return Call { args,
+            [&, args](const std::string& document, const std::string&) { EXPECT_EQ(document, quiet[args]); } };
+    };
+
+    // One round: how many callers make each request at the same time.
+    const std::pair<int, std::function<Call(int round, int n)>> round[] = {
+        { 10, [&](int r, int n) { return signing(r, n, false); } },
+        { 5, [&](int r, int n) { return signing(r, n, true); } },
+        { 6, [&](int, int) { return keyPair(capi_.newContainerName("stress"), false); } },
+        { 6, [&](int r, int) { return keyPair("shared-" + std::to_string(r), true); } },
+        { 6, install },
+        { 4, [&](int, int) { return listing(true); } },
+        { 4, [&](int, int) { return listing(false); } },
+        { 3, [&](int, int) { return same(unchanging[0]); } },
+        { 3, [&](int, int) { return same(unchanging[1]); } },
+        { 3, [&](int, int) { return same(unchanging[2]); } },
+    };
+    for (int r = 0; r < kRounds; ++r) {
+        SCOPED_TRACE("round " + std::to_string(r));
+        std::vector<Call> calls;
+        for (const auto& [count, make] : round)
+            for (int i = 0; i < count; ++i)
+                calls.push_back(make(r, static_cast<int>(calls.size())));
+        std::promise<void> start;
+        const std::shared_future<void> go = start.get_future().share();
+        std::vector<ProcessResult> results(calls.size());
+        std::vector<std::thread> callers;
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            callers.emplace_back([&, go, i] {
+                go.wait();
+                results[i] = capi_.sigbrid(calls[i].args, tokenEnvironment_);
+            });
+        start.set_value();
+        for (std::thread& caller : callers)
+            caller.join();
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            const json envelope = json::parse(results[i].out, nullptr, false);
+            ASSERT_TRUE(envelope.is_object() && envelope.size() == 1 && envelope.contains("success"))
+                << calls[i].args[1] << " " << calls[i].args[2] << ": " << results[i].out;
+            calls[i].check(
+                results[i].out, envelope["success"].is_string() ? envelope["success"].get<std::string>() : "");
+        }
+        EXPECT_EQ(keys.count("shared-" + std::to_string(r)), 1u);
+    }
+
+    // The machine is whole: every container with its key, every certificate
+    // signing with its key, and the token as it was.
+    EXPECT_EQ(answer(kCountContainers), std::to_string(containers.size()));
+    EXPECT_EQ(names(answer(kListContainers)), containers);
+    for (const auto& [container, blob] : keys)
+        EXPECT_EQ(answer(keyPairArgs(container, true)), blob) << container;
+    for (const Identity& certificate : certificates) {
+        const std::string signature
+            = answer({ "capi", "crypt", "sign", certificate.thumbprint, "sha256", base64("after"), "false" });
+        EXPECT_TRUE(capi_.verifies(certificate, "sha256", "after", signature, false)) << certificate.thumbprint;
+    }
+    for (const Args& args : unchanging)
+        EXPECT_EQ(capi_.sigbrid(args, tokenEnvironment_).out, quiet[args]);
+}
+
+} // namespace
