@@ -9,15 +9,6 @@
 namespace advapi32test {
 namespace {
 
-DWORD keyParam(HCRYPTKEY key, DWORD param)
-{
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (!CryptGetKeyParam(key, param, reinterpret_cast<BYTE*>(&value), &size, 0))
-        return 0;
-    return value;
-}
-
 Key userKey(HCRYPTPROV context, DWORD keySpec)
 {
     Key key;
@@ -43,31 +34,6 @@ EVP_PKEY* testKey()
 
 using KeyTest = StandInTest;
 
-TEST_F(KeyTest, GenerationFlagWordCarriesLengthAndExportability)
-{
-    Context context = acquire("gen", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
-    ASSERT_TRUE(context);
-    Key exchange;
-    ASSERT_TRUE(CryptGenKey(context.get(), AT_KEYEXCHANGE, (1024u << 16) | CRYPT_EXPORTABLE, exchange.out()));
-    EXPECT_EQ(keyParam(exchange.get(), KP_KEYLEN), 1024u);
-    EXPECT_EQ(keyParam(exchange.get(), KP_ALGID), static_cast<DWORD>(CALG_RSA_KEYX));
-    EXPECT_FALSE(exportKey(exchange.get(), PRIVATEKEYBLOB).empty());
-
-    Key signature;
-    ASSERT_TRUE(CryptGenKey(context.get(), AT_SIGNATURE, 0, signature.out()));
-    EXPECT_EQ(keyParam(signature.get(), KP_KEYLEN), 2048u);
-    EXPECT_EQ(keyParam(signature.get(), KP_ALGID), static_cast<DWORD>(CALG_RSA_SIGN));
-    DWORD size = 0;
-    EXPECT_FALSE(CryptExportKey(signature.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY_STATE));
-
-    Key refused;
-    EXPECT_FALSE(CryptGenKey(context.get(), AT_KEYEXCHANGE, 1001u << 16, refused.out()));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_FLAGS));
-    EXPECT_FALSE(CryptGenKey(context.get(), CALG_SHA1, 0, refused.out()));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_ALGID));
-}
-
 TEST_F(KeyTest, KeysPersistInTheContainer)
 {
     Bytes publicBlob;
@@ -86,26 +52,6 @@ TEST_F(KeyTest, KeysPersistInTheContainer)
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
     EXPECT_FALSE(userKey(reopened.get(), 3));
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
-}
-
-TEST_F(KeyTest, PublicKeyBlobLayout)
-{
-    Context context = containerWithKey("layout");
-    Key key = userKey(context.get(), AT_KEYEXCHANGE);
-    const Bytes blob = exportKey(key.get(), PUBLICKEYBLOB);
-    ASSERT_EQ(blob.size(), sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + 128);
-    EXPECT_EQ(blob[0], PUBLICKEYBLOB);
-    EXPECT_EQ(blob[1], CUR_BLOB_VERSION);
-    EXPECT_EQ(Bytes(blob.begin() + 8, blob.begin() + 12), bytesOf("RSA1"));
-    // OpenSSL reads the same modulus, so the byte order is CryptoAPI's.
-    Pkey parsed = fromPublicBlob(blob);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(EVP_PKEY_get_bits(parsed.get()), 1024);
-    DWORD size = 4;
-    Bytes shortBuffer(size);
-    EXPECT_FALSE(CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, shortBuffer.data(), &size));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(size, blob.size());
 }
 
 TEST_F(KeyTest, ImportedKeyPairSignsForOpenSsl)
@@ -182,31 +128,6 @@ TEST_F(KeyTest, BadKeyHandles)
 
 using CertificateTest = StandInTest;
 
-TEST_F(CertificateTest, CardProviderKeepsTheCertificateWithTheKey)
-{
-    installProviders("1 eToken Base Cryptographic Provider\n");
-    const Bytes certificate = selfSignedCertificate(testKey(), "Titular");
-    {
-        Context context = acquire("card", "eToken Base Cryptographic Provider", PROV_RSA_FULL, CRYPT_NEWKEYSET);
-        Key key = importBlob(context.get(), msBlob(testKey(), true), 0);
-        ASSERT_TRUE(key);
-        DWORD size = 0;
-        EXPECT_FALSE(CryptGetKeyParam(key.get(), KP_CERTIFICATE, nullptr, &size, 0));
-        EXPECT_EQ(lastError(), static_cast<DWORD>(SCARD_E_NO_SUCH_CERTIFICATE));
-        // Trailing bytes after the DER certificate are not part of it.
-        Bytes withTrailer = certificate;
-        withTrailer.push_back(0xAB);
-        ASSERT_TRUE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, withTrailer.data(), 0));
-    }
-    Context reopened = acquire("card", "eToken Base Cryptographic Provider", PROV_RSA_FULL, 0);
-    Key key = userKey(reopened.get(), AT_KEYEXCHANGE);
-    DWORD size = 0;
-    ASSERT_TRUE(CryptGetKeyParam(key.get(), KP_CERTIFICATE, nullptr, &size, 0));
-    Bytes stored(size);
-    ASSERT_TRUE(CryptGetKeyParam(key.get(), KP_CERTIFICATE, stored.data(), &size, 0));
-    EXPECT_EQ(stored, certificate);
-}
-
 TEST_F(CertificateTest, SomethingElseThanACertificateIsRefused)
 {
     installProviders("1 eToken Base Cryptographic Provider\n");
@@ -230,42 +151,6 @@ TEST_F(CertificateTest, WindowsSoftwareProvidersKeepNoCertificates)
 }
 
 using SignTest = StandInTest;
-
-TEST_F(SignTest, SignaturesOfEveryHashVerifyWithOpenSsl)
-{
-    Context context = acquire("signer", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
-    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
-    const std::pair<ALG_ID, const char*> algorithms[] = {{CALG_SHA1, "SHA1"},
-                                                         {CALG_SHA_256, "SHA256"},
-                                                         {CALG_SHA_384, "SHA384"},
-                                                         {CALG_SHA_512, "SHA512"},
-                                                         {CALG_MD5, "MD5"}};
-    const Bytes data = bytesOf("Assinatura de teste");
-    for (const auto& [algId, name] : algorithms)
-        EXPECT_TRUE(verifies(testKey(), name, data, reversed(signData(context.get(), algId, data)))) << name;
-}
-
-TEST_F(SignTest, ReadyDigestSignsLikeHashedData)
-{
-    Context context = acquire("digest", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
-    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
-    const Bytes data = bytesOf("abc");
-    Bytes digest(32);
-    unsigned int digestSize = 0;
-    EVP_Digest(data.data(), data.size(), digest.data(), &digestSize, EVP_sha256(), nullptr);
-    // Only the digest length is read from the caller's buffer.
-    digest.push_back(0xEE);
-
-    Hash hash;
-    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA_256, 0, 0, hash.out()));
-    ASSERT_TRUE(CryptSetHashParam(hash.get(), HP_HASHVAL, digest.data(), 0));
-    DWORD size = 0;
-    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
-    Bytes signature(size);
-    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
-    EXPECT_EQ(signature, signData(context.get(), CALG_SHA_256, data));
-    EXPECT_TRUE(verifies(testKey(), "SHA256", data, reversed(signature)));
-}
 
 TEST_F(SignTest, NoHashOidSignsTheBareDigest)
 {

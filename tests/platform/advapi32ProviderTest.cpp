@@ -218,22 +218,6 @@ TEST_F(ProviderTest, BadHandlesAndParameters)
 
 using EnumerationTest = StandInTest;
 
-TEST_F(EnumerationTest, ContainersComeFirstToLastThenNoMoreItems)
-{
-    for (const char* name : {"beta", "alpha", "gamma"})
-        ASSERT_TRUE(acquire(name, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET));
-    Context context = acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
-    ASSERT_TRUE(context);
-    EXPECT_EQ(enumerateContainers(context.get()), (std::vector<std::string>{"alpha", "beta", "gamma"}));
-    char buffer[100];
-    DWORD size = sizeof buffer;
-    EXPECT_FALSE(
-        CryptGetProvParam(context.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer), &size, CRYPT_NEXT));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-    // CRYPT_FIRST starts again.
-    EXPECT_EQ(enumerateContainers(context.get()).size(), 3u);
-}
-
 TEST_F(EnumerationTest, EmptyProviderAnswersNoMoreItemsAtOnce)
 {
     Context context = acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);

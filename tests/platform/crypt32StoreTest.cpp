@@ -77,36 +77,6 @@ int countCertificates(HCERTSTORE store)
     return count;
 }
 
-TEST_F(MyStoreTest, InstalledCertificateIsFoundByThumbprintInALaterStoreWithItsKeyLink)
-{
-    const Bytes der = makeCertificate(1001, "Maria");
-    install(der, L"container-1");
-
-    Store store(openMyStore());
-    ASSERT_NE(store.get(), nullptr);
-    Context found(findByHash(store.get(), sha1Of(der)));
-    ASSERT_NE(found.get(), nullptr);
-    EXPECT_EQ(Bytes(found.get()->pbCertEncoded, found.get()->pbCertEncoded + found.get()->cbCertEncoded), der);
-
-    DWORD size = 0;
-    ASSERT_TRUE(CertGetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
-    std::vector<unsigned char> buffer(size);
-    ASSERT_TRUE(CertGetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size));
-    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-    EXPECT_STREQ(info->pwszContainerName, L"container-1");
-    EXPECT_STREQ(info->pwszProvName, L"Microsoft Enhanced RSA and AES Cryptographic Provider");
-    EXPECT_EQ(info->dwProvType, 24u);
-    EXPECT_EQ(info->dwKeySpec, 1u);
-    EXPECT_EQ(info->cProvParam, 0u);
-    // The strings live inside the caller's buffer, as crypt32 lays them out.
-    const auto* begin = reinterpret_cast<const unsigned char*>(buffer.data());
-    for (const void* inside :
-        { static_cast<const void*>(info->pwszContainerName), static_cast<const void*>(info->pwszProvName) }) {
-        EXPECT_GE(static_cast<const unsigned char*>(inside), begin + sizeof(CRYPT_KEY_PROV_INFO));
-        EXPECT_LT(static_cast<const unsigned char*>(inside), begin + size);
-    }
-}
-
 TEST_F(MyStoreTest, ContextCarriesTheDecodedCertificateFields)
 {
     const Bytes der = makeCertificate(0x0102A3, "Fields");
@@ -152,26 +122,6 @@ TEST_F(MyStoreTest, BytesThatAreNotACertificateFailWithTheAsn1Codes)
                   X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size() - 10)),
         nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
-}
-
-TEST_F(MyStoreTest, AddAlwaysKeepsBothCopiesAndFindsTheLaterInstallationFirst)
-{
-    const Bytes der = makeCertificate(2002);
-    install(der, L"first");
-    install(der, L"second");
-
-    Store store(openMyStore());
-    EXPECT_EQ(countCertificates(store.get()), 2);
-    Context later(findByHash(store.get(), sha1Of(der)));
-    ASSERT_NE(later.get(), nullptr);
-    EXPECT_EQ(containerOf(later.get()), L"second");
-    // The previous context is freed by the call.
-    Context earlier(findByHash(store.get(), sha1Of(der), later.release()));
-    ASSERT_NE(earlier.get(), nullptr);
-    EXPECT_EQ(containerOf(earlier.get()), L"first");
-    SetLastError(0);
-    EXPECT_EQ(findByHash(store.get(), sha1Of(der), earlier.release()), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 }
 
 TEST_F(MyStoreTest, DispositionsOtherThanAlwaysLookForTheSameCertificate)
