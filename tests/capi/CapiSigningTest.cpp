@@ -121,6 +121,19 @@ TEST_F(CapiSigning, SignListAnswersOneCompactObjectPerItemInOrder)
     }
 }
 
+TEST_F(CapiSigning, DataThatIsNotBase64SignsNothing)
+{
+    const std::string message = "Dados nao estao em base64 valido";
+    for (const char* data : { "====", "YQ=", "Y", "yes", "-1", "YWJj!" }) {
+        SCOPED_TRACE(data);
+        EXPECT_EQ(machine_->error({ "capi", "crypt", "sign", identity_.thumbprint, "sha256", data, "false" }), message);
+        // The bad value is found before the first item is signed; the key is
+        // never opened (a missing certificate would say so first).
+        const std::string list = R"([{"value":"YQ==","hashedData":false},{"value":")" + std::string(data) + R"("}])";
+        EXPECT_EQ(machine_->error(signListArgs({ std::string(40, '0'), "", "" }, "sha256", list)), message);
+    }
+}
+
 TEST_F(CapiSigning, SignListOfNothingAnswersAnEmptyArray)
 {
     EXPECT_EQ(machine_->success(signListArgs(identity_, "sha256", "[]")), "[]");
@@ -147,15 +160,16 @@ TEST_F(CapiSigning, SignListRefusesMembersOfTheWrongType)
               std::string::npos);
 }
 
-TEST_F(CapiSigning, CertificatesAreFoundByLowerCaseThumbprintOnly)
+TEST_F(CapiSigning, CertificatesAreFoundByTheWholeLowerCaseThumbprintOnly)
 {
     std::string upper = identity_.thumbprint;
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ASSERT_NE(upper, identity_.thumbprint);
     const std::string notFound = "Err CertFindCertificateInStore";
-    EXPECT_EQ(signError({upper, "", ""}, "sha256", "a", false), notFound);
-    EXPECT_EQ(signError({std::string(40, '0'), "", ""}, "sha256", "a", false), notFound);
+    const std::string& good = identity_.thumbprint;
+    for (const std::string& near : { upper, std::string(40, '0'), good + "g", good + " " })
+        EXPECT_EQ(signError({ near, "", "" }, "sha256", "a", false), notFound) << near;
     EXPECT_EQ(machine_->error(signListArgs({std::string(40, 'f'), "", ""}, "sha256", "[]")), notFound);
 
     const Identity withoutKey = machine_->addCertificate("", "", 0);
