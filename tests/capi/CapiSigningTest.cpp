@@ -160,6 +160,27 @@ TEST_F(CapiSigning, SignListRefusesMembersOfTheWrongType)
               std::string::npos);
 }
 
+// Copying and writing the echoed "id" recurse once per level: a few thousand
+// levels overflowed the stack (CapiMachine runs sigbrid on a 1 MiB one).
+TEST_F(CapiSigning, SignListRefusesDeepNestingBeforeAnythingRecursesOnIt)
+{
+    auto nested = [](int depth, const std::string& open, const std::string& close) {
+        std::string text;
+        for (int i = 0; i < 2 * depth; ++i)
+            text += i < depth ? open : close;
+        return text;
+    };
+    auto item = [](const std::string& id) { return R"([{"value":"YQ==","hashedData":false,"id":)" + id + "}]"; };
+    const std::string tooDeep = "Lista com aninhamento acima do limite";
+    // 11,000 levels stay within Windows' 32,767-character command line.
+    for (const std::string& list : { item(nested(11000, "[", "]")), item(nested(3000, R"({"":[)", "]}")),
+             item(nested(99, "[", "]")), nested(101, "[", "]") })
+        EXPECT_EQ(machine_->error(signListArgs(identity_, "sha256", list)), tooDeep) << list.substr(0, 60);
+    // The list, its item and 98 levels of "id" make the limit of 100.
+    const Json answer = Json::parse(machine_->success(signListArgs(identity_, "sha256", item(nested(98, "[", "]")))));
+    EXPECT_EQ(answer[0]["id"], Json::parse(nested(98, "[", "]")));
+}
+
 TEST_F(CapiSigning, CertificatesAreFoundByTheWholeLowerCaseThumbprintOnly)
 {
     std::string upper = identity_.thumbprint;
