@@ -1,6 +1,7 @@
 #include "CapiStore.h"
 #include "Command.h"
 #include "Encoding.h"
+#include "SigningList.h"
 
 namespace {
 
@@ -47,9 +48,9 @@ Operation cryptSignList(const ArgVector& args)
     const std::string algorithmName = args.text(4);
     const std::string encodedList = args.text(5);
     // Decoding and parsing belong to the operation: their failures are
-    // answered with the parser's text.
+    // answered with their own text.
     return [=] {
-        const Json list = Json::parse(textUpToZero(base64Decode(encodedList)));
+        const Json list = parseSigningList(textUpToZero(base64Decode(encodedList)));
         return successEnvelope(CapiStore().signList(thumbprint, algorithmName, list));
     };
 }

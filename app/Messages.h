@@ -7,3 +7,4 @@ inline constexpr const char* kCommandNotFound = "Comando nao encontrado";
 inline constexpr const char* kTokenNotFound = "Token Type ou Serial invalido";
 inline constexpr const char* kUnknownError = "Erro desconhecido.";
 inline constexpr const char* kUnknownException = "Unknown exception";
+inline constexpr const char* kListNestedTooDeep = "Lista com aninhamento acima do limite";

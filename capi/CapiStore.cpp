@@ -1,6 +1,9 @@
 #include "CapiStore.h"
 
+#include <stdexcept>
+
 #include "AnsiText.h"
+#include "CapiMessages.h"
 #include "CertificateInstallation.h"
 #include "CertificateKey.h"
 #include "CertificateRequest.h"
@@ -26,16 +29,23 @@ const Json& member(const Json& item, const char* key)
     return found == item.end() ? absent : *found;
 }
 
+// Data that is not base64 would decode to bytes the caller never sent.
+Bytes dataToSign(const std::string& text)
+{
+    if (!isBase64(text))
+        throw std::runtime_error(kDataNotBase64);
+    return base64Decode(text);
+}
+
 }  // namespace
 
 std::string CapiStore::sign(const std::string& thumbprint, const std::string& algorithmName, const std::string& data,
                             bool readyDigest) const
 {
     return raisedStyle([&] {
-        const Bytes certificateHash = hexDecode(thumbprint);
-        const Bytes value = base64Decode(data);
+        const Bytes value = dataToSign(data);
         const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
-        const CertificateKey key(certificateHash);
+        const CertificateKey key(thumbprint);
         const HashObject hash = key.createHash(algorithm);
         key.putValue(hash, algorithm, value, readyDigest);
         return base64Encode(key.signHash(hash));
@@ -46,15 +56,21 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
                                 const Json& list) const
 {
     return raisedStyle([&] {
-        const Bytes certificateHash = hexDecode(thumbprint);
+        // Every value is checked before the key is opened, so one bad value
+        // signs nothing; values of the wrong type fail in their turn below.
+        for (const Json& item : list) {
+            const Json& text = member(item, "value");
+            if (text.is_string())
+                dataToSign(text.get_ref<const std::string&>());
+        }
         const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
-        const CertificateKey key(certificateHash);
+        const CertificateKey key(thumbprint);
         Json answer = Json::array();
         if (list.is_null())
             return compact(answer);
         for (const Json& item : list) {
             const Json& text = member(item, "value");
-            const Bytes value = base64Decode(text.get<std::string>());
+            const Bytes value = dataToSign(text.get<std::string>());
             const HashObject hash = key.createHash(algorithm);
             const bool readyDigest = member(item, "hashedData").get<bool>();
             key.putValue(hash, algorithm, value, readyDigest);

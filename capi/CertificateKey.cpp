@@ -12,20 +12,26 @@
 namespace {
 
 constexpr DWORD kCertificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr std::size_t kThumbprintLength = 40;
 constexpr AcquireFailures kSigningAcquireFailures = {kKnownProviderAcquireFailed, kSoftwareProviderAcquireFailed,
                                                      true};
 
 }  // namespace
 
-CertificateKey::CertificateKey(const Bytes& thumbprint)
+CertificateKey::CertificateKey(const std::string& thumbprint)
 {
     store_.reset(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
     if (!store_)
         throw std::runtime_error(kCertOpenStoreFailed);
 
+    // hexDecode would take any character as a digit and drop an odd last one,
+    // so a near miss would find the certificate.
+    if (thumbprint.size() != kThumbprintLength || thumbprint.find_first_not_of("0123456789abcdef") != std::string::npos)
+        throw std::runtime_error(kCertificateNotFound);
+    Bytes certificateHash = hexDecode(thumbprint);
     CRYPT_HASH_BLOB hash{};
-    hash.cbData = static_cast<DWORD>(thumbprint.size());
-    hash.pbData = const_cast<BYTE*>(thumbprint.data());
+    hash.cbData = static_cast<DWORD>(certificateHash.size());
+    hash.pbData = certificateHash.data();
     certificate_.reset(
         CertFindCertificateInStore(store_.get(), kCertificateEncoding, 0, CERT_FIND_HASH, &hash, nullptr));
     if (!certificate_)

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <string>
+
 #include "CryptHandles.h"
 #include "Encoding.h"
 #include "SigningAlgorithm.h"
@@ -13,8 +15,9 @@
 class CertificateKey {
 public:
     // Opens the store, finds the certificate, reads its key-provider
-    // information and opens the key's context, failing in that order.
-    explicit CertificateKey(const Bytes& thumbprint);
+    // information and opens the key's context, failing in that order. Only
+    // 40 lower-case hexadecimal digits can find a certificate.
+    explicit CertificateKey(const std::string& thumbprint);
 
     HashObject createHash(const SigningAlgorithm& algorithm) const;
     // Hashes `value`, or takes it as the digest when `readyDigest` is set.

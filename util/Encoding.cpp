@@ -95,6 +95,23 @@ Bytes base64Decode(const std::string& text)
     return out;
 }
 
+bool isBase64(const std::string& text)
+{
+    std::string clean;
+    for (char c : text)
+        if (c != '\n' && c != '\r')
+            clean += c;
+    if (clean.size() % 4 != 0)
+        return false;
+    const std::size_t data = clean.find_last_not_of('=') + 1;
+    if (clean.size() - data > 2)
+        return false;
+    for (std::size_t i = 0; i < data; ++i)
+        if (base64Index(clean[i]) < 0)
+            return false;
+    return true;
+}
+
 std::string hexEncode(const unsigned char* data, std::size_t length)
 {
     std::string text;

@@ -17,6 +17,11 @@ std::string base64Encode(const Bytes& data);
 // byte they end, as the callers have always relied on.
 Bytes base64Decode(const std::string& text);
 
+// True when the text, once LF and CR are dropped, is standard base64: groups
+// of four alphabet characters, at most two "=" and only at the end. The
+// empty text is well formed.
+bool isBase64(const std::string& text);
+
 // Two lower-case digits per byte.
 std::string hexEncode(const unsigned char* data, std::size_t length);
 std::string hexEncode(const Bytes& data);

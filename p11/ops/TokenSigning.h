@@ -11,7 +11,8 @@
 
 // The signature (base64), the empty text when no private key has the
 // certificate's CKA_ID, or the digest size message. Raises the not-found
-// message when no usable token holds a certificate with this thumbprint.
+// message when no usable token holds a certificate with this thumbprint, and
+// refuses data that is not base64 before any session.
 std::string signByThumbprint(P11Store& store, const std::string& data, const std::string& thumbprint,
     const std::string& pin, const std::string& algorithmName, bool readyDigest);
 

@@ -167,7 +167,7 @@ ProcessResult CapiMachine::sigbrid(const std::vector<std::string>& args,
     auto environment = environment_;
     for (const auto& [key, value] : extra)
         environment[key] = value;
-    ProcessResult result = runSigbrid(args, environment);
+    ProcessResult result = runSigbridOnWindowsStack(args, environment);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "");
     return result;

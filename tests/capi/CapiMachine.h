@@ -57,6 +57,7 @@ public:
     // The certificate kept with the container's exchange key, DER-encoded.
     std::string keyCertificate(const std::string& provider, int type, const std::string& container) const;
 
+    // On the 1 MiB stack that Windows gives a program by default.
     ProcessResult sigbrid(const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& extra = {}) const;
     // The answer of a request that must succeed; empty and a test failure

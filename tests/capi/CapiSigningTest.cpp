@@ -121,6 +121,19 @@ TEST_F(CapiSigning, SignListAnswersOneCompactObjectPerItemInOrder)
     }
 }
 
+TEST_F(CapiSigning, DataThatIsNotBase64SignsNothing)
+{
+    const std::string message = "Dados nao estao em base64 valido";
+    for (const char* data : { "====", "YQ=", "Y", "yes", "-1", "YWJj!" }) {
+        SCOPED_TRACE(data);
+        EXPECT_EQ(machine_->error({ "capi", "crypt", "sign", identity_.thumbprint, "sha256", data, "false" }), message);
+        // The bad value is found before the first item is signed; the key is
+        // never opened (a missing certificate would say so first).
+        const std::string list = R"([{"value":"YQ==","hashedData":false},{"value":")" + std::string(data) + R"("}])";
+        EXPECT_EQ(machine_->error(signListArgs({ std::string(40, '0'), "", "" }, "sha256", list)), message);
+    }
+}
+
 TEST_F(CapiSigning, SignListOfNothingAnswersAnEmptyArray)
 {
     EXPECT_EQ(machine_->success(signListArgs(identity_, "sha256", "[]")), "[]");
@@ -147,15 +160,37 @@ TEST_F(CapiSigning, SignListRefusesMembersOfTheWrongType)
               std::string::npos);
 }
 
-TEST_F(CapiSigning, CertificatesAreFoundByLowerCaseThumbprintOnly)
+// Copying and writing the echoed "id" recurse once per level: a few thousand
+// levels overflowed the stack (CapiMachine runs sigbrid on a 1 MiB one).
+TEST_F(CapiSigning, SignListRefusesDeepNestingBeforeAnythingRecursesOnIt)
+{
+    auto nested = [](int depth, const std::string& open, const std::string& close) {
+        std::string text;
+        for (int i = 0; i < 2 * depth; ++i)
+            text += i < depth ? open : close;
+        return text;
+    };
+    auto item = [](const std::string& id) { return R"([{"value":"YQ==","hashedData":false,"id":)" + id + "}]"; };
+    const std::string tooDeep = "Lista com aninhamento acima do limite";
+    // 11,000 levels stay within Windows' 32,767-character command line.
+    for (const std::string& list : { item(nested(11000, "[", "]")), item(nested(3000, R"({"":[)", "]}")),
+             item(nested(99, "[", "]")), nested(101, "[", "]") })
+        EXPECT_EQ(machine_->error(signListArgs(identity_, "sha256", list)), tooDeep) << list.substr(0, 60);
+    // The list, its item and 98 levels of "id" make the limit of 100.
+    const Json answer = Json::parse(machine_->success(signListArgs(identity_, "sha256", item(nested(98, "[", "]")))));
+    EXPECT_EQ(answer[0]["id"], Json::parse(nested(98, "[", "]")));
+}
+
+TEST_F(CapiSigning, CertificatesAreFoundByTheWholeLowerCaseThumbprintOnly)
 {
     std::string upper = identity_.thumbprint;
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ASSERT_NE(upper, identity_.thumbprint);
     const std::string notFound = "Err CertFindCertificateInStore";
-    EXPECT_EQ(signError({upper, "", ""}, "sha256", "a", false), notFound);
-    EXPECT_EQ(signError({std::string(40, '0'), "", ""}, "sha256", "a", false), notFound);
+    const std::string& good = identity_.thumbprint;
+    for (const std::string& near : { upper, std::string(40, '0'), good + "g", good + " " })
+        EXPECT_EQ(signError({ near, "", "" }, "sha256", "a", false), notFound) << near;
     EXPECT_EQ(machine_->error(signListArgs({std::string(40, 'f'), "", ""}, "sha256", "[]")), notFound);
 
     const Identity withoutKey = machine_->addCertificate("", "", 0);

@@ -202,6 +202,7 @@ TEST_P(TokenFailure, AnswersItsOwnWordsAndClosesItsSession)
     }
 }
 
+const std::string kNotBase64 = "Dados nao estao em base64 valido";
 const std::string kNoRoom
     = errorDocument("Token nao possui espaco suficiente para criacao de chave e posterior importacao de certificado");
 
@@ -224,6 +225,9 @@ INSTANTIATE_TEST_SUITE_P(EveryCommand, TokenFailure,
             errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
         Case { "long digest", with(with(kSign, 5, "SHA1"), 8, "TRUE"), Json::object(),
             errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
+        // Data that is not base64 is refused before login: no PIN is sent.
+        Case { "sign data", with(kSign, 7, "YWJj!"), Json::object(), errorDocument(kNotBase64), false, false },
+        Case { "keyid data", with(kSignWithKeyId, 9, "YQ="), Json::object(), errorDocument(kNotBase64), false, false },
         // An empty identifier still comes with a value buffer.
         Case { "no key", with(kSignWithKeyId, 5, ""), Json::object(), successDocument(""), true, false, nullptr,
             "[CKA_CLASS=ulong:3 CKA_ID=hex:]" },

@@ -138,3 +138,13 @@ ProcessResult runSigbrid(const std::vector<std::string>& args, const std::map<st
     argv.insert(argv.end(), args.begin(), args.end());
     return runProcess(argv, environment);
 }
+
+ProcessResult runSigbridOnWindowsStack(
+    const std::vector<std::string>& args, const std::map<std::string, std::string>& environment)
+{
+    if (underWine())
+        return runSigbrid(args, environment);
+    std::vector<std::string> argv = { "sh", "-c", "ulimit -s 1024 && exec \"$SIGBRID_EXE\" \"$@\"", "sh" };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, environment);
+}

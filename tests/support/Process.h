@@ -22,5 +22,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
 ProcessResult runSigbrid(const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& environment = {});
 
+// The same on a main-thread stack of 1 MiB, Windows' default, for the Linux
+// build; the Windows build has the stack that its header asks for.
+ProcessResult runSigbridOnWindowsStack(
+    const std::vector<std::string>& args, const std::map<std::string, std::string>& environment = {});
+
 // True when the executable under test is the Windows build run under Wine.
 bool underWine();

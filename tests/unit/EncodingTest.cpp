@@ -60,6 +60,14 @@ TEST(Base64, CharactersOutsideTheAlphabetAreNotRejected)
     EXPECT_EQ(base64Decode("!!!!").size(), 3u);
 }
 
+TEST(Base64, StrictCheckAcceptsOnlyWellFormedText)
+{
+    for (const char* text : { "", "\r\n", "YWJj", "YW\r\nJj", "YWI=", "YQ==", "+/+/YQ==" })
+        EXPECT_TRUE(isBase64(text)) << text;
+    for (const char* text : { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "Y===", "YWJ\t", "YQ-_" })
+        EXPECT_FALSE(isBase64(text)) << text;
+}
+
 TEST(Hex, EncodesLowerCaseAndDecodesOnlyLowerCase)
 {
     const Bytes bytes{0x0A, 0xFF};
