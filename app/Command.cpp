@@ -1,7 +1,5 @@
 #include "Command.h"
 
-#include <stdexcept>
-
 const std::vector<Command>& commandTable()
 {
     static const std::vector<Command> table = [] {
@@ -13,11 +11,6 @@ const std::vector<Command>& commandTable()
         return rows;
     }();
     return table;
-}
-
-Operation unavailableOperation()
-{
-    return []() -> Json { throw std::runtime_error("Comando nao disponivel nesta versao"); };
 }
 
 std::vector<Command> systemCommands()

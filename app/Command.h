@@ -31,15 +31,3 @@ std::vector<Command> pkcs11Commands();
 
 // Every row, groups in the order they are matched.
 const std::vector<Command>& commandTable();
-
-Operation unavailableOperation();
-
-// A row whose operation is not in this build: it reads the row's parameter
-// positions up to `lastPosition`, then answers a failure, never a success.
-template <std::size_t lastPosition>
-Operation unavailable(const ArgVector& args)
-{
-    for (std::size_t position = 3; position <= lastPosition; ++position)
-        args.text(position);
-    return unavailableOperation();
-}
