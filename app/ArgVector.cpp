@@ -3,10 +3,18 @@
 #include <cctype>
 #include <climits>
 
+#include "Secret.h"
+
 ArgVector::ArgVector(int argc, const char* const* argv)
 {
     for (int i = 1; i < argc; ++i)
         args_.emplace_back(argv[i]);
+}
+
+ArgVector::~ArgVector()
+{
+    for (std::string& arg : args_)
+        wipe(arg);
 }
 
 int ArgVector::integer(std::size_t position) const { return toInt(text(position)); }

@@ -1,5 +1,6 @@
 // The program arguments after the program name, read by position. Reading a
-// position that is not there raises std::out_of_range.
+// position that is not there raises std::out_of_range. Any position may hold
+// a PIN: every argument is wiped when the vector goes away.
 #pragma once
 
 #include <string>
@@ -9,6 +10,9 @@ class ArgVector {
 public:
     ArgVector(int argc, const char* const* argv);
     explicit ArgVector(std::vector<std::string> args) : args_(std::move(args)) {}
+    ArgVector(const ArgVector&) = delete;
+    ArgVector& operator=(const ArgVector&) = delete;
+    ~ArgVector();
 
     std::size_t size() const { return args_.size(); }
     const std::string& text(std::size_t position) const { return args_.at(position); }

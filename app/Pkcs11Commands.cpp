@@ -7,6 +7,7 @@
 #include "Messages.h"
 #include "ObjectInfo.h"
 #include "P11Store.h"
+#include "Secret.h"
 #include "TokenCertificate.h"
 #include "TokenSigning.h"
 
@@ -41,8 +42,8 @@ template <typename Run> Operation onToken(const ArgVector& args, Run run)
 
 Operation listObjectsRow(const ArgVector& args)
 {
-    const std::string pin = args.text(5);
-    return onToken(args, [pin](P11Slot& slot) { return successEnvelope(listObjects(slot, pin)); });
+    const SecretText pin(args.text(5));
+    return onToken(args, [pin](P11Slot& slot) { return successEnvelope(listObjects(slot, pin.text())); });
 }
 
 // A signing operation's text: the size message is a failure, anything else
@@ -57,11 +58,11 @@ Operation signRow(const ArgVector& args)
     P11Store& store = storeOf(args);
     const std::string thumbprint = args.text(4);
     const std::string algorithmName = args.text(5);
-    const std::string pin = args.text(6);
+    const SecretText pin(args.text(6));
     const std::string data = args.text(7);
     const bool readyDigest = args.flag(8);
     return [=, &store] {
-        return signingEnvelope(signByThumbprint(store, data, thumbprint, pin, algorithmName, readyDigest));
+        return signingEnvelope(signByThumbprint(store, data, thumbprint, pin.text(), algorithmName, readyDigest));
     };
 }
 
@@ -69,13 +70,13 @@ Operation signWithKeyIdRow(const ArgVector& args)
 {
     const std::string keyIdText = args.text(5);
     const std::string algorithmName = args.text(6);
-    const std::string pin = args.text(7);
+    const SecretText pin(args.text(7));
     const bool readyDigest = args.flag(8);
     const std::string data = args.text(9);
     // All decoded bytes are the identifier, zero bytes included.
     const Bytes keyId = base64Decode(keyIdText);
     return onToken(args, [=](P11Slot& slot) {
-        return signingEnvelope(signWithKeyId(slot, data, keyId, pin, algorithmName, readyDigest));
+        return signingEnvelope(signWithKeyId(slot, data, keyId, pin.text(), algorithmName, readyDigest));
     });
 }
 
@@ -84,8 +85,8 @@ Operation createKeyPairRow(const ArgVector& args)
     const std::string label = args.text(5);
     // atoi's value as the 32-bit CK_ULONG of the Windows ABI, on every platform.
     const auto modulusBits = static_cast<CK_ULONG>(static_cast<std::uint32_t>(args.integer(6)));
-    const std::string pin = args.text(7);
-    return onToken(args, [=](P11Slot& slot) { return successEnvelope(createKeyPair(slot, label, pin, modulusBits)); });
+    const SecretText pin(args.text(7));
+    return onToken(args, [=](P11Slot& slot) { return successEnvelope(createKeyPair(slot, label, pin.text(), modulusBits)); });
 }
 
 Operation getPublicKeyRow(const ArgVector& args)
@@ -99,10 +100,10 @@ Operation importCertificateRow(const ArgVector& args)
     const std::string type = args.text(3);
     const std::string keyIdText = args.text(5);
     const std::string label = args.text(6);
-    const std::string pin = args.text(7);
+    const SecretText pin(args.text(7));
     const std::string certificateText = args.text(8);
     return onToken(args, [=](P11Slot& slot) {
-        return successEnvelope(importCertificate(slot, keyIdText, type, label, certificateText, pin));
+        return successEnvelope(importCertificate(slot, keyIdText, type, label, certificateText, pin.text()));
     });
 }
 

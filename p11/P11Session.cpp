@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "Encoding.h"
+#include "Secret.h"
 
 namespace {
 
@@ -47,10 +48,11 @@ P11Session::P11Session(const P11Module& module, CK_SLOT_ID slotId, const std::st
     if (isNoPin(pin)) {
         rv = module_.call(p11::C_Login, IfMissing::Fail, handle_, CKU_USER, NULL_PTR, CK_ULONG { 0 });
     } else {
-        // The module's parameter is not const: it gets a copy of exactly the PIN's bytes.
-        Bytes pinBytes(pin.begin(), pin.end());
+        // The module's parameter is not const: it gets a copy of exactly the
+        // PIN's bytes, wiped as soon as the call returns.
+        SecretText pinCopy(pin);
         rv = module_.call(
-            p11::C_Login, IfMissing::Fail, handle_, CKU_USER, pinBytes.data(), static_cast<CK_ULONG>(pinBytes.size()));
+            p11::C_Login, IfMissing::Fail, handle_, CKU_USER, pinCopy.bytes(), static_cast<CK_ULONG>(pinCopy.size()));
     }
     if (rv != CKR_OK)
         throw std::runtime_error(loginFailureMessage(rv));

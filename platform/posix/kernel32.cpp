@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <dlfcn.h>
+#include <openssl/crypto.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -100,6 +101,12 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem)
 {
     std::free(hMem);
     return nullptr;
+}
+
+PVOID WINAPI SecureZeroMemory(PVOID ptr, SIZE_T cnt)
+{
+    OPENSSL_cleanse(ptr, cnt);
+    return ptr;
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)

@@ -84,6 +84,9 @@ void WINAPI SetLastError(DWORD dwErrCode);
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+// A macro for RtlSecureZeroMemory in the real headers: zeroes memory in a
+// way that the compiler may not drop.
+PVOID WINAPI SecureZeroMemory(PVOID ptr, SIZE_T cnt);
 // The emulated machine's ANSI code page is UTF-8: CP_ACP and CP_UTF8 agree.
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
