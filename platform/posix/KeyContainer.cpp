@@ -1,3 +1,6 @@
+// OpenSSL's headers come first: <wincrypt.h> defines X509_NAME as a macro.
+#include <openssl/crypto.h>
+
 #include "KeyContainer.h"
 
 #include <sys/stat.h>
@@ -68,6 +71,7 @@ std::shared_ptr<RsaKey> KeyContainer::key(DWORD keySpec, DWORD& error)
     if (!persistent() || !readFile(path(keySpec, kKeyFile), text))
         return nullptr;
     auto key = RsaKey::fromFileText(text, specName(keySpec)->algId);
+    OPENSSL_cleanse(text.data(), text.size());
     if (!key) {
         error = NTE_KEYSET_ENTRY_BAD;
         return nullptr;
@@ -82,8 +86,10 @@ bool KeyContainer::storeKey(DWORD keySpec, std::shared_ptr<RsaKey> key)
     if (!specName(keySpec))
         return false;
     if (persistent()) {
-        const std::string text = key->fileText();
-        if (text.empty() || !writeFileAtomic(path(keySpec, kKeyFile), text))
+        std::string text = key->fileText();
+        const bool written = !text.empty() && writeFileAtomic(path(keySpec, kKeyFile), text);
+        OPENSSL_cleanse(text.data(), text.size());
+        if (!written)
             return false;
     }
     keys_[keySpec] = std::move(key);

@@ -1,10 +1,16 @@
 // OpenSSL's headers come first: <wincrypt.h> defines X509_NAME as a macro.
+// Key files are read with the RSA structure's own ASN.1 decoder, which wipes
+// what it frees; OpenSSL 3.0's provider decoders (PEM_read_bio_PrivateKey)
+// leave copies of the key's DER in freed memory.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/bio.h>
 #include <openssl/bn.h>
+#include <openssl/crypto.h>
 #include <openssl/core_names.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include "RsaKey.h"
 
@@ -19,8 +25,9 @@ constexpr DWORD kPrivateMagic = 0x32415352;  // "RSA2"
 constexpr unsigned kPublicExponent = 65537;
 constexpr char kExportableLine[] = "exportable: ";
 
+// Key material is wiped wherever the stand-in frees or drops it.
 struct BnFree {
-    void operator()(BIGNUM* bn) const { BN_free(bn); }
+    void operator()(BIGNUM* bn) const { BN_clear_free(bn); }
 };
 using Bignum = std::unique_ptr<BIGNUM, BnFree>;
 
@@ -33,6 +40,49 @@ struct ParamFree {
 struct BioFree {
     void operator()(BIO* bio) const { BIO_free(bio); }
 };
+struct Pkcs8Free {
+    void operator()(PKCS8_PRIV_KEY_INFO* info) const { PKCS8_PRIV_KEY_INFO_free(info); }
+};
+struct PemText {
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* data = nullptr;
+    long size = 0;
+    ~PemText()
+    {
+        OPENSSL_free(name);
+        OPENSSL_free(header);
+        OPENSSL_secure_clear_free(data, static_cast<std::size_t>(size));
+    }
+};
+
+// The RSA key of an unencrypted PKCS#8 PEM text, every copy of it wiped.
+EVP_PKEY* readPrivateKey(BIO* bio)
+{
+    PemText pem;
+    if (PEM_read_bio_ex(bio, &pem.name, &pem.header, &pem.data, &pem.size, PEM_FLAG_SECURE | PEM_FLAG_EAY_COMPATIBLE)
+            != 1
+        || std::strcmp(pem.name, PEM_STRING_PKCS8INF) != 0)
+        return nullptr;
+    const unsigned char* cursor = pem.data;
+    std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> info(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, pem.size));
+    const unsigned char* inner = nullptr;
+    int innerSize = 0;
+    const X509_ALGOR* algorithm = nullptr;
+    const ASN1_OBJECT* oid = nullptr;
+    if (!info || PKCS8_pkey_get0(nullptr, &inner, &innerSize, &algorithm, info.get()) != 1)
+        return nullptr;
+    X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+    if (OBJ_obj2nid(oid) != NID_rsaEncryption)
+        return nullptr;
+    RSA* rsa = d2i_RSAPrivateKey(nullptr, &inner, innerSize);
+    EvpPkey key(EVP_PKEY_new());
+    if (!rsa || !key || EVP_PKEY_assign_RSA(key.get(), rsa) != 1) {
+        RSA_free(rsa);
+        return nullptr;
+    }
+    return key.release();
+}
 
 // The parts of a PRIVATEKEYBLOB after the modulus, in blob order, with their
 // widths: whole (the modulus width) or half of it.
@@ -64,6 +114,7 @@ bool appendLittleEndian(std::string& out, const EVP_PKEY* key, const char* param
     if (BN_bn2lebinpad(value.get(), bytes.data(), static_cast<int>(width)) < 0)
         return false;
     out.append(bytes.begin(), bytes.end());
+    OPENSSL_cleanse(bytes.data(), bytes.size());
     return true;
 }
 
@@ -137,6 +188,10 @@ std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, bool expo
     auto take = [&](const char* param, DWORD width) {
         numbers.emplace_back(BN_lebin2bn(cursor, static_cast<int>(width), nullptr));
         cursor += width;
+        // Secure numbers go to the block of the parameters that
+        // OSSL_PARAM_free wipes.
+        if (numbers.back())
+            BN_set_flags(numbers.back().get(), BN_FLG_SECURE);
         return numbers.back() && OSSL_PARAM_BLD_push_BN(builder.get(), param, numbers.back().get()) == 1;
     };
     Bignum exponent(BN_new());
@@ -171,11 +226,11 @@ std::shared_ptr<RsaKey> RsaKey::fromFileText(const std::string& text, ALG_ID alg
     const char flag = text[prefix];
     if (flag != '0' && flag != '1')
         return nullptr;
-    const std::string pem = text.substr(lineEnd + 1);
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    std::unique_ptr<BIO, BioFree> bio(
+        BIO_new_mem_buf(text.data() + lineEnd + 1, static_cast<int>(text.size() - lineEnd - 1)));
     if (!bio)
         return nullptr;
-    EvpPkey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    EvpPkey key(readPrivateKey(bio.get()));
     if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
         return nullptr;
     return std::make_shared<RsaKey>(std::move(key), algId, flag == '1', true);
@@ -188,8 +243,11 @@ std::string RsaKey::fileText() const
         return{};
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
-    return kExportableLine + std::string(exportable_ ? "1" : "0") + "\n"
-        + std::string(data, static_cast<std::size_t>(size));
+    // Sized once, so that growing leaves no copy of the key behind.
+    std::string text;
+    text.reserve(sizeof kExportableLine + 1 + static_cast<std::size_t>(size));
+    text.append(kExportableLine).append(exportable_ ? "1" : "0").append("\n").append(data, static_cast<std::size_t>(size));
+    return text;
 }
 
 std::string RsaKey::blob(BYTE blobType) const
@@ -205,6 +263,7 @@ std::string RsaKey::blob(BYTE blobType) const
     const RSAPUBKEY rsa {isPrivate ? kPrivateMagic : kPublicMagic, bits_,
                          static_cast<DWORD>(BN_get_word(exponent.get()))};
     std::string out;
+    out.reserve(sizeof header + sizeof rsa + wholeWidth(bits_) * 2 + halfWidth(bits_) * 5);
     appendStruct(out, header);
     appendStruct(out, rsa);
     if (!appendLittleEndian(out, key_.get(), OSSL_PKEY_PARAM_RSA_N, wholeWidth(bits_)))

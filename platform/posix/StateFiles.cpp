@@ -112,20 +112,24 @@ bool writeFileAtomic(const std::string& path, const std::string& content)
 bool readFile(const std::string& path, std::string& content)
 {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    struct stat status;
+    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0)
         return false;
-    std::string result;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    // Read straight into a buffer sized once: key files leave no copies in
+    // memory that growing would free.
+    std::string result(static_cast<std::size_t>(status.st_size), '\0');
+    std::size_t filled = 0;
+    while (filled < result.size()) {
+        const ssize_t n = ::read(fd.get(), result.data() + filled, result.size() - filled);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return false;
         if (n == 0)
             break;
-        result.append(buffer, static_cast<std::size_t>(n));
+        filled += static_cast<std::size_t>(n);
     }
+    result.resize(filled);
     content = std::move(result);
     return true;
 }
