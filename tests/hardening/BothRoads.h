@@ -13,7 +13,8 @@
 #include "CapiMachine.h"
 #include "SoftHsmMachine.h"
 
-inline constexpr const char* kPin = "1234";
+// Long enough that a piece of it cannot be found in memory by chance.
+inline constexpr const char* kPin = "hardening-pin-Qz8wXv3kLm7pRt2y";
 inline constexpr const char* kTokenKeyId = "K1";
 inline constexpr const char* kTokenKeyIdHex = "4b31";
 
