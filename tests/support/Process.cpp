@@ -136,7 +136,14 @@ ProcessResult runSigbrid(const std::vector<std::string>& args, const std::map<st
         argv.push_back(std::getenv("SIGBRID_RUNNER"));
     argv.push_back(exe);
     argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, environment);
+    ProcessResult result = runProcess(argv, environment);
+    // On a loaded machine Wine now and then fails to start the program at
+    // all: exit code 1 and nothing printed, which the program itself never
+    // answers. Such a start is tried again, twice at most.
+    for (int retry = 0; underWine() && retry < 2 && result.exitCode == 1 && result.out.empty() && result.err.empty();
+         ++retry)
+        result = runProcess(argv, environment);
+    return result;
 }
 
 ProcessResult runSigbridOnWindowsStack(
