@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 WINE64 ?= /usr/lib/wine/wine64
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps native windows asan demo test bench fuzz clean
+.PHONY: all deps native windows asan demo test bench fuzz mutate clean
 
 all: native windows
 
@@ -49,5 +49,11 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS)
 	sh scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
+# Seeded faults in the product code and how many the native tests find:
+# make mutate MUTATE_FLAGS="--seed 7 --count 80 --compare old-report.json"
+MUTATE_FLAGS ?=
+mutate:
+	python3 scripts/mutate.py $(MUTATE_FLAGS)
+
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-fuzz
+	rm -rf build build-win32 build-win64 build-asan build-fuzz build-mutate

@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Mutation testing of the product code: how many seeded faults do the tests find?
+
+Copies the tree's files (as they are on disk) to build-mutate/src, builds it
+once, then applies a seeded sample of single-point changes to app/, util/,
+capi/ and p11/ one at a time (flipped comparisons and conditions, changed
+constants and message texts, removed calls), rebuilds, runs the native tests
+and prints each mutant as killed (with the first test that failed), surviving,
+or stillborn (does not compile; not counted). The sample depends only on the
+seed and on the product's source text, so two runs on the same code try the
+same mutants; --compare lists mutants that an earlier report saw killed and
+that this run lets through.
+
+  scripts/mutate.py [--seed N] [--count N] [--report FILE] [--compare FILE]
+"""
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WORK = os.path.join(ROOT, "build-mutate")
+SOURCE = os.path.join(WORK, "src")
+BUILD = os.path.join(WORK, "build")
+PRODUCT = ("app/", "util/", "capi/", "p11/")
+# The native tests of answers and call sequences; the slow robustness runs
+# (stress, valgrind, gdb) and the Windows runs are left out.
+TESTS = "^(unit|p11_unit|capi_unit|blackbox|p11calls|p11_softhsm|capi_blackbox)$"
+
+# (name, pattern, replacement): each match in a line of code is one site.
+OPERATORS = [
+    ("== to !=", r"==", "!="),
+    ("!= to ==", r"!=", "=="),
+    ("< to <=", r"(?<=\s)<(?=\s)", "<="),
+    ("<= to <", r"(?<=\s)<=(?=\s)", "<"),
+    ("> to >=", r"(?<=\s)>(?=\s)", ">="),
+    (">= to >", r"(?<=\s)>=(?=\s)", ">"),
+    ("&& to ||", r"(?<=\s)&&(?=\s)", "||"),
+    ("|| to &&", r"(?<=\s)\|\|(?=\s)", "&&"),
+    ("true to false", r"\btrue\b", "false"),
+    ("false to true", r"\bfalse\b", "true"),
+    ("negated condition", r"\b(if|while) \(", r"\1 (!"),
+    ("constant + 1", r"(?<![\w.])(\d+)(?![\w.])", lambda m: str(int(m.group(1)) + 1)),
+    ("message text", r'"([A-Z][^"\\]{3,})"', lambda m: '"' + m.group(1) + '!"'),
+    ("removed call", r"^(\s*)([A-Za-z_][\w:.>-]*\(.*\);)\s*$", r"\1;"),
+]
+
+
+def code_lines(text):
+    """Line numbers (0-based) of lines that are code, not comments or directives."""
+    in_block = False
+    for number, line in enumerate(text.splitlines()):
+        stripped = line.strip()
+        if in_block:
+            in_block = "*/" not in stripped
+            continue
+        if stripped.startswith("/*"):
+            in_block = "*/" not in stripped
+            continue
+        if not stripped or stripped.startswith(("//", "#", "*")):
+            continue
+        yield number
+
+
+def sites():
+    """Every possible mutant, in a fixed order."""
+    found = []
+    files = subprocess.run(["git", "ls-files", *PRODUCT], cwd=ROOT, capture_output=True, text=True,
+                           check=True).stdout.split()
+    for path in sorted(f for f in files if f.endswith((".cpp", ".h"))):
+        with open(os.path.join(ROOT, path), encoding="utf-8") as handle:
+            lines = handle.read().splitlines()
+        for number in code_lines("\n".join(lines)):
+            code = lines[number].split("//")[0] if '"' not in lines[number] else lines[number]
+            for name, pattern, replacement in OPERATORS:
+                for index, match in enumerate(re.finditer(pattern, code)):
+                    mutated = code[:match.start()] + match.expand(replacement) if isinstance(replacement, str) \
+                        else code[:match.start()] + replacement(match)
+                    mutated += code[match.end():] + lines[number][len(code):]
+                    if mutated != lines[number]:
+                        found.append({"file": path, "line": number + 1, "operator": name, "index": index,
+                                      "original": lines[number], "mutated": mutated})
+    return found
+
+
+def identity(mutant):
+    # Stable across edits elsewhere in the file: the line's text, not its number.
+    return "|".join([mutant["file"], mutant["operator"], str(mutant["index"]), mutant["original"].strip()])
+
+
+def run(command, **options):
+    return subprocess.run(command, capture_output=True, text=True, **options)
+
+
+def prepare():
+    shutil.rmtree(SOURCE, ignore_errors=True)
+    files = run(["git", "ls-files", "--cached", "--others", "--exclude-standard"], cwd=ROOT, check=True).stdout
+    for path in files.split():
+        if os.path.exists(os.path.join(ROOT, path)):
+            os.makedirs(os.path.dirname(os.path.join(SOURCE, path)), exist_ok=True)
+            shutil.copy2(os.path.join(ROOT, path), os.path.join(SOURCE, path))
+    run(["cmake", "-S", SOURCE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], check=True)
+    build = run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 2)])
+    if build.returncode != 0:
+        sys.exit("the unchanged tree does not build:\n" + build.stdout[-3000:])
+    tests = run(["ctest", "-R", TESTS, "-j", "2"], cwd=BUILD)
+    if tests.returncode != 0:
+        sys.exit("the unchanged tree fails its tests:\n" + tests.stdout[-3000:])
+
+
+def first_failure(output):
+    match = re.search(r"\d+ - (\S+) \(", output)
+    return match.group(1) if match else "?"
+
+
+def judge(mutant):
+    path = os.path.join(SOURCE, mutant["file"])
+    with open(path, encoding="utf-8") as handle:
+        original = handle.read()
+    lines = original.split("\n")
+    lines[mutant["line"] - 1] = mutant["mutated"]
+    try:
+        with open(path, "w", encoding="utf-8") as handle:
+            handle.write("\n".join(lines))
+        if run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 2)]).returncode != 0:
+            return "stillborn", ""
+        tests = run(["ctest", "-R", TESTS, "-j", "2", "--stop-on-failure", "--timeout", "300"], cwd=BUILD)
+        return ("survived", "") if tests.returncode == 0 else ("killed", first_failure(tests.stdout))
+    finally:
+        with open(path, "w", encoding="utf-8") as handle:
+            handle.write(original)
+        # The restored file must be rebuilt even if its time stamp looks old.
+        os.utime(path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seed", type=int, default=1208)
+    parser.add_argument("--count", type=int, default=60, help="mutants that compile, to judge")
+    parser.add_argument("--report", default=os.path.join(WORK, "report.json"))
+    parser.add_argument("--compare", help="an earlier report: list what it killed and this run does not")
+    options = parser.parse_args()
+
+    candidates = sites()
+    random.Random(options.seed).shuffle(candidates)
+    print(f"{len(candidates)} possible mutants; judging {options.count} (seed {options.seed})", flush=True)
+    prepare()
+    results, started = [], time.time()
+    for mutant in candidates:
+        if sum(r["result"] != "stillborn" for r in results) >= options.count:
+            break
+        mutant["result"], mutant["killedBy"] = judge(mutant)
+        results.append(mutant)
+        if mutant["result"] != "stillborn":
+            print(f"{mutant['result']:9} {mutant['killedBy']:14} {mutant['file']}:{mutant['line']} "
+                  f"{mutant['operator']}: {mutant['mutated'].strip()}", flush=True)
+    judged = [r for r in results if r["result"] != "stillborn"]
+    killed = sum(r["result"] == "killed" for r in judged)
+    print(f"killed {killed} of {len(judged)} ({100.0 * killed / max(len(judged), 1):.1f}%), "
+          f"{len(results) - len(judged)} stillborn, {time.time() - started:.0f} s")
+    with open(options.report, "w", encoding="utf-8") as handle:
+        json.dump(results, handle, indent=1)
+    if options.compare:
+        with open(options.compare, encoding="utf-8") as handle:
+            before = {identity(r) for r in json.load(handle) if r["result"] == "killed"}
+        lost = [r for r in judged if r["result"] == "survived" and identity(r) in before]
+        print(f"{len(lost)} mutants killed before survive now")
+        for r in lost:
+            print(f"  {r['file']}:{r['line']} {r['operator']}: {r['mutated'].strip()}")
+        return 1 if lost else 0
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
