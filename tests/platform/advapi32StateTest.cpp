@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "StateFiles.h"
+#include "machine/StateFiles.h"
 
 namespace advapi32test {
 namespace {
