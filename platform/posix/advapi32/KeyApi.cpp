@@ -1,6 +1,8 @@
 // advapi32 on Linux: the RSA key pairs of a container, their export and
 // import as CryptoAPI blobs, and the certificate kept with a key.
 // OpenSSL's x509.h comes first: <wincrypt.h> defines X509_NAME as a macro.
+#include <openssl/asn1.h>
+#include <openssl/err.h>
 #include <openssl/x509.h>
 
 #include "advapi32/CryptObjects.h"
@@ -19,9 +21,12 @@ constexpr DWORD kKeyLengthShift = 16;
 // interface; they are accepted as Windows accepts them.
 constexpr DWORD kKnownGenerationFlags = CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED | CRYPT_CREATE_SALT | CRYPT_NO_SALT
     | CRYPT_PREGEN | CRYPT_ARCHIVABLE | CRYPT_FORCE_KEY_PROTECTION_HIGH;
-constexpr BYTE kDerSequence = 0x30;
-constexpr BYTE kDerLongLength = 0x80;
-constexpr DWORD kDerMaxLengthBytes = 4;
+// A certificate's header is its tag and at most four length bytes; OpenSSL
+// reads one only with a byte of content in reach.
+constexpr long kMaxCertificateHeader = 7;
+// ASN1_get_object's answer: a header it could not read, an indefinite length.
+constexpr int kUnreadableHeader = 0x80;
+constexpr int kIndefiniteLength = 0x01;
 
 struct KeyAlgorithm {
     ALG_ID requested;  // what CryptGenKey is called with
@@ -58,19 +63,19 @@ HCRYPTKEY addKey(std::shared_ptr<standin::RsaKey> key, const standin::ProviderCo
 // how many bytes it has.
 bool derLength(const BYTE* data, std::size_t& size)
 {
-    if (data[0] != kDerSequence)
+    const unsigned char* content = data;
+    long length = 0;
+    int tag = 0;
+    int tagClass = 0;
+    // Only the header is shown to OpenSSL, which flags the length it announces
+    // as running past the bytes shown; that flag is expected here.
+    const int shape = ASN1_get_object(&content, &length, &tag, &tagClass, kMaxCertificateHeader);
+    ERR_clear_error();
+    const bool definiteSequence = shape != kUnreadableHeader && (shape & V_ASN1_CONSTRUCTED)
+        && !(shape & kIndefiniteLength) && tag == V_ASN1_SEQUENCE && tagClass == V_ASN1_UNIVERSAL;
+    if (!definiteSequence)
         return false;
-    if (!(data[1] & kDerLongLength)) {
-        size = 2 + data[1];
-        return true;
-    }
-    const DWORD lengthBytes = data[1] & ~kDerLongLength;
-    if (lengthBytes == 0 || lengthBytes > kDerMaxLengthBytes)
-        return false;
-    std::size_t length = 0;
-    for (DWORD i = 0; i < lengthBytes; ++i)
-        length = (length << 8) | data[2 + i];
-    size = 2 + lengthBytes + length;
+    size = static_cast<std::size_t>(content - data) + static_cast<std::size_t>(length);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // each entry point turns it into the last error and its usual failure result.
 #pragma once
 
+#include <wincrypt.h>
 #include <windows.h>
 
 #include <new>

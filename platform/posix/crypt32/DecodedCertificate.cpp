@@ -1,49 +1,59 @@
 #include "crypt32/DecodedCertificate.h"
 
-#include "crypt32/CryptFailure.h"
-
 namespace standin {
+namespace {
+
+// The blobs point into the certificate, which this object owns and never
+// changes.
+CRYPT_OBJID_BLOB blobOf(const unsigned char* data, std::size_t size)
+{
+    return CRYPT_OBJID_BLOB { static_cast<DWORD>(size), size ? const_cast<BYTE*>(data) : nullptr };
+}
+
+CRYPT_BIT_BLOB bitsOf(const ASN1_BIT_STRING* bits)
+{
+    if (!bits)
+        return CRYPT_BIT_BLOB {};
+    const CRYPT_OBJID_BLOB data
+        = blobOf(ASN1_STRING_get0_data(bits), static_cast<std::size_t>(ASN1_STRING_length(bits)));
+    const DWORD unused = (bits->flags & ASN1_STRING_FLAG_BITS_LEFT) ? static_cast<DWORD>(bits->flags & 0x07) : 0;
+    return CRYPT_BIT_BLOB { data.cbData, data.pbData, unused };
+}
+
+CERT_NAME_BLOB nameOf(const X509_name_st* name)
+{
+    const unsigned char* der = nullptr;
+    std::size_t size = 0;
+    orFail(X509_NAME_get0_der(name, &der, &size), CRYPT_E_ASN1_CORRUPT);
+    return blobOf(der, size);
+}
+
+} // namespace
 
 DecodedCertificate::DecodedCertificate(Bytes encoded)
     : encoded_(std::move(encoded))
+    , certificate_(fromDer<X509Certificate>(d2i_X509, encoded_.data(), encoded_.size()))
 {
-    const der::Element certificate = der::readWhole(encoded_.data(), encoded_.size(), der::kSequence);
-    der::Reader parts(certificate);
-    const der::Element toBeSigned = parts.read(der::kSequence);
-    der::Reader fields(toBeSigned);
+    const X509* x = certificate_.get();
 
-    info_.dwVersion = CERT_V1;
-    if (fields.nextIs(der::kContext0)) {
-        der::Reader version(fields.read(der::kContext0));
-        info_.dwVersion = der::decodeSmallInteger(version.read(der::kInteger));
-    }
-    serial_ = der::integerLittleEndian(fields.read(der::kInteger));
+    info_.dwVersion = static_cast<DWORD>(X509_get_version(x));
+    serial_ = littleEndian(X509_get0_serialNumber(x));
     info_.SerialNumber = CRYPT_INTEGER_BLOB { static_cast<DWORD>(serial_.size()), serial_.data() };
-    readAlgorithm(fields.read(der::kSequence), info_.SignatureAlgorithm);
-    const der::Element issuer = fields.read(der::kSequence);
-    info_.Issuer = blob(issuer.begin, issuer.size);
-    der::Reader validity(fields.read(der::kSequence));
-    info_.NotBefore = der::decodeTime(validity.readAny());
-    info_.NotAfter = der::decodeTime(validity.readAny());
-    const der::Element subject = fields.read(der::kSequence);
-    info_.Subject = blob(subject.begin, subject.size);
-    der::Reader publicKey(fields.read(der::kSequence));
-    readAlgorithm(publicKey.read(der::kSequence), info_.SubjectPublicKeyInfo.Algorithm);
-    readBitString(publicKey.read(der::kBitString), info_.SubjectPublicKeyInfo.PublicKey);
-    if (fields.nextIs(der::kContext1))
-        readBitString(fields.read(der::kContext1), info_.IssuerUniqueId);
-    if (fields.nextIs(der::kContext2))
-        readBitString(fields.read(der::kContext2), info_.SubjectUniqueId);
-    if (fields.nextIs(der::kContext3))
-        readExtensions(fields.read(der::kContext3));
-    if (!fields.atEnd())
-        failWith(CRYPT_E_ASN1_CORRUPT);
-
-    // The outer signature is checked for shape only, as crypt32 does.
-    parts.read(der::kSequence);
-    parts.read(der::kBitString);
-    if (!parts.atEnd())
-        failWith(CRYPT_E_ASN1_CORRUPT);
+    readAlgorithm(X509_get0_tbs_sigalg(x), info_.SignatureAlgorithm);
+    info_.Issuer = nameOf(X509_get_issuer_name(x));
+    info_.NotBefore = fileTime(X509_get0_notBefore(x));
+    info_.NotAfter = fileTime(X509_get0_notAfter(x));
+    info_.Subject = nameOf(X509_get_subject_name(x));
+    X509_ALGOR* keyAlgorithm = nullptr;
+    X509_PUBKEY_get0_param(nullptr, nullptr, nullptr, &keyAlgorithm, X509_get_X509_PUBKEY(x));
+    readAlgorithm(keyAlgorithm, info_.SubjectPublicKeyInfo.Algorithm);
+    info_.SubjectPublicKeyInfo.PublicKey = bitsOf(X509_get0_pubkey_bitstr(x));
+    const ASN1_BIT_STRING* issuerId = nullptr;
+    const ASN1_BIT_STRING* subjectId = nullptr;
+    X509_get0_uids(x, &issuerId, &subjectId);
+    info_.IssuerUniqueId = bitsOf(issuerId);
+    info_.SubjectUniqueId = bitsOf(subjectId);
+    readExtensions();
 }
 
 LPSTR DecodedCertificate::keep(std::string text)
@@ -52,47 +62,28 @@ LPSTR DecodedCertificate::keep(std::string text)
     return texts_.back().data();
 }
 
-CRYPT_OBJID_BLOB DecodedCertificate::blob(const unsigned char* data, std::size_t size)
+CRYPT_OBJID_BLOB DecodedCertificate::keep(Bytes bytes)
 {
-    // `data` lies inside encoded_, which this object owns and never changes.
-    return CRYPT_OBJID_BLOB { static_cast<DWORD>(size), size ? const_cast<BYTE*>(data) : nullptr };
+    copies_.push_back(std::move(bytes));
+    return blobOf(copies_.back().data(), copies_.back().size());
 }
 
-void DecodedCertificate::readAlgorithm(const der::Element& element, CRYPT_ALGORITHM_IDENTIFIER& algorithm)
+void DecodedCertificate::readAlgorithm(const X509_ALGOR* from, CRYPT_ALGORITHM_IDENTIFIER& algorithm)
 {
-    der::Reader reader(element);
-    algorithm.pszObjId = keep(der::decodeObjectIdentifier(reader.read(der::kObjectIdentifier)));
-    if (!reader.atEnd()) {
-        const der::Element parameters = reader.readAny();
-        algorithm.Parameters = blob(parameters.begin, parameters.size);
-    }
-    if (!reader.atEnd())
-        failWith(CRYPT_E_ASN1_CORRUPT);
+    algorithm.pszObjId = keep(dottedText(from->algorithm));
+    if (from->parameter)
+        algorithm.Parameters = keep(toDer(i2d_ASN1_TYPE, from->parameter));
 }
 
-void DecodedCertificate::readBitString(const der::Element& element, CRYPT_BIT_BLOB& bits)
+void DecodedCertificate::readExtensions()
 {
-    if (element.contentSize == 0 || element.content[0] > 7)
-        failWith(CRYPT_E_ASN1_CORRUPT);
-    const CRYPT_OBJID_BLOB data = blob(element.content + 1, element.contentSize - 1);
-    bits = CRYPT_BIT_BLOB { data.cbData, data.pbData, element.content[0] };
-}
-
-void DecodedCertificate::readExtensions(const der::Element& element)
-{
-    der::Reader wrapper(element);
-    der::Reader list(wrapper.read(der::kSequence));
-    while (!list.atEnd()) {
-        der::Reader fields(list.read(der::kSequence));
-        CERT_EXTENSION extension {};
-        extension.pszObjId = keep(der::decodeObjectIdentifier(fields.read(der::kObjectIdentifier)));
-        if (fields.nextIs(der::kBoolean)) {
-            const der::Element critical = fields.read(der::kBoolean);
-            extension.fCritical = critical.contentSize == 1 && critical.content[0] ? TRUE : FALSE;
-        }
-        const der::Element value = fields.read(der::kOctetString);
-        extension.Value = blob(value.content, value.contentSize);
-        extensions_.push_back(extension);
+    const X509* x = certificate_.get();
+    for (int i = 0; i < X509_get_ext_count(x); ++i) {
+        X509_EXTENSION* extension = X509_get_ext(x, i);
+        const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(extension);
+        extensions_.push_back(CERT_EXTENSION { keep(dottedText(X509_EXTENSION_get_object(extension))),
+            X509_EXTENSION_get_critical(extension) ? TRUE : FALSE,
+            blobOf(ASN1_STRING_get0_data(value), static_cast<std::size_t>(ASN1_STRING_length(value))) });
     }
     info_.cExtension = static_cast<DWORD>(extensions_.size());
     info_.rgExtension = extensions_.empty() ? nullptr : extensions_.data();

@@ -1,15 +1,13 @@
 // A certificate as crypt32 hands it out: its DER bytes and a CERT_INFO whose
-// pointers lead into this object's own copies, so it never moves.
+// pointers lead into this object's own OpenSSL certificate and copies, so it
+// never moves.
 #pragma once
-
-#include <wincrypt.h>
-#include <windows.h>
 
 #include <list>
 #include <string>
 #include <vector>
 
-#include "crypt32/Der.h"
+#include "crypt32/Asn1.h"
 
 namespace standin {
 
@@ -26,14 +24,15 @@ public:
 
 private:
     LPSTR keep(std::string text);
-    CRYPT_OBJID_BLOB blob(const unsigned char* data, std::size_t size);
-    void readAlgorithm(const der::Element& element, CRYPT_ALGORITHM_IDENTIFIER& algorithm);
-    void readBitString(const der::Element& element, CRYPT_BIT_BLOB& bits);
-    void readExtensions(const der::Element& element);
+    CRYPT_OBJID_BLOB keep(Bytes bytes);
+    void readAlgorithm(const X509_ALGOR* from, CRYPT_ALGORITHM_IDENTIFIER& algorithm);
+    void readExtensions();
 
     Bytes encoded_;
+    X509Certificate certificate_;
     Bytes serial_;
     std::list<std::string> texts_;
+    std::list<Bytes> copies_;
     std::vector<CERT_EXTENSION> extensions_;
     CERT_INFO info_ {};
 };

@@ -1,19 +1,15 @@
 // crypt32 encoding: X.509 names with crypt32's character checks, public key
 // information, and the to-be-signed parts of certificates and requests.
-#include <wincrypt.h>
-#include <windows.h>
+#include "crypt32/Encoding.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "machine/FaultSwitch.h"
-#include "crypt32/Encoding.h"
-#include "crypt32/CryptFailure.h"
 
 namespace {
 
 using standin::Bytes;
-namespace der = standin::der;
 
 bool anyByte(unsigned char) { return true; }
 bool numericByte(unsigned char c) { return (c >= '0' && c <= '9') || c == ' '; }
@@ -25,21 +21,20 @@ bool printableByte(unsigned char c)
 }
 
 // How an 8-bit attribute value of each type is written, and what it may hold.
+// OpenSSL's names hold no OCTET STRING or VisibleString values.
 struct ValueType {
     DWORD type;
-    unsigned char tag;
+    int asn1Type;
     bool (*allowed)(unsigned char);
     DWORD refusal;
 };
 
 constexpr ValueType kValueTypes[] = {
-    { CERT_RDN_OCTET_STRING, der::kOctetString, anyByte, 0 },
-    { CERT_RDN_NUMERIC_STRING, der::kNumericString, numericByte, static_cast<DWORD>(CRYPT_E_INVALID_NUMERIC_STRING) },
-    { CERT_RDN_PRINTABLE_STRING, der::kPrintableString, printableByte,
+    { CERT_RDN_NUMERIC_STRING, V_ASN1_NUMERICSTRING, numericByte, static_cast<DWORD>(CRYPT_E_INVALID_NUMERIC_STRING) },
+    { CERT_RDN_PRINTABLE_STRING, V_ASN1_PRINTABLESTRING, printableByte,
         static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING) },
-    { CERT_RDN_TELETEX_STRING, der::kTeletexString, anyByte, 0 },
-    { CERT_RDN_IA5_STRING, der::kIa5String, ia5Byte, static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING) },
-    { CERT_RDN_VISIBLE_STRING, der::kVisibleString, anyByte, 0 },
+    { CERT_RDN_TELETEX_STRING, V_ASN1_T61STRING, anyByte, 0 },
+    { CERT_RDN_IA5_STRING, V_ASN1_IA5STRING, ia5Byte, static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING) },
 };
 
 // Where a refused character sits, in crypt32's error-index layout.
@@ -75,21 +70,23 @@ void appendUtf8(Bytes& out, char32_t c)
     }
 }
 
-Bytes encodeValue(const CERT_RDN_ATTR& attribute, DWORD rdn, DWORD index)
+// The value as an OpenSSL string type and its bytes; an encoded blob is
+// written as it is (V_ASN1_OTHER).
+std::pair<int, Bytes> attributeValue(const CERT_RDN_ATTR& attribute, DWORD rdn, DWORD index)
 {
     const CERT_RDN_VALUE_BLOB& value = attribute.Value;
     if (value.cbData && !value.pbData)
         standin::failWith(E_INVALIDARG);
     const DWORD type = attribute.dwValueType & CERT_RDN_TYPE_MASK;
     if (type == CERT_RDN_ENCODED_BLOB)
-        return Bytes(value.pbData, value.pbData + value.cbData);
+        return { V_ASN1_OTHER, Bytes(value.pbData, value.pbData + value.cbData) };
     if (type == CERT_RDN_UTF8_STRING) {
         // As in crypt32, the value of a UTF-8 attribute is given as WCHARs.
         Bytes text;
         const auto* characters = reinterpret_cast<const WCHAR*>(value.pbData);
         for (DWORD i = 0; i < value.cbData / sizeof(WCHAR) && characters[i]; ++i)
             appendUtf8(text, static_cast<char32_t>(characters[i]));
-        return der::encode(der::kUtf8String, text);
+        return { V_ASN1_UTF8STRING, text };
     }
     const auto* row = std::find_if(std::begin(kValueTypes), std::end(kValueTypes),
         [type](const ValueType& candidate) { return candidate.type == type; });
@@ -98,101 +95,100 @@ Bytes encodeValue(const CERT_RDN_ATTR& attribute, DWORD rdn, DWORD index)
     for (DWORD i = 0; i < value.cbData; ++i)
         if (!row->allowed(value.pbData[i]))
             throw RefusedCharacter { row->refusal, errorIndex(rdn, index, i) };
-    return der::encode(row->tag, value.pbData, value.cbData);
+    return { row->asn1Type, Bytes(value.pbData, value.pbData + value.cbData) };
 }
 
-Bytes encodeAttributes(const CRYPT_ATTRIBUTE* attributes, DWORD count)
+standin::X509Name nameOf(const CERT_NAME_INFO& info)
 {
-    Bytes content;
-    std::vector<Bytes> encoded;
-    for (DWORD i = 0; i < count; ++i) {
-        Bytes values;
-        for (DWORD v = 0; v < attributes[i].cValue; ++v)
-            values.insert(values.end(), attributes[i].rgValue[v].pbData,
-                attributes[i].rgValue[v].pbData + attributes[i].rgValue[v].cbData);
-        encoded.push_back(
-            der::sequence({ der::encodeObjectIdentifier(attributes[i].pszObjId), der::encode(der::kSet, values) }));
+    standin::X509Name name(standin::orFail(X509_NAME_new(), E_OUTOFMEMORY));
+    for (DWORD r = 0; r < info.cRDN; ++r) {
+        const CERT_RDN& rdn = info.rgRDN[r];
+        // OpenSSL keeps no empty RDN.
+        if (rdn.cRDNAttr == 0)
+            standin::failWith(CRYPT_E_BAD_ENCODE);
+        for (DWORD a = 0; a < rdn.cRDNAttr; ++a) {
+            const standin::Asn1Object object = standin::objectIdentifier(rdn.rgRDNAttr[a].pszObjId);
+            const auto [type, bytes] = attributeValue(rdn.rgRDNAttr[a], r, a);
+            standin::X509NameEntry entry(standin::orFail(X509_NAME_ENTRY_create_by_OBJ(nullptr, object.get(), type,
+                                                             bytes.data(), static_cast<int>(bytes.size())),
+                E_OUTOFMEMORY));
+            // The first attribute opens the RDN, the others join it; OpenSSL
+            // orders an RDN's members as DER orders a SET OF.
+            // OpenSSL reads the entry back as it adds it: an encoded value of a
+            // type that names do not hold is refused there.
+            if (X509_NAME_add_entry(name.get(), entry.get(), -1, a == 0 ? 0 : -1) != 1)
+                standin::failWith(standin::readFailure());
+        }
     }
-    std::sort(encoded.begin(), encoded.end()); // DER orders the members of a SET OF
-    for (const Bytes& attribute : encoded)
-        der::append(content, attribute);
-    return content;
+    return name;
+}
+
+// A name given already encoded; OpenSSL keeps its bytes as they came.
+standin::X509Name encodedName(const CERT_NAME_BLOB& blob)
+{
+    return standin::fromDer<standin::X509Name>(d2i_X509_NAME, blob.pbData, blob.cbData);
+}
+
+standin::X509Extension extensionOf(const CERT_EXTENSION& extension)
+{
+    const standin::Asn1Object object = standin::objectIdentifier(extension.pszObjId);
+    standin::Asn1String value(standin::orFail(ASN1_OCTET_STRING_new(), E_OUTOFMEMORY));
+    standin::orFail(
+        ASN1_OCTET_STRING_set(value.get(), extension.Value.pbData, static_cast<int>(extension.Value.cbData)),
+        E_OUTOFMEMORY);
+    return standin::X509Extension(standin::orFail(
+        X509_EXTENSION_create_by_OBJ(nullptr, object.get(), extension.fCritical ? 1 : 0, value.get()), E_OUTOFMEMORY));
+}
+
+standin::X509Attribute attributeOf(const CRYPT_ATTRIBUTE& attribute)
+{
+    const standin::Asn1Object object = standin::objectIdentifier(attribute.pszObjId);
+    standin::X509Attribute made(standin::orFail(X509_ATTRIBUTE_new(), E_OUTOFMEMORY));
+    standin::orFail(X509_ATTRIBUTE_set1_object(made.get(), object.get()), E_OUTOFMEMORY);
+    for (DWORD v = 0; v < attribute.cValue; ++v) {
+        const CRYPT_ATTR_BLOB& blob = attribute.rgValue[v];
+        const auto value = standin::fromDer<standin::Asn1Type>(d2i_ASN1_TYPE, blob.pbData, blob.cbData);
+        standin::orFail(
+            X509_ATTRIBUTE_set1_data(made.get(), ASN1_TYPE_get(value.get()), value->value.ptr, -1), E_OUTOFMEMORY);
+    }
+    return made;
 }
 
 } // namespace
 
 namespace standin {
 
-Bytes encodeName(const CERT_NAME_INFO& name)
+X509Certificate certificateToBeSigned(const CERT_INFO& info)
 {
-    Bytes rdns;
-    for (DWORD r = 0; r < name.cRDN; ++r) {
-        const CERT_RDN& rdn = name.rgRDN[r];
-        std::vector<Bytes> attributes;
-        for (DWORD a = 0; a < rdn.cRDNAttr; ++a)
-            attributes.push_back(der::sequence(
-                { der::encodeObjectIdentifier(rdn.rgRDNAttr[a].pszObjId), encodeValue(rdn.rgRDNAttr[a], r, a) }));
-        std::sort(attributes.begin(), attributes.end());
-        Bytes set;
-        for (const Bytes& attribute : attributes)
-            der::append(set, attribute);
-        der::append(rdns, der::encode(der::kSet, set));
-    }
-    return der::encode(der::kSequence, rdns);
+    X509Certificate certificate(orFail(X509_new(), E_OUTOFMEMORY));
+    X509* x = certificate.get();
+    // OpenSSL writes the unique identifiers of version 2 only when it reads them.
+    if (info.IssuerUniqueId.cbData || info.SubjectUniqueId.cbData)
+        failWith(CRYPT_E_BAD_ENCODE);
+    orFail(X509_set_version(x, static_cast<long>(info.dwVersion)), CRYPT_E_BAD_ENCODE);
+    orFail(X509_set_serialNumber(x, signedInteger(info.SerialNumber).get()), E_OUTOFMEMORY);
+    // The algorithm inside is the certificate's own field; OpenSSL fills it
+    // only when it signs, and here the provider signs.
+    setAlgorithm(const_cast<X509_ALGOR*>(X509_get0_tbs_sigalg(x)), info.SignatureAlgorithm, true);
+    orFail(X509_set_issuer_name(x, encodedName(info.Issuer).get()), E_OUTOFMEMORY);
+    orFail(X509_set1_notBefore(x, asn1Time(info.NotBefore).get()), E_OUTOFMEMORY);
+    orFail(X509_set1_notAfter(x, asn1Time(info.NotAfter).get()), E_OUTOFMEMORY);
+    orFail(X509_set_subject_name(x, encodedName(info.Subject).get()), E_OUTOFMEMORY);
+    setPublicKey(X509_get_X509_PUBKEY(x), info.SubjectPublicKeyInfo);
+    for (DWORD i = 0; i < info.cExtension; ++i)
+        orFail(X509_add_ext(x, extensionOf(info.rgExtension[i]).get(), -1), E_OUTOFMEMORY);
+    return certificate;
 }
 
-Bytes encodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info)
+X509Request requestToBeSigned(const CERT_REQUEST_INFO& info)
 {
-    return der::sequence({ der::encodeAlgorithm(info.Algorithm, false), der::encodeBitString(info.PublicKey) });
-}
-
-Bytes encodeCertificateToBeSigned(const CERT_INFO& info)
-{
-    std::vector<Bytes> fields;
-    if (info.dwVersion != CERT_V1) {
-        const BYTE version = static_cast<BYTE>(info.dwVersion);
-        fields.push_back(der::encode(der::kContext0, der::encode(der::kInteger, &version, 1)));
-    }
-    fields.push_back(der::encodeSignedInteger(info.SerialNumber));
-    fields.push_back(der::encodeAlgorithm(info.SignatureAlgorithm, true));
-    fields.push_back(Bytes(info.Issuer.pbData, info.Issuer.pbData + info.Issuer.cbData));
-    fields.push_back(der::sequence({ der::encodeTime(info.NotBefore), der::encodeTime(info.NotAfter) }));
-    fields.push_back(Bytes(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData));
-    fields.push_back(encodePublicKeyInfo(info.SubjectPublicKeyInfo));
-    if (info.IssuerUniqueId.cbData) {
-        Bytes bits = der::encodeBitString(info.IssuerUniqueId);
-        bits[0] = der::kContext1;
-        fields.push_back(bits);
-    }
-    if (info.SubjectUniqueId.cbData) {
-        Bytes bits = der::encodeBitString(info.SubjectUniqueId);
-        bits[0] = der::kContext2;
-        fields.push_back(bits);
-    }
-    if (info.cExtension) {
-        Bytes extensions;
-        for (DWORD i = 0; i < info.cExtension; ++i) {
-            const CERT_EXTENSION& extension = info.rgExtension[i];
-            std::vector<Bytes> parts { der::encodeObjectIdentifier(extension.pszObjId) };
-            if (extension.fCritical) {
-                const BYTE isTrue = 0xff;
-                parts.push_back(der::encode(der::kBoolean, &isTrue, 1));
-            }
-            parts.push_back(der::encode(der::kOctetString, extension.Value.pbData, extension.Value.cbData));
-            der::append(extensions, der::sequence(parts));
-        }
-        fields.push_back(der::encode(der::kContext3, der::encode(der::kSequence, extensions)));
-    }
-    return der::sequence(fields);
-}
-
-Bytes encodeRequestToBeSigned(const CERT_REQUEST_INFO& info)
-{
-    const BYTE version = static_cast<BYTE>(info.dwVersion);
-    return der::sequence({ der::encode(der::kInteger, &version, 1),
-        Bytes(info.Subject.pbData, info.Subject.pbData + info.Subject.cbData),
-        encodePublicKeyInfo(info.SubjectPublicKeyInfo),
-        der::encode(der::kContext0, encodeAttributes(info.rgAttribute, info.cAttribute)) });
+    X509Request request(orFail(X509_REQ_new(), E_OUTOFMEMORY));
+    orFail(X509_REQ_set_version(request.get(), static_cast<long>(info.dwVersion)), CRYPT_E_BAD_ENCODE);
+    orFail(X509_REQ_set_subject_name(request.get(), encodedName(info.Subject).get()), E_OUTOFMEMORY);
+    setPublicKey(X509_REQ_get_X509_PUBKEY(request.get()), info.SubjectPublicKeyInfo);
+    for (DWORD i = 0; i < info.cAttribute; ++i)
+        orFail(X509_REQ_add1_attr(request.get(), attributeOf(info.rgAttribute[i]).get()), E_OUTOFMEMORY);
+    return request;
 }
 
 Bytes encodeStructure(LPCSTR structType, const void* structInfo)
@@ -200,13 +196,16 @@ Bytes encodeStructure(LPCSTR structType, const void* structInfo)
     if (!structInfo)
         failWith(E_INVALIDARG);
     if (structType == X509_NAME)
-        return encodeName(*static_cast<const CERT_NAME_INFO*>(structInfo));
-    if (structType == X509_PUBLIC_KEY_INFO)
-        return encodePublicKeyInfo(*static_cast<const CERT_PUBLIC_KEY_INFO*>(structInfo));
+        return toDer(i2d_X509_NAME, nameOf(*static_cast<const CERT_NAME_INFO*>(structInfo)).get());
+    if (structType == X509_PUBLIC_KEY_INFO) {
+        X509PublicKey key(orFail(X509_PUBKEY_new(), E_OUTOFMEMORY));
+        setPublicKey(key.get(), *static_cast<const CERT_PUBLIC_KEY_INFO*>(structInfo));
+        return toDer(i2d_X509_PUBKEY, key.get());
+    }
     if (structType == X509_CERT_TO_BE_SIGNED)
-        return encodeCertificateToBeSigned(*static_cast<const CERT_INFO*>(structInfo));
+        return toDer(i2d_re_X509_tbs, certificateToBeSigned(*static_cast<const CERT_INFO*>(structInfo)).get());
     if (structType == X509_CERT_REQUEST_TO_BE_SIGNED)
-        return encodeRequestToBeSigned(*static_cast<const CERT_REQUEST_INFO*>(structInfo));
+        return toDer(i2d_re_X509_REQ_tbs, requestToBeSigned(*static_cast<const CERT_REQUEST_INFO*>(structInfo)).get());
     failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
 }
 

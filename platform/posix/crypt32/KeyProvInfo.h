@@ -7,7 +7,7 @@
 #include <wincrypt.h>
 #include <windows.h>
 
-#include "crypt32/Der.h"
+#include "crypt32/Bytes.h"
 
 namespace standin {
 

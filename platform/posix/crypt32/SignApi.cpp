@@ -1,23 +1,20 @@
 // crypt32 on top of the CryptoAPI key functions: exporting a key's public
 // half as SubjectPublicKeyInfo, and signing certificates and requests.
-#include <wincrypt.h>
-#include <windows.h>
+// OpenSSL first: <wincrypt.h> defines X509_NAME as a macro.
+#include <openssl/pem.h>
+
+#include "crypt32/Encoding.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "machine/FaultSwitch.h"
-#include "crypt32/Encoding.h"
-#include "crypt32/CryptFailure.h"
 
 namespace {
 
 using standin::Bytes;
-namespace der = standin::der;
-
-constexpr DWORD kRsaPublicMagic = 0x31415352; // "RSA1"
-constexpr BYTE kNullParameters[] = { der::kNull, 0x00 };
 
 struct SignatureAlgorithm {
     const char* oid;
@@ -76,22 +73,12 @@ private:
 // The RSAPublicKey (modulus, exponent) of a PUBLICKEYBLOB.
 Bytes rsaPublicKey(const Bytes& blob)
 {
-    BLOBHEADER header;
-    RSAPUBKEY rsa;
-    if (blob.size() < sizeof header + sizeof rsa)
+    const unsigned char* cursor = blob.data();
+    const standin::EvpPublicKey key(b2i_PublicKey(&cursor, static_cast<long>(blob.size())));
+    ERR_clear_error();
+    if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
         standin::failWith(NTE_BAD_KEY);
-    std::memcpy(&header, blob.data(), sizeof header);
-    std::memcpy(&rsa, blob.data() + sizeof header, sizeof rsa);
-    const std::size_t modulusSize = rsa.bitlen / 8;
-    if (header.bType != PUBLICKEYBLOB || rsa.magic != kRsaPublicMagic
-        || blob.size() < sizeof header + sizeof rsa + modulusSize)
-        standin::failWith(NTE_BAD_KEY);
-    const unsigned char* modulus = blob.data() + sizeof header + sizeof rsa;
-    unsigned char exponent[sizeof rsa.pubexp];
-    for (std::size_t i = 0; i < sizeof exponent; ++i)
-        exponent[i] = static_cast<unsigned char>(rsa.pubexp >> (8 * i));
-    return der::sequence(
-        { der::encodeUnsignedInteger(modulus, modulusSize), der::encodeUnsignedInteger(exponent, sizeof exponent) });
+    return standin::toDer(i2d_PublicKey, key.get());
 }
 
 Bytes exportPublicKeyBlob(HCRYPTPROV provider, DWORD keySpec)
@@ -133,6 +120,38 @@ Bytes signature(HCRYPTPROV provider, DWORD keySpec, ALG_ID algorithm, const Byte
     return value;
 }
 
+// Signs the to-be-signed bytes; it has checked the algorithm before the
+// signature fields are written.
+using Signer = std::function<Bytes(const Bytes& toBeSigned)>;
+
+Bytes signedCertificate(const CERT_INFO& info, const CRYPT_ALGORITHM_IDENTIFIER* algorithm, const Signer& sign)
+{
+    standin::X509Certificate certificate = standin::certificateToBeSigned(info);
+    const Bytes value = sign(standin::toDer(i2d_re_X509_tbs, certificate.get()));
+    // The signature fields are the certificate's own; OpenSSL fills them only
+    // when it signs, and here the provider signs.
+    const ASN1_BIT_STRING* bits = nullptr;
+    const X509_ALGOR* outer = nullptr;
+    X509_get0_signature(&bits, &outer, certificate.get());
+    standin::setAlgorithm(const_cast<X509_ALGOR*>(outer), *algorithm, true);
+    standin::setBits(const_cast<ASN1_BIT_STRING*>(bits), value.data(), static_cast<DWORD>(value.size()), 0);
+    return standin::toDer(i2d_X509, certificate.get());
+}
+
+Bytes signedRequest(const CERT_REQUEST_INFO& info, const CRYPT_ALGORITHM_IDENTIFIER* algorithm, const Signer& sign)
+{
+    standin::X509Request request = standin::requestToBeSigned(info);
+    const Bytes value = sign(standin::toDer(i2d_re_X509_REQ_tbs, request.get()));
+    standin::X509Algorithm outer(standin::orFail(X509_ALGOR_new(), E_OUTOFMEMORY));
+    standin::setAlgorithm(outer.get(), *algorithm, true);
+    standin::orFail(X509_REQ_set1_signature_algo(request.get(), outer.get()), E_OUTOFMEMORY);
+    standin::OpenSslOwner<ASN1_BIT_STRING, ASN1_BIT_STRING_free> bits(
+        standin::orFail(ASN1_BIT_STRING_new(), E_OUTOFMEMORY));
+    standin::setBits(bits.get(), value.data(), static_cast<DWORD>(value.size()), 0);
+    X509_REQ_set0_signature(request.get(), bits.release());
+    return standin::toDer(i2d_X509_REQ, request.get());
+}
+
 } // namespace
 
 BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
@@ -146,21 +165,23 @@ BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvO
         if ((dwCertEncodingType & CERT_ENCODING_TYPE_MASK) != X509_ASN_ENCODING)
             standin::failWith(ERROR_FILE_NOT_FOUND);
         const Bytes publicKey = rsaPublicKey(exportPublicKeyBlob(hCryptProvOrNCryptKey, dwKeySpec));
+        const Bytes nullParameters
+            = standin::toDer(i2d_ASN1_NULL, standin::Asn1Null(standin::orFail(ASN1_NULL_new(), E_OUTOFMEMORY)).get());
         // The record, then what it points to: the OID text, the NULL
         // parameters, the key.
         const std::size_t oidSize = sizeof szOID_RSA_RSA;
-        const std::size_t size = sizeof(CERT_PUBLIC_KEY_INFO) + oidSize + sizeof kNullParameters + publicKey.size();
+        const std::size_t size = sizeof(CERT_PUBLIC_KEY_INFO) + oidSize + nullParameters.size() + publicKey.size();
         if (!standin::callerHasRoom(static_cast<DWORD>(size), pInfo, pcbInfo))
             return TRUE;
         auto* base = reinterpret_cast<BYTE*>(pInfo);
         BYTE* oid = base + sizeof(CERT_PUBLIC_KEY_INFO);
         BYTE* parameters = oid + oidSize;
-        BYTE* key = parameters + sizeof kNullParameters;
+        BYTE* key = parameters + nullParameters.size();
         std::memcpy(oid, szOID_RSA_RSA, oidSize);
-        std::memcpy(parameters, kNullParameters, sizeof kNullParameters);
+        std::memcpy(parameters, nullParameters.data(), nullParameters.size());
         std::memcpy(key, publicKey.data(), publicKey.size());
         pInfo->Algorithm.pszObjId = reinterpret_cast<LPSTR>(oid);
-        pInfo->Algorithm.Parameters = CRYPT_OBJID_BLOB { sizeof kNullParameters, parameters };
+        pInfo->Algorithm.Parameters = CRYPT_OBJID_BLOB { static_cast<DWORD>(nullParameters.size()), parameters };
         pInfo->PublicKey = CRYPT_BIT_BLOB { static_cast<DWORD>(publicKey.size()), key, 0 };
         return TRUE;
     });
@@ -178,12 +199,19 @@ BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCrypt
             standin::failWith(E_INVALIDARG);
         if ((dwCertEncodingType & CERT_ENCODING_TYPE_MASK) != X509_ASN_ENCODING)
             standin::failWith(ERROR_FILE_NOT_FOUND);
-        const Bytes toBeSigned = standin::encodeStructure(lpszStructType, pvStructInfo);
-        const ALG_ID hash = hashOfSignature(pSignatureAlgorithm);
-        const Bytes value = signature(hCryptProvOrNCryptKey, dwKeySpec, hash, toBeSigned, pbEncoded == nullptr);
-        const CRYPT_BIT_BLOB bits { static_cast<DWORD>(value.size()), const_cast<BYTE*>(value.data()), 0 };
-        const Bytes encoded = der::sequence(
-            { toBeSigned, der::encodeAlgorithm(*pSignatureAlgorithm, true), der::encodeBitString(bits) });
+        if (!pvStructInfo)
+            standin::failWith(E_INVALIDARG);
+        const Signer sign = [&](const Bytes& toBeSigned) {
+            const ALG_ID hash = hashOfSignature(pSignatureAlgorithm);
+            return signature(hCryptProvOrNCryptKey, dwKeySpec, hash, toBeSigned, pbEncoded == nullptr);
+        };
+        Bytes encoded;
+        if (lpszStructType == X509_CERT_TO_BE_SIGNED)
+            encoded = signedCertificate(*static_cast<const CERT_INFO*>(pvStructInfo), pSignatureAlgorithm, sign);
+        else if (lpszStructType == X509_CERT_REQUEST_TO_BE_SIGNED)
+            encoded = signedRequest(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), pSignatureAlgorithm, sign);
+        else
+            standin::failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
         if (standin::callerHasRoom(static_cast<DWORD>(encoded.size()), pbEncoded, pcbEncoded))
             std::memcpy(pbEncoded, encoded.data(), encoded.size());
         return TRUE;

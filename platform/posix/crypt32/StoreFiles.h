@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "crypt32/Der.h"
+#include "crypt32/Bytes.h"
 
 namespace standin {
 

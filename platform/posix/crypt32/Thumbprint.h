@@ -1,7 +1,7 @@
 // The hashes crypt32 keeps as certificate properties, over the DER bytes.
 #pragma once
 
-#include "crypt32/Der.h"
+#include "crypt32/Bytes.h"
 
 namespace standin {
 
