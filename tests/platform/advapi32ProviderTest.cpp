@@ -218,16 +218,6 @@ TEST_F(ProviderTest, BadHandlesAndParameters)
 
 using EnumerationTest = StandInTest;
 
-TEST_F(EnumerationTest, EmptyProviderAnswersNoMoreItemsAtOnce)
-{
-    Context context = acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
-    char buffer[100];
-    DWORD size = sizeof buffer;
-    EXPECT_FALSE(
-        CryptGetProvParam(context.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer), &size, CRYPT_FIRST));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-}
-
 TEST_F(EnumerationTest, ShortBufferKeepsThePositionUntilTheCallerResetsTheLength)
 {
     for (const char* name : {"a", "bb-longer-name"})
@@ -292,52 +282,6 @@ TEST_F(EnumerationTest, NamesBeyondTheFileNameLimitAreRefused)
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEYSET_PARAM));
     EXPECT_FALSE(acquire(tooLong.c_str(), MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0));
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
-}
-
-using FaultSwitchTest = StandInTest;
-
-TEST_F(FaultSwitchTest, NamedCallFailsWithTheGivenCode)
-{
-    setenv("SIGBRID_FAULTS", "CryptAcquireContextA=0x80090016", 1);
-    EXPECT_FALSE(acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
-    EXPECT_FALSE(acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
-    unsetenv("SIGBRID_FAULTS");
-    EXPECT_TRUE(acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
-}
-
-TEST_F(FaultSwitchTest, NumberedEntryFailsOnlyThatCall)
-{
-    setenv("SIGBRID_FAULTS", "CryptEnumProvidersA#3=5, CryptHashData=7", 1);
-    DWORD type = 0;
-    DWORD size = 0;
-    EXPECT_TRUE(CryptEnumProvidersA(0, nullptr, 0, &type, nullptr, &size));
-    EXPECT_TRUE(CryptEnumProvidersA(0, nullptr, 0, &type, nullptr, &size));
-    EXPECT_FALSE(CryptEnumProvidersA(0, nullptr, 0, &type, nullptr, &size));
-    EXPECT_EQ(lastError(), 5u);
-    EXPECT_TRUE(CryptEnumProvidersA(0, nullptr, 0, &type, nullptr, &size));
-    // " CryptHashData" with its leading space names no function.
-    Context context = acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
-    Hash hash;
-    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA1, 0, 0, hash.out()));
-    EXPECT_TRUE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("x"), 1, 0));
-}
-
-TEST_F(FaultSwitchTest, KernelAllocationAndConversionObeyTheSwitch)
-{
-    setenv("SIGBRID_FAULTS", "LocalAlloc=8,MultiByteToWideChar#1=1113", 1);
-    EXPECT_EQ(LocalAlloc(LPTR, 16), nullptr);
-    EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, nullptr, 0), 0);
-    EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, nullptr, 0), 4);
-}
-
-TEST_F(FaultSwitchTest, MalformedEntriesFailNothing)
-{
-    setenv("SIGBRID_FAULTS",
-           "CryptAcquireContextA,CryptAcquireContextA=,CryptAcquireContextA#0=5,=5,CryptAcquireContextA=12x", 1);
-    EXPECT_TRUE(acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
 }
 
 }  // namespace
