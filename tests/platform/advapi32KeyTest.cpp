@@ -34,22 +34,13 @@ EVP_PKEY* testKey()
 
 using KeyTest = StandInTest;
 
-TEST_F(KeyTest, ImportedKeyPairSignsForOpenSsl)
+TEST_F(KeyTest, ImportedKeyPairExportsAsOpenSslWritesIt)
 {
     Context context = acquire("imported", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
     Key key = importBlob(context.get(), msBlob(testKey(), true), CRYPT_EXPORTABLE);
     ASSERT_TRUE(key) << std::hex << lastError();
     EXPECT_EQ(exportKey(key.get(), PRIVATEKEYBLOB), msBlob(testKey(), true));
     EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
-    context = Context();
-
-    // A new context reads the key back from the container.
-    Context reopened = acquire("imported", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0);
-    const Bytes data = bytesOf("the data to sign");
-    const Bytes signature = signData(reopened.get(), CALG_SHA_256, data);
-    ASSERT_EQ(signature.size(), 128u);
-    EXPECT_TRUE(verifies(testKey(), "SHA256", data, reversed(signature)));
-    EXPECT_FALSE(verifies(testKey(), "SHA256", data, signature));
 }
 
 TEST_F(KeyTest, ImportWithoutExportableFlagKeepsThePrivateHalfInside)
