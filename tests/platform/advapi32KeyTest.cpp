@@ -34,42 +34,13 @@ EVP_PKEY* testKey()
 
 using KeyTest = StandInTest;
 
-TEST_F(KeyTest, KeysPersistInTheContainer)
-{
-    Bytes publicBlob;
-    {
-        Context context = containerWithKey("persist");
-        Key key = userKey(context.get(), AT_KEYEXCHANGE);
-        ASSERT_TRUE(key);
-        publicBlob = exportKey(key.get(), PUBLICKEYBLOB);
-    }
-    Context reopened = acquire("persist", MS_STRONG_PROV_A, PROV_RSA_FULL, 0);
-    ASSERT_TRUE(reopened);
-    Key key = userKey(reopened.get(), AT_KEYEXCHANGE);
-    ASSERT_TRUE(key);
-    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), publicBlob);
-    EXPECT_FALSE(userKey(reopened.get(), AT_SIGNATURE));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
-    EXPECT_FALSE(userKey(reopened.get(), 3));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
-}
-
-TEST_F(KeyTest, ImportedKeyPairSignsForOpenSsl)
+TEST_F(KeyTest, ImportedKeyPairExportsAsOpenSslWritesIt)
 {
     Context context = acquire("imported", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
     Key key = importBlob(context.get(), msBlob(testKey(), true), CRYPT_EXPORTABLE);
     ASSERT_TRUE(key) << std::hex << lastError();
     EXPECT_EQ(exportKey(key.get(), PRIVATEKEYBLOB), msBlob(testKey(), true));
     EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
-    context = Context();
-
-    // A new context reads the key back from the container.
-    Context reopened = acquire("imported", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0);
-    const Bytes data = bytesOf("the data to sign");
-    const Bytes signature = signData(reopened.get(), CALG_SHA_256, data);
-    ASSERT_EQ(signature.size(), 128u);
-    EXPECT_TRUE(verifies(testKey(), "SHA256", data, reversed(signature)));
-    EXPECT_FALSE(verifies(testKey(), "SHA256", data, signature));
 }
 
 TEST_F(KeyTest, ImportWithoutExportableFlagKeepsThePrivateHalfInside)
@@ -93,6 +64,8 @@ TEST_F(KeyTest, ImportedPublicKeyStaysOutOfTheContainer)
     EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
     EXPECT_FALSE(userKey(context.get(), AT_KEYEXCHANGE));
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
+    EXPECT_FALSE(userKey(context.get(), 3));
+    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
 }
 
 TEST_F(KeyTest, MalformedBlobsAreRefused)
@@ -110,20 +83,6 @@ TEST_F(KeyTest, MalformedBlobsAreRefused)
     badMagic[8] = 'X';
     EXPECT_FALSE(importBlob(context.get(), badMagic, 0));
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_DATA));
-}
-
-TEST_F(KeyTest, BadKeyHandles)
-{
-    DWORD size = 0;
-    EXPECT_FALSE(CryptExportKey(0x4321, 0, PUBLICKEYBLOB, 0, nullptr, &size));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
-    EXPECT_FALSE(CryptDestroyKey(0x4321));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
-    EXPECT_FALSE(CryptGetKeyParam(0x4321, KP_KEYLEN, nullptr, &size, 0));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_KEY));
-    Key key;
-    EXPECT_FALSE(CryptGetUserKey(0x4321, AT_KEYEXCHANGE, key.out()));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_UID));
 }
 
 using CertificateTest = StandInTest;
@@ -205,7 +164,7 @@ TEST_F(SignTest, SignatureSizesKeyChoiceAndHashState)
     EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_HASH_STATE));
 }
 
-TEST_F(SignTest, HashParametersAndBadHandles)
+TEST_F(SignTest, HashParameters)
 {
     Context context = acquire(nullptr, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
     Hash hash;
@@ -216,15 +175,6 @@ TEST_F(SignTest, HashParametersAndBadHandles)
     EXPECT_EQ(value, 64u);
     ASSERT_TRUE(CryptGetHashParam(hash.get(), HP_ALGID, reinterpret_cast<BYTE*>(&value), &size, 0));
     EXPECT_EQ(value, static_cast<DWORD>(CALG_SHA_512));
-    Hash refused;
-    EXPECT_FALSE(CryptCreateHash(context.get(), CALG_RSA_SIGN, 0, 0, refused.out()));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_ALGID));
-    EXPECT_FALSE(CryptCreateHash(0x999, CALG_SHA1, 0, 0, refused.out()));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_UID));
-    EXPECT_FALSE(CryptSignHashA(0x999, AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_HASH));
-    EXPECT_FALSE(CryptDestroyHash(0x999));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_BAD_HASH));
 }
 
 TEST_F(SignTest, HashOutlivesItsReleasedContext)
@@ -239,21 +189,6 @@ TEST_F(SignTest, HashOutlivesItsReleasedContext)
     DWORD size = 128;
     ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
     EXPECT_TRUE(verifies(testKey(), "SHA1", bytesOf("q"), reversed(signature)));
-}
-
-TEST_F(SignTest, FaultOnTheSecondSignatureOnly)
-{
-    Context context = acquire("faulty", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET);
-    ASSERT_TRUE(importBlob(context.get(), msBlob(testKey(), true), 0));
-    setenv("SIGBRID_FAULTS", "CryptSignHashA#2=0x8009000D", 1);
-    Hash hash;
-    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA1, 0, 0, hash.out()));
-    DWORD size = 0;
-    EXPECT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
-    Bytes signature(size);
-    EXPECT_FALSE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
-    EXPECT_EQ(lastError(), static_cast<DWORD>(NTE_NO_KEY));
-    EXPECT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
 }
 
 }  // namespace

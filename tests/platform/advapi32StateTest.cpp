@@ -1,6 +1,6 @@
-// The emulated machine's state on disk: atomic private files, exclusive
-// creation, and state that survives a writer killed in the middle (many
-// callers at once: tests/hardening).
+// The emulated machine's state on disk as callers leave it: private files, and
+// state that survives a writer killed in the middle (many callers at once:
+// tests/hardening).
 #include "advapi32TestSupport.h"
 
 #include <signal.h>
@@ -12,8 +12,6 @@
 #include <fstream>
 #include <thread>
 
-#include "StateFiles.h"
-
 namespace advapi32test {
 namespace {
 
@@ -21,55 +19,6 @@ mode_t modeOf(const std::string& path)
 {
     struct stat status;
     return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
-}
-
-using StateFilesTest = StandInTest;
-
-TEST_F(StateFilesTest, FileNamesEncodeEveryByteAndDecodeBack)
-{
-    std::string everyByte;
-    for (int byte = 0; byte < 256; ++byte)
-        everyByte += static_cast<char>(byte);
-    for (const std::string& bytes : {everyByte, std::string("plain-name_1"), std::string(".."), std::string("a/b")}) {
-        const std::string name = standin::encodeFileName(bytes);
-        EXPECT_EQ(name.find('/'), std::string::npos);
-        EXPECT_NE(name.front(), '.');
-        std::string decoded;
-        ASSERT_TRUE(standin::decodeFileName(name, decoded));
-        EXPECT_EQ(decoded, bytes);
-    }
-    EXPECT_EQ(standin::encodeFileName("a b/é"), "a%20b%2F%C3%A9");
-    std::string ignored;
-    EXPECT_FALSE(standin::decodeFileName("%4", ignored));
-    EXPECT_FALSE(standin::decodeFileName("%zz", ignored));
-    EXPECT_FALSE(standin::decodeFileName("a.b", ignored));
-}
-
-TEST_F(StateFilesTest, AtomicWriteReplacesWholeAndPrivately)
-{
-    const std::string path = root() + "/file";
-    ASSERT_TRUE(standin::writeFileAtomic(path, std::string("first\0with zero", 15)));
-    ASSERT_TRUE(standin::writeFileAtomic(path, "second"));
-    std::string content;
-    ASSERT_TRUE(standin::readFile(path, content));
-    EXPECT_EQ(content, "second");
-    EXPECT_EQ(modeOf(path), 0600u);
-    EXPECT_EQ(standin::listDirectory(root()), std::vector<std::string>{"file"});
-    EXPECT_FALSE(standin::readFile(root() + "/missing", content));
-    EXPECT_FALSE(standin::writeFileAtomic(root() + "/no/such/dir/file", "x"));
-}
-
-TEST_F(StateFilesTest, ExclusiveDirectoryAndPrivateTree)
-{
-    const std::string tree = root() + "/a/b/c";
-    ASSERT_TRUE(standin::makePrivateTree(tree));
-    EXPECT_EQ(modeOf(root() + "/a"), 0700u);
-    EXPECT_EQ(modeOf(tree), 0700u);
-    EXPECT_EQ(standin::createDirectoryExclusive(tree + "/d"), standin::Creation::Created);
-    EXPECT_EQ(standin::createDirectoryExclusive(tree + "/d"), standin::Creation::Exists);
-    EXPECT_EQ(standin::createDirectoryExclusive(root() + "/x/y"), standin::Creation::Failed);
-    ASSERT_TRUE(standin::removeTree(root() + "/a"));
-    EXPECT_TRUE(standin::listDirectory(root()).empty());
 }
 
 using MachineStateTest = StandInTest;

@@ -66,21 +66,6 @@ std::string textParam(HCRYPTPROV context, DWORD param)
     return text;
 }
 
-Bytes signData(HCRYPTPROV context, ALG_ID algId, const Bytes& data, DWORD keySpec)
-{
-    Hash hash;
-    DWORD size = 0;
-    if (!CryptCreateHash(context, algId, 0, 0, hash.out())
-        || !CryptHashData(hash.get(), data.data(), static_cast<DWORD>(data.size()), 0)
-        || !CryptSignHashA(hash.get(), keySpec, nullptr, 0, nullptr, &size))
-        return{};
-    Bytes signature(size);
-    if (!CryptSignHashA(hash.get(), keySpec, nullptr, 0, signature.data(), &size))
-        return{};
-    signature.resize(size);
-    return signature;
-}
-
 Pkey generateRsa(int bits) { return Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits))); }
 
 namespace {

@@ -82,10 +82,6 @@ Context containerWithKey(const std::string& name, DWORD flags = (1024u << 16) | 
 Bytes exportKey(HCRYPTKEY key, DWORD blobType);
 std::string textParam(HCRYPTPROV context, DWORD param);
 
-// CryptSignHashA over `data` hashed by the stand-in; the bytes as CryptoAPI
-// writes them (least significant first).
-Bytes signData(HCRYPTPROV context, ALG_ID algId, const Bytes& data, DWORD keySpec = AT_KEYEXCHANGE);
-
 struct PkeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };

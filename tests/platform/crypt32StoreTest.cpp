@@ -316,31 +316,4 @@ TEST_F(MyStoreTest, InstallerKilledMidWayLeavesEveryListedEntryWhole)
     EXPECT_EQ(countCertificates(reopened.get()), whole + 1);
 }
 
-TEST_F(MyStoreTest, FaultSwitchFailsTheNamedCalls)
-{
-    const Bytes der = makeCertificate(8008);
-    install(der, L"faults");
-    setenv("SIGBRID_FAULTS", "CertOpenStore=5,CertCreateCertificateContext=0x80093102", 1);
-    EXPECT_EQ(openMyStore(), nullptr);
-    EXPECT_EQ(GetLastError(), 5u);
-    EXPECT_EQ(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_EOD));
-    unsetenv("SIGBRID_FAULTS");
-
-    Store store(openMyStore());
-    setenv("SIGBRID_FAULTS", "CertFindCertificateInStore=0x80092004,CertGetCertificateContextProperty#2=8", 1);
-    EXPECT_EQ(findByHash(store.get(), sha1Of(der)), nullptr);
-    unsetenv("SIGBRID_FAULTS");
-    Context found(findByHash(store.get(), sha1Of(der)));
-    setenv("SIGBRID_FAULTS", "CertGetCertificateContextProperty#2=8,CertSetCertificateContextProperty=5", 1);
-    DWORD size = 0;
-    EXPECT_TRUE(CertGetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
-    std::vector<unsigned char> buffer(size);
-    EXPECT_FALSE(CertGetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size));
-    EXPECT_EQ(GetLastError(), 8u);
-    EXPECT_FALSE(CertSetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr));
-    unsetenv("SIGBRID_FAULTS");
-    EXPECT_EQ(containerOf(found.get()), L"faults");
-}
-
 } // namespace

@@ -1,0 +1,193 @@
+// OpenSSL's headers come first: <wincrypt.h> defines X509_NAME as a macro.
+#include <openssl/crypto.h>
+
+#include "advapi32/KeyContainer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "machine/StateFiles.h"
+#include "machine/WinRoot.h"
+
+namespace standin {
+namespace {
+
+constexpr char kKeyFile[] = ".key";
+constexpr char kCertificateFile[] = ".cer";
+
+struct KeySpecName {
+    DWORD keySpec;
+    const char* fileStem;
+    ALG_ID algId;
+};
+
+constexpr KeySpecName kKeySpecs[] = {
+    {AT_KEYEXCHANGE, "exchange", CALG_RSA_KEYX},
+    {AT_SIGNATURE, "signature", CALG_RSA_SIGN},
+};
+
+const KeySpecName* specName(DWORD keySpec)
+{
+    for (const auto& spec : kKeySpecs)
+        if (spec.keySpec == keySpec)
+            return &spec;
+    return nullptr;
+}
+
+bool isDirectory(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+KeyContainer::KeyContainer(std::string name, std::string directory)
+    : name_(std::move(name))
+    , directory_(std::move(directory))
+{
+}
+
+std::string KeyContainer::path(DWORD keySpec, const char* suffix) const
+{
+    return directory_ + "/" + specName(keySpec)->fileStem + suffix;
+}
+
+std::shared_ptr<RsaKey> KeyContainer::key(DWORD keySpec, DWORD& error)
+{
+    error = NTE_NO_KEY;
+    if (!specName(keySpec))
+        return nullptr;
+    if (auto it = keys_.find(keySpec); it != keys_.end()) {
+        error = ERROR_SUCCESS;
+        return it->second;
+    }
+    std::string text;
+    if (!persistent() || !readFile(path(keySpec, kKeyFile), text))
+        return nullptr;
+    auto key = RsaKey::fromFileText(text, specName(keySpec)->algId);
+    OPENSSL_cleanse(text.data(), text.size());
+    if (!key) {
+        error = NTE_KEYSET_ENTRY_BAD;
+        return nullptr;
+    }
+    keys_[keySpec] = key;
+    error = ERROR_SUCCESS;
+    return key;
+}
+
+bool KeyContainer::storeKey(DWORD keySpec, std::shared_ptr<RsaKey> key)
+{
+    if (!specName(keySpec))
+        return false;
+    if (persistent()) {
+        std::string text = key->fileText();
+        const bool written = !text.empty() && writeFileAtomic(path(keySpec, kKeyFile), text);
+        OPENSSL_cleanse(text.data(), text.size());
+        if (!written)
+            return false;
+    }
+    keys_[keySpec] = std::move(key);
+    return true;
+}
+
+bool KeyContainer::storeCertificate(DWORD keySpec, const std::string& der)
+{
+    if (!specName(keySpec))
+        return false;
+    if (!persistent()) {
+        certificates_[keySpec] = der;
+        return true;
+    }
+    return writeFileAtomic(path(keySpec, kCertificateFile), der);
+}
+
+bool KeyContainer::certificate(DWORD keySpec, std::string& der)
+{
+    if (!specName(keySpec))
+        return false;
+    if (!persistent()) {
+        auto it = certificates_.find(keySpec);
+        if (it == certificates_.end())
+            return false;
+        der = it->second;
+        return true;
+    }
+    return readFile(path(keySpec, kCertificateFile), der);
+}
+
+KeyStore::KeyStore(const ProviderInfo& provider, bool machine)
+    : directory_(winRoot() + "/crypto/" + (machine ? "machine/" : "user/") + provider.keyStore)
+{
+}
+
+std::string KeyStore::containerDirectory(const std::string& name) const
+{
+    return directory_ + "/" + encodeFileName(name);
+}
+
+DWORD KeyStore::create(const std::string& name, std::shared_ptr<KeyContainer>& container) const
+{
+    const std::string directory = containerDirectory(name);
+    if (encodeFileName(name).size() > NAME_MAX)
+        return NTE_BAD_KEYSET_PARAM;
+    if (!makePrivateTree(directory_))
+        return NTE_FAIL;
+    switch (createDirectoryExclusive(directory)) {
+    case Creation::Created:
+        container = std::make_shared<KeyContainer>(name, directory);
+        return ERROR_SUCCESS;
+    case Creation::Exists:
+        return NTE_EXISTS;
+    case Creation::Failed:
+        break;
+    }
+    return NTE_FAIL;
+}
+
+DWORD KeyStore::open(const std::string& name, std::shared_ptr<KeyContainer>& container) const
+{
+    const std::string directory = containerDirectory(name);
+    if (encodeFileName(name).size() > NAME_MAX || !isDirectory(directory))
+        return NTE_BAD_KEYSET;
+    container = std::make_shared<KeyContainer>(name, directory);
+    return ERROR_SUCCESS;
+}
+
+DWORD KeyStore::remove(const std::string& name) const
+{
+    const std::string directory = containerDirectory(name);
+    if (encodeFileName(name).size() > NAME_MAX || !isDirectory(directory))
+        return NTE_BAD_KEYSET;
+    // Renamed aside first (over a fresh empty directory of a unique name),
+    // so that the container vanishes at once for other processes; what
+    // follows only clears the disk.
+    std::string aside = directory_ + "/.removed-XXXXXX";
+    if (!::mkdtemp(aside.data()))
+        return NTE_FAIL;
+    if (::rename(directory.c_str(), aside.c_str()) != 0) {
+        ::rmdir(aside.c_str());
+        return NTE_BAD_KEYSET;
+    }
+    removeTree(aside);
+    return ERROR_SUCCESS;
+}
+
+std::vector<std::string> KeyStore::names() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : listDirectory(directory_)) {
+        std::string name;
+        if (decodeFileName(entry, name) && isDirectory(directory_ + "/" + entry))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace standin

@@ -1,0 +1,66 @@
+// Key containers of the stand-in's providers. A persistent container is a
+// directory in its provider's key store holding one file per key and per
+// certificate; a CRYPT_VERIFYCONTEXT context has a container in memory only.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// RsaKey.h first: it orders OpenSSL before <wincrypt.h>.
+#include "advapi32/RsaKey.h"
+
+#include "advapi32/Providers.h"
+
+namespace standin {
+
+class KeyContainer {
+public:
+    // A container in memory, gone with its context.
+    KeyContainer() = default;
+    KeyContainer(std::string name, std::string directory);
+
+    const std::string& name() const { return name_; }
+    bool persistent() const { return !directory_.empty(); }
+
+    // The key of that spec (AT_KEYEXCHANGE or AT_SIGNATURE), read from its
+    // file on first use and kept; nullptr with NTE_NO_KEY when there is none.
+    std::shared_ptr<RsaKey> key(DWORD keySpec, DWORD& error);
+
+    // Replaces the key of that spec; false when its file cannot be written.
+    bool storeKey(DWORD keySpec, std::shared_ptr<RsaKey> key);
+
+    bool storeCertificate(DWORD keySpec, const std::string& der);
+    // False when the key of that spec has no certificate.
+    bool certificate(DWORD keySpec, std::string& der);
+
+private:
+    std::string path(DWORD keySpec, const char* suffix) const;
+
+    std::string name_;
+    std::string directory_;
+    std::map<DWORD, std::shared_ptr<RsaKey>> keys_;
+    std::map<DWORD, std::string> certificates_;  // containers in memory only
+};
+
+// The containers of one provider in one scope (the user's or the machine's).
+class KeyStore {
+public:
+    KeyStore(const ProviderInfo& provider, bool machine);
+
+    // Each answers ERROR_SUCCESS or the CryptAcquireContext error.
+    DWORD create(const std::string& name, std::shared_ptr<KeyContainer>& container) const;
+    DWORD open(const std::string& name, std::shared_ptr<KeyContainer>& container) const;
+    DWORD remove(const std::string& name) const;
+
+    // Container names, sorted bytewise.
+    std::vector<std::string> names() const;
+
+private:
+    std::string containerDirectory(const std::string& name) const;
+
+    std::string directory_;
+};
+
+}  // namespace standin

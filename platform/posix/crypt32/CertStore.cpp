@@ -1,0 +1,101 @@
+#include "crypt32/CertStore.h"
+
+#include <algorithm>
+#include <map>
+
+#include "crypt32/CryptFailure.h"
+
+namespace standin {
+namespace {
+
+std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>>& liveContexts()
+{
+    static std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>> contexts;
+    return contexts;
+}
+
+} // namespace
+
+std::shared_ptr<CertStore> CertStore::inMemory() { return std::make_shared<CertStore>(); }
+
+std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool readOnly)
+{
+    auto store = std::make_shared<CertStore>();
+    for (StoreEntryFiles& entry : loadStoreEntries(directory))
+        store->certificates_.push_back(std::make_shared<StoredCertificate>(StoredCertificate {
+            std::move(entry.encoded), std::move(entry.properties), std::move(entry.id), X509_ASN_ENCODING }));
+    std::reverse(store->certificates_.begin(), store->certificates_.end());
+    store->directory_ = std::move(directory);
+    store->readOnly_ = readOnly;
+    return store;
+}
+
+std::shared_ptr<StoredCertificate> CertStore::findSame(const Bytes& encoded) const
+{
+    for (const auto& certificate : certificates_)
+        if (certificate->encoded == encoded)
+            return certificate;
+    return nullptr;
+}
+
+std::shared_ptr<StoredCertificate> CertStore::add(const Bytes& encoded, const Properties& properties)
+{
+    if (readOnly_)
+        failWith(E_ACCESSDENIED);
+    auto certificate
+        = std::make_shared<StoredCertificate>(StoredCertificate { encoded, properties, {}, X509_ASN_ENCODING });
+    if (!directory_.empty())
+        certificate->entryId = addStoreEntry(directory_, encoded, properties);
+    certificates_.insert(certificates_.begin(), certificate);
+    return certificate;
+}
+
+void CertStore::remove(const std::shared_ptr<StoredCertificate>& certificate)
+{
+    if (readOnly_)
+        failWith(E_ACCESSDENIED);
+    if (!certificate->entryId.empty()) {
+        removeStoreEntry(directory_, certificate->entryId);
+        certificate->entryId.clear();
+    }
+    certificates_.erase(std::remove(certificates_.begin(), certificates_.end(), certificate), certificates_.end());
+}
+
+void CertStore::persist(const StoredCertificate& certificate)
+{
+    if (!directory_.empty() && !certificate.entryId.empty())
+        saveEntryProperties(directory_, certificate.entryId, certificate.properties);
+}
+
+PCCERT_CONTEXT makeContext(
+    std::shared_ptr<StoredCertificate> certificate, std::shared_ptr<CertStore> store, HCERTSTORE handle)
+{
+    auto object = std::make_unique<CertContextObject>();
+    object->decoded = std::make_unique<DecodedCertificate>(certificate->encoded);
+    object->certificate = std::move(certificate);
+    object->store = std::move(store);
+    const Bytes& encoded = object->decoded->encoded();
+    object->context.dwCertEncodingType = object->certificate->encodingType;
+    object->context.pbCertEncoded = const_cast<BYTE*>(encoded.data());
+    object->context.cbCertEncoded = static_cast<DWORD>(encoded.size());
+    object->context.pCertInfo = object->decoded->info();
+    object->context.hCertStore = handle;
+    const CERT_CONTEXT* context = &object->context;
+    liveContexts().emplace(context, std::move(object));
+    return context;
+}
+
+CertContextObject* contextObject(PCCERT_CONTEXT context)
+{
+    auto found = liveContexts().find(context);
+    return found == liveContexts().end() ? nullptr : found->second.get();
+}
+
+void releaseContext(PCCERT_CONTEXT context)
+{
+    auto found = liveContexts().find(context);
+    if (found != liveContexts().end() && --found->second->references == 0)
+        liveContexts().erase(found);
+}
+
+} // namespace standin

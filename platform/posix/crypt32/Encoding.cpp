@@ -1,0 +1,236 @@
+// crypt32 encoding: X.509 names with crypt32's character checks, public key
+// information, and the to-be-signed parts of certificates and requests.
+#include "crypt32/Encoding.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "machine/FaultSwitch.h"
+
+namespace {
+
+using standin::Bytes;
+
+bool anyByte(unsigned char) { return true; }
+bool numericByte(unsigned char c) { return (c >= '0' && c <= '9') || c == ' '; }
+bool ia5Byte(unsigned char c) { return c < 0x80; }
+bool printableByte(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+        || std::strchr(" '()+,-./:=?", c) != nullptr;
+}
+
+// How an 8-bit attribute value of each type is written, and what it may hold.
+// OpenSSL's names hold no OCTET STRING or VisibleString values.
+struct ValueType {
+    DWORD type;
+    int asn1Type;
+    bool (*allowed)(unsigned char);
+    DWORD refusal;
+};
+
+constexpr ValueType kValueTypes[] = {
+    { CERT_RDN_NUMERIC_STRING, V_ASN1_NUMERICSTRING, numericByte, static_cast<DWORD>(CRYPT_E_INVALID_NUMERIC_STRING) },
+    { CERT_RDN_PRINTABLE_STRING, V_ASN1_PRINTABLESTRING, printableByte,
+        static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING) },
+    { CERT_RDN_TELETEX_STRING, V_ASN1_T61STRING, anyByte, 0 },
+    { CERT_RDN_IA5_STRING, V_ASN1_IA5STRING, ia5Byte, static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING) },
+};
+
+// Where a refused character sits, in crypt32's error-index layout.
+DWORD errorIndex(DWORD rdn, DWORD attribute, DWORD value)
+{
+    return ((rdn & CERT_UNICODE_RDN_ERR_INDEX_MASK) << CERT_UNICODE_RDN_ERR_INDEX_SHIFT)
+        | ((attribute & CERT_UNICODE_ATTR_ERR_INDEX_MASK) << CERT_UNICODE_ATTR_ERR_INDEX_SHIFT)
+        | ((value & CERT_UNICODE_VALUE_ERR_INDEX_MASK) << CERT_UNICODE_VALUE_ERR_INDEX_SHIFT);
+}
+
+// Thrown by the name encoder so that CryptEncodeObject can report the index.
+struct RefusedCharacter {
+    DWORD code;
+    DWORD index;
+};
+
+void appendUtf8(Bytes& out, char32_t c)
+{
+    if (c < 0x80) {
+        out.push_back(static_cast<unsigned char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<unsigned char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<unsigned char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<unsigned char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// The value as an OpenSSL string type and its bytes; an encoded blob is
+// written as it is (V_ASN1_OTHER).
+std::pair<int, Bytes> attributeValue(const CERT_RDN_ATTR& attribute, DWORD rdn, DWORD index)
+{
+    const CERT_RDN_VALUE_BLOB& value = attribute.Value;
+    if (value.cbData && !value.pbData)
+        standin::failWith(E_INVALIDARG);
+    const DWORD type = attribute.dwValueType & CERT_RDN_TYPE_MASK;
+    if (type == CERT_RDN_ENCODED_BLOB)
+        return { V_ASN1_OTHER, Bytes(value.pbData, value.pbData + value.cbData) };
+    if (type == CERT_RDN_UTF8_STRING) {
+        // As in crypt32, the value of a UTF-8 attribute is given as WCHARs.
+        Bytes text;
+        const auto* characters = reinterpret_cast<const WCHAR*>(value.pbData);
+        for (DWORD i = 0; i < value.cbData / sizeof(WCHAR) && characters[i]; ++i)
+            appendUtf8(text, static_cast<char32_t>(characters[i]));
+        return { V_ASN1_UTF8STRING, text };
+    }
+    const auto* row = std::find_if(std::begin(kValueTypes), std::end(kValueTypes),
+        [type](const ValueType& candidate) { return candidate.type == type; });
+    if (row == std::end(kValueTypes))
+        standin::failWith(CRYPT_E_NOT_CHAR_STRING);
+    for (DWORD i = 0; i < value.cbData; ++i)
+        if (!row->allowed(value.pbData[i]))
+            throw RefusedCharacter { row->refusal, errorIndex(rdn, index, i) };
+    return { row->asn1Type, Bytes(value.pbData, value.pbData + value.cbData) };
+}
+
+standin::X509Name nameOf(const CERT_NAME_INFO& info)
+{
+    standin::X509Name name(standin::orFail(X509_NAME_new(), E_OUTOFMEMORY));
+    for (DWORD r = 0; r < info.cRDN; ++r) {
+        const CERT_RDN& rdn = info.rgRDN[r];
+        // OpenSSL keeps no empty RDN.
+        if (rdn.cRDNAttr == 0)
+            standin::failWith(CRYPT_E_BAD_ENCODE);
+        for (DWORD a = 0; a < rdn.cRDNAttr; ++a) {
+            const standin::Asn1Object object = standin::objectIdentifier(rdn.rgRDNAttr[a].pszObjId);
+            const auto [type, bytes] = attributeValue(rdn.rgRDNAttr[a], r, a);
+            standin::X509NameEntry entry(standin::orFail(X509_NAME_ENTRY_create_by_OBJ(nullptr, object.get(), type,
+                                                             bytes.data(), static_cast<int>(bytes.size())),
+                E_OUTOFMEMORY));
+            // The first attribute opens the RDN, the others join it; OpenSSL
+            // orders an RDN's members as DER orders a SET OF.
+            // OpenSSL reads the entry back as it adds it: an encoded value of a
+            // type that names do not hold is refused there.
+            if (X509_NAME_add_entry(name.get(), entry.get(), -1, a == 0 ? 0 : -1) != 1)
+                standin::failWith(standin::readFailure());
+        }
+    }
+    return name;
+}
+
+// A name given already encoded; OpenSSL keeps its bytes as they came.
+standin::X509Name encodedName(const CERT_NAME_BLOB& blob)
+{
+    return standin::fromDer<standin::X509Name>(d2i_X509_NAME, blob.pbData, blob.cbData);
+}
+
+standin::X509Extension extensionOf(const CERT_EXTENSION& extension)
+{
+    const standin::Asn1Object object = standin::objectIdentifier(extension.pszObjId);
+    standin::Asn1String value(standin::orFail(ASN1_OCTET_STRING_new(), E_OUTOFMEMORY));
+    standin::orFail(
+        ASN1_OCTET_STRING_set(value.get(), extension.Value.pbData, static_cast<int>(extension.Value.cbData)),
+        E_OUTOFMEMORY);
+    return standin::X509Extension(standin::orFail(
+        X509_EXTENSION_create_by_OBJ(nullptr, object.get(), extension.fCritical ? 1 : 0, value.get()), E_OUTOFMEMORY));
+}
+
+standin::X509Attribute attributeOf(const CRYPT_ATTRIBUTE& attribute)
+{
+    const standin::Asn1Object object = standin::objectIdentifier(attribute.pszObjId);
+    standin::X509Attribute made(standin::orFail(X509_ATTRIBUTE_new(), E_OUTOFMEMORY));
+    standin::orFail(X509_ATTRIBUTE_set1_object(made.get(), object.get()), E_OUTOFMEMORY);
+    for (DWORD v = 0; v < attribute.cValue; ++v) {
+        const CRYPT_ATTR_BLOB& blob = attribute.rgValue[v];
+        const auto value = standin::fromDer<standin::Asn1Type>(d2i_ASN1_TYPE, blob.pbData, blob.cbData);
+        standin::orFail(
+            X509_ATTRIBUTE_set1_data(made.get(), ASN1_TYPE_get(value.get()), value->value.ptr, -1), E_OUTOFMEMORY);
+    }
+    return made;
+}
+
+} // namespace
+
+namespace standin {
+
+X509Certificate certificateToBeSigned(const CERT_INFO& info)
+{
+    X509Certificate certificate(orFail(X509_new(), E_OUTOFMEMORY));
+    X509* x = certificate.get();
+    // OpenSSL writes the unique identifiers of version 2 only when it reads them.
+    if (info.IssuerUniqueId.cbData || info.SubjectUniqueId.cbData)
+        failWith(CRYPT_E_BAD_ENCODE);
+    orFail(X509_set_version(x, static_cast<long>(info.dwVersion)), CRYPT_E_BAD_ENCODE);
+    orFail(X509_set_serialNumber(x, signedInteger(info.SerialNumber).get()), E_OUTOFMEMORY);
+    // The algorithm inside is the certificate's own field; OpenSSL fills it
+    // only when it signs, and here the provider signs.
+    setAlgorithm(const_cast<X509_ALGOR*>(X509_get0_tbs_sigalg(x)), info.SignatureAlgorithm, true);
+    orFail(X509_set_issuer_name(x, encodedName(info.Issuer).get()), E_OUTOFMEMORY);
+    orFail(X509_set1_notBefore(x, asn1Time(info.NotBefore).get()), E_OUTOFMEMORY);
+    orFail(X509_set1_notAfter(x, asn1Time(info.NotAfter).get()), E_OUTOFMEMORY);
+    orFail(X509_set_subject_name(x, encodedName(info.Subject).get()), E_OUTOFMEMORY);
+    setPublicKey(X509_get_X509_PUBKEY(x), info.SubjectPublicKeyInfo);
+    for (DWORD i = 0; i < info.cExtension; ++i)
+        orFail(X509_add_ext(x, extensionOf(info.rgExtension[i]).get(), -1), E_OUTOFMEMORY);
+    return certificate;
+}
+
+X509Request requestToBeSigned(const CERT_REQUEST_INFO& info)
+{
+    X509Request request(orFail(X509_REQ_new(), E_OUTOFMEMORY));
+    orFail(X509_REQ_set_version(request.get(), static_cast<long>(info.dwVersion)), CRYPT_E_BAD_ENCODE);
+    orFail(X509_REQ_set_subject_name(request.get(), encodedName(info.Subject).get()), E_OUTOFMEMORY);
+    setPublicKey(X509_REQ_get_X509_PUBKEY(request.get()), info.SubjectPublicKeyInfo);
+    for (DWORD i = 0; i < info.cAttribute; ++i)
+        orFail(X509_REQ_add1_attr(request.get(), attributeOf(info.rgAttribute[i]).get()), E_OUTOFMEMORY);
+    return request;
+}
+
+Bytes encodeStructure(LPCSTR structType, const void* structInfo)
+{
+    if (!structInfo)
+        failWith(E_INVALIDARG);
+    if (structType == X509_NAME)
+        return toDer(i2d_X509_NAME, nameOf(*static_cast<const CERT_NAME_INFO*>(structInfo)).get());
+    if (structType == X509_PUBLIC_KEY_INFO) {
+        X509PublicKey key(orFail(X509_PUBKEY_new(), E_OUTOFMEMORY));
+        setPublicKey(key.get(), *static_cast<const CERT_PUBLIC_KEY_INFO*>(structInfo));
+        return toDer(i2d_X509_PUBKEY, key.get());
+    }
+    if (structType == X509_CERT_TO_BE_SIGNED)
+        return toDer(i2d_re_X509_tbs, certificateToBeSigned(*static_cast<const CERT_INFO*>(structInfo)).get());
+    if (structType == X509_CERT_REQUEST_TO_BE_SIGNED)
+        return toDer(i2d_re_X509_REQ_tbs, requestToBeSigned(*static_cast<const CERT_REQUEST_INFO*>(structInfo)).get());
+    failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
+}
+
+} // namespace standin
+
+BOOL WINAPI CryptEncodeObject(
+    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo, BYTE* pbEncoded, DWORD* pcbEncoded)
+{
+    if (standin::injectFault("CryptEncodeObject"))
+        return FALSE;
+    return standin::answerOrFail<BOOL>(FALSE, [&]() {
+        if (!pcbEncoded)
+            standin::failWith(E_INVALIDARG);
+        if ((dwCertEncodingType & CERT_ENCODING_TYPE_MASK) != X509_ASN_ENCODING)
+            standin::failWith(ERROR_FILE_NOT_FOUND);
+        Bytes encoded;
+        try {
+            encoded = standin::encodeStructure(lpszStructType, pvStructInfo);
+        } catch (const RefusedCharacter& refused) {
+            *pcbEncoded = refused.index;
+            standin::failWith(refused.code);
+        }
+        if (!standin::callerHasRoom(static_cast<DWORD>(encoded.size()), pbEncoded, pcbEncoded))
+            return TRUE;
+        std::memcpy(pbEncoded, encoded.data(), encoded.size());
+        return TRUE;
+    });
+}

@@ -1,0 +1,219 @@
+// crypt32 on top of the CryptoAPI key functions: exporting a key's public
+// half as SubjectPublicKeyInfo, and signing certificates and requests.
+// OpenSSL first: <wincrypt.h> defines X509_NAME as a macro.
+#include <openssl/pem.h>
+
+#include "crypt32/Encoding.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "machine/FaultSwitch.h"
+
+namespace {
+
+using standin::Bytes;
+
+struct SignatureAlgorithm {
+    const char* oid;
+    ALG_ID hash;
+};
+
+constexpr SignatureAlgorithm kSignatureAlgorithms[] = {
+    { szOID_RSA_SHA256RSA, CALG_SHA_256 },
+    { szOID_RSA_SHA1RSA, CALG_SHA1 },
+    { szOID_OIWSEC_sha1RSASign, CALG_SHA1 },
+    { szOID_RSA_SHA384RSA, CALG_SHA_384 },
+    { szOID_RSA_SHA512RSA, CALG_SHA_512 },
+    { szOID_RSA_MD5RSA, CALG_MD5 },
+};
+
+// The calls below fail with whatever the CryptoAPI call left as last error.
+[[noreturn]] void failWithLastError() { standin::failWith(GetLastError()); }
+
+class UserKey {
+public:
+    UserKey(HCRYPTPROV provider, DWORD keySpec)
+    {
+        if (!CryptGetUserKey(provider, keySpec, &key_))
+            failWithLastError();
+    }
+    UserKey(const UserKey&) = delete;
+    UserKey& operator=(const UserKey&) = delete;
+    ~UserKey() { CryptDestroyKey(key_); }
+    HCRYPTKEY get() const { return key_; }
+
+private:
+    HCRYPTKEY key_ = 0;
+};
+
+class HashOf {
+public:
+    HashOf(HCRYPTPROV provider, ALG_ID algorithm, const Bytes& data)
+    {
+        if (!CryptCreateHash(provider, algorithm, 0, 0, &hash_))
+            failWithLastError();
+        if (!CryptHashData(hash_, data.data(), static_cast<DWORD>(data.size()), 0)) {
+            const DWORD error = GetLastError();
+            CryptDestroyHash(hash_);
+            standin::failWith(error);
+        }
+    }
+    HashOf(const HashOf&) = delete;
+    HashOf& operator=(const HashOf&) = delete;
+    ~HashOf() { CryptDestroyHash(hash_); }
+    HCRYPTHASH get() const { return hash_; }
+
+private:
+    HCRYPTHASH hash_ = 0;
+};
+
+// The RSAPublicKey (modulus, exponent) of a PUBLICKEYBLOB.
+Bytes rsaPublicKey(const Bytes& blob)
+{
+    const unsigned char* cursor = blob.data();
+    const standin::EvpPublicKey key(b2i_PublicKey(&cursor, static_cast<long>(blob.size())));
+    ERR_clear_error();
+    if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
+        standin::failWith(NTE_BAD_KEY);
+    return standin::toDer(i2d_PublicKey, key.get());
+}
+
+Bytes exportPublicKeyBlob(HCRYPTPROV provider, DWORD keySpec)
+{
+    UserKey key(provider, keySpec);
+    DWORD size = 0;
+    if (!CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, nullptr, &size))
+        failWithLastError();
+    Bytes blob(size);
+    if (!CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, blob.data(), &size))
+        failWithLastError();
+    blob.resize(size);
+    return blob;
+}
+
+ALG_ID hashOfSignature(const CRYPT_ALGORITHM_IDENTIFIER* algorithm)
+{
+    if (!algorithm || !algorithm->pszObjId)
+        standin::failWith(E_INVALIDARG);
+    for (const SignatureAlgorithm& row : kSignatureAlgorithms)
+        if (std::strcmp(row.oid, algorithm->pszObjId) == 0)
+            return row.hash;
+    standin::failWith(NTE_BAD_ALGID);
+}
+
+// The signature over `toBeSigned`, most significant byte first. A size
+// query signs nothing: it learns the length and answers zeros.
+Bytes signature(HCRYPTPROV provider, DWORD keySpec, ALG_ID algorithm, const Bytes& toBeSigned, bool sizeOnly)
+{
+    HashOf hash(provider, algorithm, toBeSigned);
+    DWORD size = 0;
+    if (!CryptSignHashA(hash.get(), keySpec, nullptr, 0, nullptr, &size))
+        failWithLastError();
+    Bytes value(size);
+    if (!sizeOnly && !CryptSignHashA(hash.get(), keySpec, nullptr, 0, value.data(), &size))
+        failWithLastError();
+    value.resize(size);
+    std::reverse(value.begin(), value.end()); // CryptoAPI writes it least significant byte first
+    return value;
+}
+
+// Signs the to-be-signed bytes; it has checked the algorithm before the
+// signature fields are written.
+using Signer = std::function<Bytes(const Bytes& toBeSigned)>;
+
+Bytes signedCertificate(const CERT_INFO& info, const CRYPT_ALGORITHM_IDENTIFIER* algorithm, const Signer& sign)
+{
+    standin::X509Certificate certificate = standin::certificateToBeSigned(info);
+    const Bytes value = sign(standin::toDer(i2d_re_X509_tbs, certificate.get()));
+    // The signature fields are the certificate's own; OpenSSL fills them only
+    // when it signs, and here the provider signs.
+    const ASN1_BIT_STRING* bits = nullptr;
+    const X509_ALGOR* outer = nullptr;
+    X509_get0_signature(&bits, &outer, certificate.get());
+    standin::setAlgorithm(const_cast<X509_ALGOR*>(outer), *algorithm, true);
+    standin::setBits(const_cast<ASN1_BIT_STRING*>(bits), value.data(), static_cast<DWORD>(value.size()), 0);
+    return standin::toDer(i2d_X509, certificate.get());
+}
+
+Bytes signedRequest(const CERT_REQUEST_INFO& info, const CRYPT_ALGORITHM_IDENTIFIER* algorithm, const Signer& sign)
+{
+    standin::X509Request request = standin::requestToBeSigned(info);
+    const Bytes value = sign(standin::toDer(i2d_re_X509_REQ_tbs, request.get()));
+    standin::X509Algorithm outer(standin::orFail(X509_ALGOR_new(), E_OUTOFMEMORY));
+    standin::setAlgorithm(outer.get(), *algorithm, true);
+    standin::orFail(X509_REQ_set1_signature_algo(request.get(), outer.get()), E_OUTOFMEMORY);
+    standin::OpenSslOwner<ASN1_BIT_STRING, ASN1_BIT_STRING_free> bits(
+        standin::orFail(ASN1_BIT_STRING_new(), E_OUTOFMEMORY));
+    standin::setBits(bits.get(), value.data(), static_cast<DWORD>(value.size()), 0);
+    X509_REQ_set0_signature(request.get(), bits.release());
+    return standin::toDer(i2d_X509_REQ, request.get());
+}
+
+} // namespace
+
+BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
+    DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo)
+{
+    if (standin::injectFault("CryptExportPublicKeyInfo"))
+        return FALSE;
+    return standin::answerOrFail<BOOL>(FALSE, [&]() {
+        if (!pcbInfo)
+            standin::failWith(E_INVALIDARG);
+        if ((dwCertEncodingType & CERT_ENCODING_TYPE_MASK) != X509_ASN_ENCODING)
+            standin::failWith(ERROR_FILE_NOT_FOUND);
+        const Bytes publicKey = rsaPublicKey(exportPublicKeyBlob(hCryptProvOrNCryptKey, dwKeySpec));
+        const Bytes nullParameters
+            = standin::toDer(i2d_ASN1_NULL, standin::Asn1Null(standin::orFail(ASN1_NULL_new(), E_OUTOFMEMORY)).get());
+        // The record, then what it points to: the OID text, the NULL
+        // parameters, the key.
+        const std::size_t oidSize = sizeof szOID_RSA_RSA;
+        const std::size_t size = sizeof(CERT_PUBLIC_KEY_INFO) + oidSize + nullParameters.size() + publicKey.size();
+        if (!standin::callerHasRoom(static_cast<DWORD>(size), pInfo, pcbInfo))
+            return TRUE;
+        auto* base = reinterpret_cast<BYTE*>(pInfo);
+        BYTE* oid = base + sizeof(CERT_PUBLIC_KEY_INFO);
+        BYTE* parameters = oid + oidSize;
+        BYTE* key = parameters + nullParameters.size();
+        std::memcpy(oid, szOID_RSA_RSA, oidSize);
+        std::memcpy(parameters, nullParameters.data(), nullParameters.size());
+        std::memcpy(key, publicKey.data(), publicKey.size());
+        pInfo->Algorithm.pszObjId = reinterpret_cast<LPSTR>(oid);
+        pInfo->Algorithm.Parameters = CRYPT_OBJID_BLOB { static_cast<DWORD>(nullParameters.size()), parameters };
+        pInfo->PublicKey = CRYPT_BIT_BLOB { static_cast<DWORD>(publicKey.size()), key, 0 };
+        return TRUE;
+    });
+}
+
+BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
+    DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
+    PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm, const void* pvHashAuxInfo, BYTE* pbEncoded, DWORD* pcbEncoded)
+{
+    (void)pvHashAuxInfo;
+    if (standin::injectFault("CryptSignAndEncodeCertificate"))
+        return FALSE;
+    return standin::answerOrFail<BOOL>(FALSE, [&]() {
+        if (!pcbEncoded)
+            standin::failWith(E_INVALIDARG);
+        if ((dwCertEncodingType & CERT_ENCODING_TYPE_MASK) != X509_ASN_ENCODING)
+            standin::failWith(ERROR_FILE_NOT_FOUND);
+        if (!pvStructInfo)
+            standin::failWith(E_INVALIDARG);
+        const Signer sign = [&](const Bytes& toBeSigned) {
+            const ALG_ID hash = hashOfSignature(pSignatureAlgorithm);
+            return signature(hCryptProvOrNCryptKey, dwKeySpec, hash, toBeSigned, pbEncoded == nullptr);
+        };
+        Bytes encoded;
+        if (lpszStructType == X509_CERT_TO_BE_SIGNED)
+            encoded = signedCertificate(*static_cast<const CERT_INFO*>(pvStructInfo), pSignatureAlgorithm, sign);
+        else if (lpszStructType == X509_CERT_REQUEST_TO_BE_SIGNED)
+            encoded = signedRequest(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), pSignatureAlgorithm, sign);
+        else
+            standin::failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
+        if (standin::callerHasRoom(static_cast<DWORD>(encoded.size()), pbEncoded, pcbEncoded))
+            std::memcpy(pbEncoded, encoded.data(), encoded.size());
+        return TRUE;
+    });
+}

@@ -1,0 +1,154 @@
+// kernel32 on Linux: libraries through dlopen, memory through calloc, the
+// last error per thread, text conversions with UTF-8 as the ANSI code page.
+#include <windows.h>
+
+#include <dlfcn.h>
+#include <openssl/crypto.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "machine/FaultSwitch.h"
+#include "machine/WinRoot.h"
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when invalid.
+int decodeUtf8(const unsigned char* text, std::size_t size, std::size_t i, char32_t& out)
+{
+    const unsigned char lead = text[i];
+    int length;
+    char32_t value;
+    char32_t minimum;
+    if (lead < 0x80)
+        return out = lead, 1;
+    if ((lead & 0xE0) == 0xC0)
+        length = 2, value = lead & 0x1F, minimum = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3, value = lead & 0x0F, minimum = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4, value = lead & 0x07, minimum = 0x10000;
+    else
+        return 0;
+    if (i + length > size)
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        if ((text[i + k] & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (text[i + k] & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    out = value;
+    return length;
+}
+}  // namespace
+
+DWORD WINAPI GetLastError(void) { return lastError; }
+
+void WINAPI SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
+{
+    if (!lpLibFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::string path = standin::hostPath(lpLibFileName);
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    return static_cast<HMODULE>(handle);
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
+{
+    if (!hModule || !lpProcName) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    void* symbol = dlsym(hModule, lpProcName);
+    if (!symbol)
+        SetLastError(ERROR_PROC_NOT_FOUND);
+    return reinterpret_cast<FARPROC>(symbol);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule)
+{
+    if (!hLibModule || dlclose(hLibModule) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
+{
+    // Always zero-filled: LMEM_ZEROINIT costs nothing here and hides no fault.
+    (void)uFlags;
+    if (standin::injectFault("LocalAlloc"))
+        return nullptr;
+    HLOCAL block = std::calloc(uBytes ? uBytes : 1, 1);
+    if (!block)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return block;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem)
+{
+    std::free(hMem);
+    return nullptr;
+}
+
+PVOID WINAPI SecureZeroMemory(PVOID ptr, SIZE_T cnt)
+{
+    OPENSSL_cleanse(ptr, cnt);
+    return ptr;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+{
+    struct stat status;
+    if (!lpFileName || stat(standin::hostPath(lpFileName).c_str(), &status) != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar)
+{
+    (void)dwFlags;
+    if (standin::injectFault("MultiByteToWideChar"))
+        return 0;
+    if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const auto* text = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+    // -1: the whole zero-terminated text, terminator included.
+    const std::size_t size = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<std::size_t>(cbMultiByte);
+    int written = 0;
+    for (std::size_t i = 0; i < size;) {
+        char32_t c;
+        int length = decodeUtf8(text, size, i, c);
+        if (length == 0) {
+            c = 0xFFFD;  // Windows replaces what is not UTF-8 unless MB_ERR_INVALID_CHARS.
+            length = 1;
+        }
+        if (cchWideChar > 0) {
+            if (written >= cchWideChar) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return 0;
+            }
+            lpWideCharStr[written] = static_cast<WCHAR>(c);
+        }
+        ++written;
+        i += static_cast<std::size_t>(length);
+    }
+    return written;
+}
