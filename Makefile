@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 WINE64 ?= /usr/lib/wine/wine64
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps native windows asan demo test bench fuzz mutate clean
+.PHONY: all deps native windows asan demo test bench fuzz mutate release clean
 
 all: native windows
 
@@ -37,6 +37,10 @@ test: native windows asan
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# The product from the last commit, reproducibly: dist/sigbrid-<version>-win32.zip.
+release:
+	JOBS=$(JOBS) sh scripts/release.sh $(CURDIR)/dist
+
 # Speed figures of the Linux build, printed; not part of `make test`.
 bench: native
 	cmake --build build --target bench
@@ -56,4 +60,4 @@ mutate:
 	python3 scripts/mutate.py $(MUTATE_FLAGS)
 
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-fuzz build-mutate
+	rm -rf build build-win32 build-win64 build-asan build-fuzz build-mutate dist

@@ -1,5 +1,7 @@
 #include "Command.h"
 
+#include "Version.h"
+
 const std::vector<Command>& commandTable()
 {
     static const std::vector<Command> table = [] {
@@ -17,7 +19,7 @@ std::vector<Command> systemCommands()
 {
     return {
         {"system", "info", "version", Guard::TopLevel, [](const ArgVector&) -> Operation {
-             return [] { return successEnvelope("1.2.8"); };
+             return [] { return successEnvelope(SIGBRID_VERSION); };
          }},
     };
 }

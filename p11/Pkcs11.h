@@ -36,6 +36,16 @@ struct CK_VERSION {
     CK_BYTE minor;
 };
 
+// Not asked for by sigbrid (it never calls C_GetInfo); declared so that its
+// layout is checked with the others (Pkcs11Layout.cpp).
+struct CK_INFO {
+    CK_VERSION cryptokiVersion;
+    CK_UTF8CHAR manufacturerID[32];
+    CK_FLAGS flags;
+    CK_UTF8CHAR libraryDescription[32];
+    CK_VERSION libraryVersion;
+};
+
 struct CK_SLOT_INFO {
     CK_UTF8CHAR slotDescription[64];
     CK_UTF8CHAR manufacturerID[32];
