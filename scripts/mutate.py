@@ -9,9 +9,10 @@ and prints each mutant as killed (with the first test that failed), surviving,
 or stillborn (does not compile; not counted). The sample depends only on the
 seed and on the product's source text, so two runs on the same code try the
 same mutants; --compare lists mutants that an earlier report saw killed and
-that this run lets through.
+that this run lets through. The report is written after every mutant, and
+--resume goes on from the report of a run that was stopped.
 
-  scripts/mutate.py [--seed N] [--count N] [--report FILE] [--compare FILE]
+  scripts/mutate.py [--seed N] [--count N] [--report FILE] [--compare FILE] [--resume]
 """
 import argparse
 import json
@@ -144,18 +145,28 @@ def main():
     parser.add_argument("--count", type=int, default=60, help="mutants that compile, to judge")
     parser.add_argument("--report", default=os.path.join(WORK, "report.json"))
     parser.add_argument("--compare", help="an earlier report: list what it killed and this run does not")
+    parser.add_argument("--resume", action="store_true", help="keep the verdicts of the report and go on")
     options = parser.parse_args()
 
     candidates = sites()
     random.Random(options.seed).shuffle(candidates)
     print(f"{len(candidates)} possible mutants; judging {options.count} (seed {options.seed})", flush=True)
+    earlier = {}
+    if options.resume and os.path.exists(options.report):
+        with open(options.report, encoding="utf-8") as handle:
+            earlier = {identity(r): r for r in json.load(handle)}
     prepare()
     results, started = [], time.time()
     for mutant in candidates:
         if sum(r["result"] != "stillborn" for r in results) >= options.count:
             break
+        if identity(mutant) in earlier:
+            results.append(earlier[identity(mutant)])
+            continue
         mutant["result"], mutant["killedBy"] = judge(mutant)
         results.append(mutant)
+        with open(options.report, "w", encoding="utf-8") as handle:
+            json.dump(results, handle, indent=1)
         if mutant["result"] != "stillborn":
             print(f"{mutant['result']:9} {mutant['killedBy']:14} {mutant['file']}:{mutant['line']} "
                   f"{mutant['operator']}: {mutant['mutated'].strip()}", flush=True)
