@@ -178,6 +178,7 @@ struct Case {
 
 void memory7168(Json& script) { script["slots"][0]["token"]["ulFreePublicMemory"] = 7168; }
 void noModulus(Json& script) { script["slots"][0]["objects"][2]["attributes"].erase("CKA_MODULUS"); }
+void emptyModulus(Json& script) { script["slots"][0]["objects"][2]["attributes"]["CKA_MODULUS"] = { { "hex", "" } }; }
 
 class TokenFailure : public TokenOperations, public ::testing::WithParamInterface<Case> { };
 
@@ -252,7 +253,9 @@ INSTANTIATE_TEST_SUITE_P(EveryCommand, TokenFailure,
             errorDocument("Erro na importação do certificado: 208"), true, false },
         Case { "modulus", kGetPublicKey, Json::object(), successDocument("wP/u"), true, false },
         Case { "no modulus", kGetPublicKey, Json::object(), errorDocument("Erro na leitura da chave publica: 18"), true,
-            false, noModulus }),
+            false, noModulus },
+        Case { "empty modulus", kGetPublicKey, Json::object(),
+            errorDocument("Erro na leitura da chave publica: modulo indisponivel"), true, false, emptyModulus }),
     [](const ::testing::TestParamInfo<Case>& info) {
         std::string name;
         for (const char* c = info.param.what; *c; ++c)

@@ -64,7 +64,7 @@ TEST(Base64, StrictCheckAcceptsOnlyWellFormedText)
 {
     for (const char* text : { "", "\r\n", "YWJj", "YW\r\nJj", "YWI=", "YQ==", "+/+/YQ==" })
         EXPECT_TRUE(isBase64(text)) << text;
-    for (const char* text : { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "Y===", "YWJ\t", "YQ-_" })
+    for (const char* text : { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "Y===", "YWJ\t", "YQ-_", "!QQ=" })
         EXPECT_FALSE(isBase64(text)) << text;
 }
 
