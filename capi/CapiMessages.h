@@ -10,8 +10,6 @@ inline constexpr const char* kNoKeyText = "A chave n\xc3\xa3o existe";
 inline constexpr const char* kErrorCodePrefix = "Err ";
 
 // Certificate signing.
-// Data to sign that is not well-formed base64 signs nothing.
-inline constexpr const char* kDataNotBase64 = "Dados nao estao em base64 valido";
 inline constexpr const char* kCertOpenStoreFailed = "Err CertOpenStore";
 inline constexpr const char* kCertificateNotFound = "Err CertFindCertificateInStore";
 inline constexpr const char* kKeyProviderInfoSizeFailed = "Err CertGetCertificateContextProperty";

@@ -29,21 +29,14 @@ const Json& member(const Json& item, const char* key)
     return found == item.end() ? absent : *found;
 }
 
-// Data that is not base64 would decode to bytes the caller never sent.
-Bytes dataToSign(const std::string& text)
-{
-    if (!isBase64(text))
-        throw std::runtime_error(kDataNotBase64);
-    return base64Decode(text);
-}
-
 }  // namespace
 
 std::string CapiStore::sign(const std::string& thumbprint, const std::string& algorithmName, const std::string& data,
                             bool readyDigest) const
 {
     return raisedStyle([&] {
-        const Bytes value = dataToSign(data);
+        requireBase64(data);
+        const Bytes value = base64Decode(data);
         const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
         const CertificateKey key(thumbprint);
         const HashObject hash = key.createHash(algorithm);
@@ -61,7 +54,7 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
         for (const Json& item : list) {
             const Json& text = member(item, "value");
             if (text.is_string())
-                dataToSign(text.get_ref<const std::string&>());
+                requireBase64(text.get_ref<const std::string&>());
         }
         const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
         const CertificateKey key(thumbprint);
@@ -70,7 +63,7 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
             return compact(answer);
         for (const Json& item : list) {
             const Json& text = member(item, "value");
-            const Bytes value = dataToSign(text.get<std::string>());
+            const Bytes value = base64Decode(text.get<std::string>());
             const HashObject hash = key.createHash(algorithm);
             const bool readyDigest = member(item, "hashedData").get<bool>();
             key.putValue(hash, algorithm, value, readyDigest);

@@ -21,7 +21,6 @@ inline constexpr const char* kLabelError = "[ERROR] P11Store.label - C_GetTokenI
 inline constexpr const char* kModelError = "[ERROR] P11Store.model - C_GetTokenInfo, rv: ";
 inline constexpr const char* kSerialError = "[ERROR] P11Store.serial - C_GetTokenInfo, rv: ";
 
-inline constexpr const char* kDataNotBase64 = "Dados nao estao em base64 valido";
 inline constexpr const char* kDigestSizeMismatch = "Tamanho data nao condiz com algoritmo utilizado";
 inline constexpr const char* kNoCertificateForThumbprint = "Nenhum certificado encontrado com o thumbprint enviado";
 inline constexpr const char* kDigestFailed = "Erro no calculo do hash dos dados";

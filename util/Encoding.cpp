@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+
+#include "EncodingMessages.h"
 
 namespace {
 
@@ -159,4 +162,10 @@ std::string trim(const std::string& text)
 std::string textUpToZero(const Bytes& bytes)
 {
     return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0'));
+}
+
+void requireBase64(const std::string& text)
+{
+    if (!isBase64(text))
+        throw std::runtime_error(kDataNotBase64);
 }

@@ -22,6 +22,10 @@ Bytes base64Decode(const std::string& text);
 // empty text is well formed.
 bool isBase64(const std::string& text);
 
+// Data to sign: text that is not base64 would decode to bytes the caller
+// never sent, so it raises std::runtime_error with kDataNotBase64.
+void requireBase64(const std::string& text);
+
 // Two lower-case digits per byte.
 std::string hexEncode(const unsigned char* data, std::size_t length);
 std::string hexEncode(const Bytes& data);

@@ -66,14 +66,6 @@ bool holdsThumbprint(P11Slot& slot, const std::string& thumbprint)
         [&](const TokenCertificate& certificate) { return certificate.thumbprint == thumbprint; });
 }
 
-// Data that is not base64 would decode to bytes the caller never sent; it
-// is refused before any session, so no PIN is sent for it.
-void checkData(const std::string& data)
-{
-    if (!isBase64(data))
-        throw std::runtime_error(kDataNotBase64);
-}
-
 void checkSigned(CK_RV rv)
 {
     if (rv != CKR_OK)
@@ -85,7 +77,7 @@ void checkSigned(CK_RV rv)
 std::string signByThumbprint(P11Store& store, const std::string& data, const std::string& thumbprint,
     const std::string& pin, const std::string& algorithmName, bool readyDigest)
 {
-    checkData(data);
+    requireBase64(data);
     for (P11Slot& slot : store.slots())
         if (holdsThumbprint(slot, thumbprint))
             return signWithKeyId(slot, data, certificateId(slot, thumbprint), pin, algorithmName, readyDigest);
@@ -95,7 +87,7 @@ std::string signByThumbprint(P11Store& store, const std::string& data, const std
 std::string signWithKeyId(P11Slot& slot, const std::string& data, const Bytes& keyId, const std::string& pin,
     const std::string& algorithmName, bool readyDigest)
 {
-    checkData(data);
+    requireBase64(data);
     const P11Session& session = slot.openSession(pin, true);
     const SessionGuard guard(slot);
     std::string result = signInSession(session, data, keyId, algorithmName, readyDigest);
