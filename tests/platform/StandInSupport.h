@@ -1,6 +1,6 @@
-// What the advapi32 tests share: a private emulated machine per test, owners
-// for contexts, keys and hashes, and OpenSSL as the independent judge of keys
-// and signatures.
+// What the stand-in's tests and benchmarks share: a private emulated machine,
+// owners for the handles of advapi32 and crypt32, and OpenSSL to make keys and
+// certificates and to judge signatures.
 #pragma once
 
 #include <openssl/evp.h>
@@ -8,30 +8,30 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "TempDir.h"
 
-namespace advapi32test {
+namespace standin {
 
 using Bytes = std::vector<unsigned char>;
 
-// Every test gets its own machine directory and a clear fault switch.
-class StandInTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    const std::string& root() const { return root_.path(); }
+// Points SIGBRID_WINROOT at a fresh directory and clears the fault switch.
+class Machine {
+public:
+    Machine();
+    ~Machine();
+    const std::string& root() const { return dir_.path(); }
     // Writes the machine's provider list, one "<type> <name>" a line.
     void installProviders(const std::string& lines) const;
 
 private:
-    TempDir root_;
+    TempDir dir_;
 };
 
 template <typename Handle, BOOL (*Release)(Handle)> class Owned {
@@ -60,7 +60,12 @@ public:
             Release(std::exchange(handle_, Handle {}));
     }
     Handle get() const { return handle_; }
-    Handle* out() { return &handle_; }
+    // For calls that write a new handle; the one held before is released.
+    Handle* out()
+    {
+        reset();
+        return &handle_;
+    }
     explicit operator bool() const { return handle_ != Handle {}; }
 
 private:
@@ -68,17 +73,16 @@ private:
 };
 
 inline BOOL releaseContext(HCRYPTPROV handle) { return CryptReleaseContext(handle, 0); }
+inline BOOL forceClose(HCERTSTORE handle) { return CertCloseStore(handle, CERT_CLOSE_STORE_FORCE_FLAG); }
 using Context = Owned<HCRYPTPROV, releaseContext>;
 using Key = Owned<HCRYPTKEY, CryptDestroyKey>;
 using Hash = Owned<HCRYPTHASH, CryptDestroyHash>;
+using Store = Owned<HCERTSTORE, forceClose>;
+using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
 
 // CryptAcquireContextA; an empty context and the last error on failure.
 Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
-DWORD lastError();
-
-// A new container in the AES provider with an AT_KEYEXCHANGE key.
-Context containerWithKey(const std::string& name, DWORD flags = (1024u << 16) | CRYPT_EXPORTABLE);
-
+Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
 Bytes exportKey(HCRYPTKEY key, DWORD blobType);
 std::string textParam(HCRYPTPROV context, DWORD param);
 
@@ -88,16 +92,21 @@ struct PkeyFree {
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 Pkey generateRsa(int bits);
+// A 1024-bit key made once: key generation is the slow part of the tests.
+EVP_PKEY* testKey();
 // The key as a CryptoAPI blob, written by OpenSSL's own MSBLOB encoder.
 Bytes msBlob(EVP_PKEY* key, bool withPrivate);
-// OpenSSL's reading of a CryptoAPI public key blob.
-Pkey fromPublicBlob(const Bytes& blob);
-// OpenSSL's verdict on a PKCS#1 v1.5 signature (most significant byte first).
-bool verifies(EVP_PKEY* key, const char* digest, const Bytes& data, const Bytes& signature);
-Bytes reversed(Bytes bytes);
-// A self-signed DER certificate for `key`.
-Bytes selfSignedCertificate(EVP_PKEY* key, const std::string& commonName);
+// OpenSSL's verdict on a PKCS#1 v1.5 signature (least significant byte first,
+// as CryptSignHash writes it).
+bool verifies(const char* digest, const Bytes& data, const Bytes& signature);
+// A self-signed certificate for testKey(), distinct for each serial.
+Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate");
+Bytes sha1Of(const Bytes& data);
 
-Bytes bytesOf(const std::string& text);
+HCERTSTORE openMyStore(DWORD extraFlags = 0);
 
-}  // namespace advapi32test
+// Runs `write` over and over in a child process, kills the child `after` its
+// first write has ended, and checks that the kill is what ended it.
+void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after);
+
+} // namespace standin
