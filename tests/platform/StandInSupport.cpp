@@ -137,6 +137,31 @@ HCERTSTORE openMyStore(DWORD extraFlags)
     return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | extraFlags, L"MY");
 }
 
+void expectRefusals(const std::vector<Refusal>& refusals)
+{
+    for (std::size_t i = 0; i < refusals.size(); ++i) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(refusals[i].first()) << "case " << i;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(refusals[i].second)) << "case " << i;
+    }
+}
+
+void expectSizeProtocol(const std::vector<SizedCall>& calls)
+{
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const auto& [call, expected] = calls[i];
+        DWORD size = 0;
+        ASSERT_TRUE(call(nullptr, &size)) << "case " << i;
+        EXPECT_TRUE(expected == 0 || size == expected) << "case " << i << ": " << size;
+        Bytes buffer(size);
+        DWORD offered = size - 1;
+        EXPECT_FALSE(call(buffer.data(), &offered)) << "case " << i;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA)) << "case " << i;
+        EXPECT_EQ(offered, size) << "case " << i;
+        EXPECT_TRUE(call(buffer.data(), &size)) << "case " << i;
+    }
+}
+
 void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after)
 {
     int started[2];

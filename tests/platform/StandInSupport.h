@@ -105,6 +105,15 @@ Bytes sha1Of(const Bytes& data);
 
 HCERTSTORE openMyStore(DWORD extraFlags = 0);
 
+// Calls that must fail, each with its Windows code as the last error.
+using Refusal = std::pair<std::function<BOOL()>, LONG>;
+void expectRefusals(const std::vector<Refusal>& refusals);
+// Calls that follow the size protocol: a size query answers the size (the
+// expected one, unless 0), a buffer one byte short fails with ERROR_MORE_DATA
+// and the size, the exact size succeeds.
+using SizedCall = std::pair<std::function<BOOL(BYTE*, DWORD*)>, DWORD>;
+void expectSizeProtocol(const std::vector<SizedCall>& calls);
+
 // Runs `write` over and over in a child process, kills the child `after` its
 // first write has ended, and checks that the kill is what ended it.
 void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after);

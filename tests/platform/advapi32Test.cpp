@@ -86,7 +86,7 @@ TEST_F(Advapi32, ProviderListDefaultsAndReplacement)
     EXPECT_EQ(textParam(context.get(), PP_NAME), kCard);
 }
 
-TEST_F(Advapi32, RefusalsCarryWindowsCodes)
+TEST_F(Advapi32, RefusalsAndTheSizeProtocol)
 {
     Context context = acquire("keyed", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
     const Bytes blob = msBlob(testKey(), true);
@@ -111,7 +111,7 @@ TEST_F(Advapi32, RefusalsCarryWindowsCodes)
     DWORD reserved = 0;
     HCRYPTKEY newKey = 0;
     HCRYPTHASH newHash = 0;
-    const std::pair<std::function<BOOL()>, LONG> refusals[] = {
+    const std::vector<Refusal> refusals = {
         { [&] { return opens("absent", kAes, PROV_RSA_AES, 0); }, NTE_BAD_KEYSET },
         { [&] { return opens("absent", "No Such Provider", PROV_RSA_FULL, 0); }, NTE_KEYSET_NOT_DEF },
         { [&] {
@@ -160,45 +160,22 @@ TEST_F(Advapi32, RefusalsCarryWindowsCodes)
         { [&] { return CryptDestroyHash(noHash); }, NTE_BAD_HASH },
     };
     ASSERT_TRUE(key);
-    for (std::size_t i = 0; i < std::size(refusals); ++i) {
-        SetLastError(ERROR_SUCCESS);
-        EXPECT_FALSE(refusals[i].first()) << "case " << i;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(refusals[i].second)) << "case " << i;
-    }
-}
+    expectRefusals(refusals);
 
-// A size query answers the size; a buffer one byte short fails with
-// ERROR_MORE_DATA and the size; the exact size succeeds.
-TEST_F(Advapi32, SizeProtocol)
-{
-    Context context = acquire("sized", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
-    Key key = importKey(context.get(), msBlob(testKey(), true), 0);
-    Hash hash;
-    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA_256, 0, 0, hash.out()));
-    DWORD type = 0;
     const DWORD nameSize = static_cast<DWORD>(std::strlen(kAes) + 1);
-    const std::pair<std::function<BOOL(BYTE*, DWORD*)>, DWORD> calls[] = {
+    expectSizeProtocol({
         { [&](BYTE* out, DWORD* size) {
              return CryptEnumProvidersA(7, nullptr, 0, &type, reinterpret_cast<char*>(out), size);
          },
             nameSize },
-        { [&](BYTE* out, DWORD* size) { return CryptGetProvParam(context.get(), PP_NAME, out, size, 0); }, nameSize },
+        { [&](BYTE* out, DWORD* size) { return CryptGetProvParam(provider, PP_NAME, out, size, 0); }, nameSize },
         { [&](BYTE* out, DWORD* size) { return CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, out, size); }, 148 },
         { [&](BYTE* out, DWORD* size) { return CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, out, size); },
             128 },
-    };
-    for (std::size_t i = 0; i < std::size(calls); ++i) {
-        const auto& [call, expected] = calls[i];
-        DWORD size = 0;
-        ASSERT_TRUE(call(nullptr, &size)) << "case " << i;
-        EXPECT_EQ(size, expected) << "case " << i;
-        Bytes buffer(size);
-        DWORD offered = size - 1;
-        EXPECT_FALSE(call(buffer.data(), &offered)) << "case " << i;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA)) << "case " << i;
-        EXPECT_EQ(offered, size) << "case " << i;
-        EXPECT_TRUE(call(buffer.data(), &size)) << "case " << i;
-    }
+    });
+    // Signing finished the hash.
+    expectRefusals({ { [&] { return CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("z"), 1, 0); },
+        NTE_BAD_HASH_STATE } });
 }
 
 TEST_F(Advapi32, HashIsOpenUntilSignedAndOutlivesItsContext)
@@ -221,8 +198,6 @@ TEST_F(Advapi32, HashIsOpenUntilSignedAndOutlivesItsContext)
     Bytes signature(size);
     ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
     EXPECT_TRUE(verifies("SHA256", { 'x', 'y' }, signature));
-    EXPECT_FALSE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("z"), 1, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_HASH_STATE));
 
     // CRYPT_NOHASHOID signs the digest alone in PKCS#1 type 1 padding.
     const Bytes digest(20, 0x5A);

@@ -87,18 +87,21 @@ int countCertificates(HCERTSTORE store)
     return count;
 }
 
-Bytes commonName(const std::string& value)
+BOOL encodeCommonName(std::string value, BYTE* out, DWORD* size)
 {
     CERT_RDN_ATTR attribute { const_cast<LPSTR>(szOID_COMMON_NAME), CERT_RDN_PRINTABLE_STRING,
-        { static_cast<DWORD>(value.size()), reinterpret_cast<BYTE*>(const_cast<char*>(value.data())) } };
+        { static_cast<DWORD>(value.size()), reinterpret_cast<BYTE*>(value.data()) } };
     CERT_RDN rdn { 1, &attribute };
     CERT_NAME_INFO name { 1, &rdn };
+    return CryptEncodeObject(kEncoding, X509_NAME, &name, out, size);
+}
+
+Bytes commonName(const std::string& value)
+{
     DWORD size = 0;
-    CryptEncodeObject(kEncoding, X509_NAME, &name, nullptr, &size);
+    encodeCommonName(value, nullptr, &size);
     Bytes encoded(size);
-    if (!CryptEncodeObject(kEncoding, X509_NAME, &name, encoded.data(), &size))
-        return {};
-    return encoded;
+    return encodeCommonName(value, encoded.data(), &size) ? encoded : Bytes {};
 }
 
 // A container with a fresh exchange key, as createKeyPair leaves it, and the
@@ -119,6 +122,10 @@ struct Requester {
         request.SubjectPublicKeyInfo = *publicKey();
     }
     PCERT_PUBLIC_KEY_INFO publicKey() { return reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data()); }
+    BOOL signRequest(DWORD keySpec, const char* oid, BYTE* out, DWORD* size) const
+    {
+        return sign(keySpec, X509_CERT_REQUEST_TO_BE_SIGNED, &request, oid, out, size);
+    }
     BOOL sign(DWORD keySpec, LPCSTR structType, const void* info, const char* oid, BYTE* out, DWORD* size) const
     {
         CRYPT_ALGORITHM_IDENTIFIER algorithm { const_cast<LPSTR>(oid), { 0, nullptr } };
@@ -132,7 +139,7 @@ struct Requester {
     CERT_REQUEST_INFO request {};
 };
 
-TEST_F(Crypt32, RefusalsCarryWindowsCodes)
+TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
 {
     const Bytes der = makeCertificate(7);
     install(der, L"kept");
@@ -141,7 +148,7 @@ TEST_F(Crypt32, RefusalsCarryWindowsCodes)
     Requester requester;
     const Bytes garbage { 0x04, 0x03, 'a', 'b', 'c' };
     DWORD size = 0;
-    const std::pair<std::function<BOOL()>, LONG> refusals[] = {
+    const std::vector<Refusal> refusals = {
         { [&] { return decode(garbage) ? TRUE : FALSE; }, CRYPT_E_ASN1_BADTAG },
         { [&] { return decode(der, 10) ? TRUE : FALSE; }, CRYPT_E_ASN1_EOD },
         { [&] { return CertGetCertificateContextProperty(found.get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size); },
@@ -155,67 +162,23 @@ TEST_F(Crypt32, RefusalsCarryWindowsCodes)
             ERROR_FILE_NOT_FOUND },
         { [&] { return CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &der, nullptr, &size); },
             ERROR_FILE_NOT_FOUND },
-        { [&] {
-             return requester.sign(
-                 AT_KEYEXCHANGE, X509_CERT_REQUEST_TO_BE_SIGNED, &requester.request, "1.2.3.4", nullptr, &size);
-         },
-            NTE_BAD_ALGID },
+        { [&] { return requester.signRequest(AT_KEYEXCHANGE, "1.2.3.4", nullptr, &size); }, NTE_BAD_ALGID },
         // The signature key spec has no key in this container.
-        { [&] {
-             return requester.sign(
-                 AT_SIGNATURE, X509_CERT_REQUEST_TO_BE_SIGNED, &requester.request, szOID_RSA_SHA256RSA, nullptr, &size);
-         },
-            NTE_NO_KEY },
+        { [&] { return requester.signRequest(AT_SIGNATURE, szOID_RSA_SHA256RSA, nullptr, &size); }, NTE_NO_KEY },
     };
     ASSERT_TRUE(found);
-    for (std::size_t i = 0; i < std::size(refusals); ++i) {
-        SetLastError(ERROR_SUCCESS);
-        EXPECT_FALSE(refusals[i].first()) << "case " << i;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(refusals[i].second)) << "case " << i;
-    }
-}
+    expectRefusals(refusals);
 
-// A size query answers the size; a buffer one byte short fails with
-// ERROR_MORE_DATA and the size; the exact size succeeds.
-TEST_F(Crypt32, SizeProtocol)
-{
-    const Bytes der = makeCertificate(8);
-    install(der, L"sized");
-    Store store(openMyStore());
-    Certificate found = findByHash(store.get(), der);
-    Requester requester;
-    std::string value = "Short";
-    CERT_RDN_ATTR attribute { const_cast<LPSTR>(szOID_COMMON_NAME), CERT_RDN_PRINTABLE_STRING,
-        { 5, reinterpret_cast<BYTE*>(value.data()) } };
-    CERT_RDN rdn { 1, &attribute };
-    CERT_NAME_INFO name { 1, &rdn };
     // Sizes that depend on the key or on the layout are not pinned (0).
-    const std::pair<std::function<BOOL(BYTE*, DWORD*)>, DWORD> calls[] = {
+    expectSizeProtocol({
         { [&](BYTE* out, DWORD* size) {
              return CertGetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, out, size);
          },
             0 },
-        { [&](BYTE* out, DWORD* size) { return CryptEncodeObject(kEncoding, X509_NAME, &name, out, size); }, 18 },
-        { [&](BYTE* out, DWORD* size) {
-             return requester.sign(
-                 AT_KEYEXCHANGE, X509_CERT_REQUEST_TO_BE_SIGNED, &requester.request, szOID_RSA_SHA256RSA, out, size);
-         },
+        { [&](BYTE* out, DWORD* size) { return encodeCommonName("Short", out, size); }, 18 },
+        { [&](BYTE* out, DWORD* size) { return requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, out, size); },
             0 },
-    };
-    for (std::size_t i = 0; i < std::size(calls); ++i) {
-        const auto& [call, expected] = calls[i];
-        DWORD size = 0;
-        ASSERT_TRUE(call(nullptr, &size)) << "case " << i;
-        if (expected) {
-            EXPECT_EQ(size, expected) << "case " << i;
-        }
-        Bytes buffer(size);
-        DWORD offered = size - 1;
-        EXPECT_FALSE(call(buffer.data(), &offered)) << "case " << i;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA)) << "case " << i;
-        EXPECT_EQ(offered, size) << "case " << i;
-        EXPECT_TRUE(call(buffer.data(), &size)) << "case " << i;
-    }
+    });
 }
 
 TEST_F(Crypt32, PropertiesPersistAndContextsOutliveTheirStore)
