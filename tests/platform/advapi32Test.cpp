@@ -241,17 +241,20 @@ TEST_F(Advapi32, ContainersLiveApartByScopeAndProviderFamily)
                               "\n1 eToken Base Cryptographic Provider\n");
     Context opened = acquire("life", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
     EXPECT_EQ(textParam(opened.get(), PP_CONTAINER), "life");
+    EXPECT_EQ(textParam(opened.get(), PP_NAME), kAes);
     HCRYPTPROV deleted = 1;
     EXPECT_TRUE(CryptAcquireContextA(&deleted, "life", kAes, PROV_RSA_AES, CRYPT_DELETEKEYSET));
     EXPECT_EQ(deleted, 0u);
     EXPECT_FALSE(opens("life", kAes, PROV_RSA_AES, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
+    EXPECT_TRUE(opens("life", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET));
 
     // The RSA software providers share their containers; card providers keep their own.
     ASSERT_TRUE(opens("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
     EXPECT_TRUE(opens("shared", kAes, PROV_RSA_AES, 0));
     EXPECT_FALSE(opens("shared", MS_SCARD_PROV_A, PROV_RSA_FULL, 0));
     EXPECT_FALSE(opens("shared", kCard, PROV_RSA_FULL, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
     EXPECT_TRUE(opens("shared", kCard, PROV_RSA_FULL, CRYPT_NEWKEYSET));
 
     // Machine key sets are apart from the user's.

@@ -219,6 +219,7 @@ TEST_F(Crypt32, PropertiesPersistAndContextsOutliveTheirStore)
     ASSERT_TRUE(CertSetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr));
     Store reopened(openMyStore());
     EXPECT_EQ(containerOf(findByHash(reopened.get(), der).get()), L"<none>");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 }
 
 TEST_F(Crypt32, DispositionsAndStoreNames)
