@@ -2,7 +2,7 @@
 // same key: prints both rates and their ratio. A benchmark, not a test. Rates
 // are per second of this process's CPU time, as `openssl speed` counts them,
 // so that other load on the machine does not skew the comparison.
-#include "advapi32TestSupport.h"
+#include "StandInSupport.h"
 
 #include <openssl/rsa.h>
 
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 
-using namespace advapi32test;
+using namespace standin;
 
 namespace {
 

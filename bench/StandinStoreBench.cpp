@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "crypt32TestSupport.h"
+#include "StandInSupport.h"
+
+using namespace standin;
 
 namespace {
 
@@ -19,10 +21,10 @@ double millisecondsSince(Clock::time_point start)
 void install(const Bytes& der)
 {
     Store store(openMyStore());
-    Context created(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+    Certificate created(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
     PCCERT_CONTEXT stored = nullptr;
     CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, &stored);
-    Context owned(stored);
+    Certificate owned(stored);
     CRYPT_KEY_PROV_INFO info {};
     info.pwszContainerName = const_cast<LPWSTR>(L"bench");
     info.pwszProvName = const_cast<LPWSTR>(L"Microsoft Enhanced RSA and AES Cryptographic Provider");
@@ -35,7 +37,7 @@ bool findAndReadKeyLink(const Bytes& hash)
 {
     Store store(openMyStore());
     CRYPT_HASH_BLOB blob { static_cast<DWORD>(hash.size()), const_cast<BYTE*>(hash.data()) };
-    Context found(CertFindCertificateInStore(
+    Certificate found(CertFindCertificateInStore(
         store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_HASH, &blob, nullptr));
     DWORD size = 0;
     return found.get() && CertGetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size);
@@ -45,7 +47,7 @@ bool findAndReadKeyLink(const Bytes& hash)
 
 int main()
 {
-    MachineFixture machine;
+    Machine machine;
     std::printf("%12s %16s %22s\n", "certificates", "install ms/each", "open+find+read ms");
     std::size_t installed = 0;
     Bytes oldest;

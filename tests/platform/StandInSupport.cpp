@@ -1,0 +1,189 @@
+#include <openssl/bio.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "StandInSupport.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace standin {
+
+Machine::Machine()
+{
+    setenv("SIGBRID_WINROOT", dir_.path().c_str(), 1);
+    unsetenv("SIGBRID_FAULTS");
+}
+
+Machine::~Machine()
+{
+    unsetenv("SIGBRID_WINROOT");
+    unsetenv("SIGBRID_FAULTS");
+}
+
+void Machine::installProviders(const std::string& lines) const
+{
+    std::ofstream(root() + "/providers", std::ios::binary) << lines;
+}
+
+Context acquire(const char* container, const char* provider, DWORD type, DWORD flags)
+{
+    Context context;
+    SetLastError(ERROR_SUCCESS);
+    if (!CryptAcquireContextA(context.out(), container, provider, type, flags))
+        *context.out() = 0;
+    return context;
+}
+
+Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags)
+{
+    Key key;
+    if (!CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags, key.out()))
+        *key.out() = 0;
+    return key;
+}
+
+Bytes exportKey(HCRYPTKEY key, DWORD blobType)
+{
+    DWORD size = 0;
+    if (!CryptExportKey(key, 0, blobType, 0, nullptr, &size))
+        return {};
+    Bytes blob(size);
+    if (!CryptExportKey(key, 0, blobType, 0, blob.data(), &size))
+        return {};
+    blob.resize(size);
+    return blob;
+}
+
+std::string textParam(HCRYPTPROV context, DWORD param)
+{
+    DWORD size = 0;
+    if (!CryptGetProvParam(context, param, nullptr, &size, 0))
+        return "<failed>";
+    std::string text(size, '\0');
+    if (!CryptGetProvParam(context, param, reinterpret_cast<BYTE*>(text.data()), &size, 0))
+        return "<failed>";
+    text.resize(size ? size - 1 : 0);
+    return text;
+}
+
+Pkey generateRsa(int bits) { return Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits))); }
+
+EVP_PKEY* testKey()
+{
+    static Pkey key = generateRsa(1024);
+    if (!key)
+        throw std::runtime_error("RSA key generation failed");
+    return key.get();
+}
+
+Bytes msBlob(EVP_PKEY* key, bool withPrivate)
+{
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    if ((withPrivate ? i2b_PrivateKey_bio(bio.get(), key) : i2b_PublicKey_bio(bio.get(), key)) <= 0)
+        return {};
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return Bytes(data, data + size);
+}
+
+bool verifies(const char* digest, const Bytes& data, const Bytes& signature)
+{
+    const Bytes bigEndian(signature.rbegin(), signature.rend());
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    return EVP_DigestVerifyInit_ex(ctx.get(), nullptr, digest, nullptr, nullptr, testKey(), nullptr) == 1
+        && EVP_DigestVerify(ctx.get(), bigEndian.data(), bigEndian.size(), data.data(), data.size()) == 1;
+}
+
+Bytes makeCertificate(long serial, const std::string& commonName)
+{
+    std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
+    X509_set_version(certificate.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), serial);
+    X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
+    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 365L * 24 * 3600);
+    auto* name = X509_get_subject_name(certificate.get());
+    X509_NAME_add_entry_by_txt(
+        name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
+    X509_set_issuer_name(certificate.get(), name);
+    X509_set_pubkey(certificate.get(), testKey());
+    if (X509_sign(certificate.get(), testKey(), EVP_sha256()) <= 0)
+        throw std::runtime_error("X509_sign failed");
+    Bytes der(static_cast<std::size_t>(i2d_X509(certificate.get(), nullptr)));
+    unsigned char* out = der.data();
+    i2d_X509(certificate.get(), &out);
+    return der;
+}
+
+Bytes sha1Of(const Bytes& data)
+{
+    Bytes digest(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    EVP_Digest(data.data(), data.size(), digest.data(), &size, EVP_sha1(), nullptr);
+    digest.resize(size);
+    return digest;
+}
+
+HCERTSTORE openMyStore(DWORD extraFlags)
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | extraFlags, L"MY");
+}
+
+void expectRefusals(const std::vector<Refusal>& refusals)
+{
+    for (std::size_t i = 0; i < refusals.size(); ++i) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(refusals[i].first()) << "case " << i;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(refusals[i].second)) << "case " << i;
+    }
+}
+
+void expectSizeProtocol(const std::vector<SizedCall>& calls)
+{
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const auto& [call, expected] = calls[i];
+        DWORD size = 0;
+        ASSERT_TRUE(call(nullptr, &size)) << "case " << i;
+        EXPECT_TRUE(expected == 0 || size == expected) << "case " << i << ": " << size;
+        Bytes buffer(size);
+        DWORD offered = size - 1;
+        EXPECT_FALSE(call(buffer.data(), &offered)) << "case " << i;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA)) << "case " << i;
+        EXPECT_EQ(offered, size) << "case " << i;
+        EXPECT_TRUE(call(buffer.data(), &size)) << "case " << i;
+    }
+}
+
+void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after)
+{
+    int started[2];
+    ASSERT_EQ(pipe(started), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(started[0]);
+        write();
+        (void)!::write(started[1], "w", 1);
+        for (;;)
+            write();
+    }
+    close(started[1]);
+    char signal;
+    ASSERT_EQ(read(started[0], &signal, 1), 1) << "the writer could not start";
+    close(started[0]);
+    std::this_thread::sleep_for(after);
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+}
+
+} // namespace standin

@@ -1,0 +1,121 @@
+// What the stand-in's tests and benchmarks share: a private emulated machine,
+// owners for the handles of advapi32 and crypt32, and OpenSSL to make keys and
+// certificates and to judge signatures.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TempDir.h"
+
+namespace standin {
+
+using Bytes = std::vector<unsigned char>;
+
+// Points SIGBRID_WINROOT at a fresh directory and clears the fault switch.
+class Machine {
+public:
+    Machine();
+    ~Machine();
+    const std::string& root() const { return dir_.path(); }
+    // Writes the machine's provider list, one "<type> <name>" a line.
+    void installProviders(const std::string& lines) const;
+
+private:
+    TempDir dir_;
+};
+
+template <typename Handle, BOOL (*Release)(Handle)> class Owned {
+public:
+    Owned() = default;
+    explicit Owned(Handle handle)
+        : handle_(handle)
+    {
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    Owned(Owned&& other) noexcept
+        : handle_(std::exchange(other.handle_, Handle {}))
+    {
+    }
+    Owned& operator=(Owned&& other) noexcept
+    {
+        reset();
+        handle_ = std::exchange(other.handle_, Handle {});
+        return *this;
+    }
+    ~Owned() { reset(); }
+    void reset()
+    {
+        if (handle_)
+            Release(std::exchange(handle_, Handle {}));
+    }
+    Handle get() const { return handle_; }
+    // For calls that write a new handle; the one held before is released.
+    Handle* out()
+    {
+        reset();
+        return &handle_;
+    }
+    explicit operator bool() const { return handle_ != Handle {}; }
+
+private:
+    Handle handle_ {};
+};
+
+inline BOOL releaseContext(HCRYPTPROV handle) { return CryptReleaseContext(handle, 0); }
+inline BOOL forceClose(HCERTSTORE handle) { return CertCloseStore(handle, CERT_CLOSE_STORE_FORCE_FLAG); }
+using Context = Owned<HCRYPTPROV, releaseContext>;
+using Key = Owned<HCRYPTKEY, CryptDestroyKey>;
+using Hash = Owned<HCRYPTHASH, CryptDestroyHash>;
+using Store = Owned<HCERTSTORE, forceClose>;
+using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
+
+// CryptAcquireContextA; an empty context and the last error on failure.
+Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
+Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
+Bytes exportKey(HCRYPTKEY key, DWORD blobType);
+std::string textParam(HCRYPTPROV context, DWORD param);
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+Pkey generateRsa(int bits);
+// A 1024-bit key made once: key generation is the slow part of the tests.
+EVP_PKEY* testKey();
+// The key as a CryptoAPI blob, written by OpenSSL's own MSBLOB encoder.
+Bytes msBlob(EVP_PKEY* key, bool withPrivate);
+// OpenSSL's verdict on a PKCS#1 v1.5 signature (least significant byte first,
+// as CryptSignHash writes it).
+bool verifies(const char* digest, const Bytes& data, const Bytes& signature);
+// A self-signed certificate for testKey(), distinct for each serial.
+Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate");
+Bytes sha1Of(const Bytes& data);
+
+HCERTSTORE openMyStore(DWORD extraFlags = 0);
+
+// Calls that must fail, each with its Windows code as the last error.
+using Refusal = std::pair<std::function<BOOL()>, LONG>;
+void expectRefusals(const std::vector<Refusal>& refusals);
+// Calls that follow the size protocol: a size query answers the size (the
+// expected one, unless 0), a buffer one byte short fails with ERROR_MORE_DATA
+// and the size, the exact size succeeds.
+using SizedCall = std::pair<std::function<BOOL(BYTE*, DWORD*)>, DWORD>;
+void expectSizeProtocol(const std::vector<SizedCall>& calls);
+
+// Runs `write` over and over in a child process, kills the child `after` its
+// first write has ended, and checks that the kill is what ended it.
+void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after);
+
+} // namespace standin

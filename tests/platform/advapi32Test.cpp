@@ -1,0 +1,373 @@
+// The advapi32 stand-in called directly, for what no request of sigbrid
+// reaches: refusals and their Windows codes, the size protocol, provider lists
+// and defaults, container names, and key state that survives a killed writer.
+#include "StandInSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace standin {
+namespace {
+
+constexpr const char* kAes = MS_ENH_RSA_AES_PROV_A;
+constexpr const char* kCard = "eToken Base Cryptographic Provider";
+
+class Advapi32 : public ::testing::Test {
+protected:
+    Machine machine_;
+};
+
+BOOL opens(const char* container, const char* provider, DWORD type, DWORD flags)
+{
+    return acquire(container, provider, type, flags) ? TRUE : FALSE;
+}
+
+std::vector<std::pair<std::string, DWORD>> enumerateProviders()
+{
+    std::vector<std::pair<std::string, DWORD>> providers;
+    DWORD type = 0;
+    char name[200];
+    for (DWORD index = 0, size = sizeof name; CryptEnumProvidersA(index, nullptr, 0, &type, name, &size);
+         ++index, size = sizeof name)
+        providers.emplace_back(name, type);
+    return providers;
+}
+
+// One PP_ENUMCONTAINERS call into a buffer of `size` bytes.
+bool nextContainer(HCRYPTPROV context, DWORD flags, DWORD& size, std::string& name)
+{
+    name.assign(1000, '\0');
+    if (!CryptGetProvParam(context, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name.data()), &size, flags))
+        return false;
+    name.resize(std::strlen(name.c_str()));
+    return true;
+}
+
+TEST_F(Advapi32, ProviderListDefaultsAndReplacement)
+{
+    const std::vector<std::pair<std::string, DWORD>> windows = {
+        { "Microsoft Base Cryptographic Provider v1.0", 1 },
+        { "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider", 13 },
+        { "Microsoft Base DSS Cryptographic Provider", 3 },
+        { "Microsoft Base Smart Card Crypto Provider", 1 },
+        { "Microsoft DH SChannel Cryptographic Provider", 18 },
+        { "Microsoft Enhanced Cryptographic Provider v1.0", 1 },
+        { "Microsoft Enhanced DSS and Diffie-Hellman Cryptographic Provider", 13 },
+        { "Microsoft Enhanced RSA and AES Cryptographic Provider", 24 },
+        { "Microsoft RSA SChannel Cryptographic Provider", 12 },
+        { "Microsoft Strong Cryptographic Provider", 1 },
+    };
+    EXPECT_EQ(enumerateProviders(), windows);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    // A null provider name opens the type's default.
+    const std::pair<DWORD, std::string> defaults[] = { { PROV_RSA_FULL, MS_STRONG_PROV_A }, { PROV_RSA_AES, kAes },
+        { PROV_RSA_SCHANNEL, MS_DEF_RSA_SCHANNEL_PROV_A } };
+    for (const auto& [type, name] : defaults) {
+        Context context = acquire(nullptr, nullptr, type, CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET);
+        ASSERT_TRUE(context) << type;
+        EXPECT_EQ(textParam(context.get(), PP_NAME), name);
+        EXPECT_EQ(textParam(context.get(), PP_CONTAINER), "");
+    }
+
+    machine_.installProviders(
+        "# test machine\n1 eToken Base Cryptographic Provider\n\n24 " MS_ENH_RSA_AES_PROV_A "\r\nnot a line\n");
+    const std::vector<std::pair<std::string, DWORD>> installed = { { kCard, 1 }, { kAes, 24 } };
+    EXPECT_EQ(enumerateProviders(), installed);
+    EXPECT_FALSE(opens(nullptr, MS_STRONG_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_KEYSET_NOT_DEF));
+    // The only type-1 provider left becomes the type's default.
+    Context context = acquire(nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
+    EXPECT_EQ(textParam(context.get(), PP_NAME), kCard);
+}
+
+TEST_F(Advapi32, RefusalsAndTheSizeProtocol)
+{
+    Context context = acquire("keyed", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    const Bytes blob = msBlob(testKey(), true);
+    Key key = importKey(context.get(), blob, 0);
+    Hash hash;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA_256, 0, 0, hash.out()));
+    const HCRYPTPROV provider = context.get();
+    // Handles that were never handed out, one of each kind.
+    const HCRYPTPROV noProvider = 0x1234;
+    const HCRYPTKEY noKey = 0x4321;
+    const HCRYPTHASH noHash = 0x999;
+    Bytes badVersion = blob;
+    badVersion[1] = 3;
+    Bytes badMagic = blob;
+    badMagic[8] = 'X';
+    const Bytes truncated(blob.begin(), blob.end() - 1);
+    const Bytes certificate = makeCertificate(1);
+    // Each non-ASCII byte takes three characters of the file name: 85 fit.
+    const std::string tooLong(86, '\xe9');
+    DWORD size = 0;
+    DWORD type = 0;
+    DWORD reserved = 0;
+    HCRYPTKEY newKey = 0;
+    HCRYPTHASH newHash = 0;
+    const std::vector<Refusal> refusals = {
+        { [&] { return opens("absent", kAes, PROV_RSA_AES, 0); }, NTE_BAD_KEYSET },
+        { [&] { return opens("absent", "No Such Provider", PROV_RSA_FULL, 0); }, NTE_KEYSET_NOT_DEF },
+        { [&] {
+             return opens(
+                 nullptr, "microsoft enhanced rsa and aes cryptographic provider", PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
+         },
+            NTE_KEYSET_NOT_DEF },
+        { [&] { return opens(nullptr, kAes, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT); }, NTE_PROV_TYPE_NO_MATCH },
+        { [&] { return opens(nullptr, kAes, 0, CRYPT_VERIFYCONTEXT); }, NTE_BAD_PROV_TYPE },
+        { [&] { return opens(nullptr, nullptr, PROV_RSA_SIG, CRYPT_VERIFYCONTEXT); }, NTE_PROV_TYPE_NOT_DEF },
+        { [&] { return opens("named", kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT); }, NTE_BAD_FLAGS },
+        { [&] { return opens(nullptr, kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_DELETEKEYSET); }, NTE_BAD_FLAGS },
+        { [&] { return opens("absent", kAes, PROV_RSA_AES, 0x4); }, NTE_BAD_FLAGS },
+        { [&] { return opens("absent", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET); }, NTE_BAD_FLAGS },
+        { [&] { return opens("absent", kAes, PROV_RSA_AES, CRYPT_DELETEKEYSET); }, NTE_BAD_KEYSET },
+        { [&] { return opens("keyed", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET); }, NTE_EXISTS },
+        { [&] { return opens(tooLong.c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET); }, NTE_BAD_KEYSET_PARAM },
+        { [&] { return opens(tooLong.c_str(), kAes, PROV_RSA_AES, 0); }, NTE_BAD_KEYSET },
+        { [&] { return CryptAcquireContextA(nullptr, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT); },
+            ERROR_INVALID_PARAMETER },
+        { [&] { return CryptReleaseContext(noProvider, 0); }, NTE_BAD_UID },
+        { [&] { return CryptGetProvParam(noProvider, PP_NAME, nullptr, &size, 0); }, NTE_BAD_UID },
+        { [&] { return CryptGetProvParam(provider, 0x7777, nullptr, &size, 0); }, NTE_BAD_TYPE },
+        { [&] { return CryptGetProvParam(provider, PP_NAME, nullptr, &size, CRYPT_FIRST); }, NTE_BAD_FLAGS },
+        { [&] { return CryptEnumProvidersA(0, &reserved, 0, &type, nullptr, &size); }, ERROR_INVALID_PARAMETER },
+        { [&] { return CryptEnumProvidersA(0, nullptr, 1, &type, nullptr, &size); }, NTE_BAD_FLAGS },
+        { [&] { return CryptGetUserKey(noProvider, AT_KEYEXCHANGE, &newKey); }, NTE_BAD_UID },
+        { [&] { return CryptGetUserKey(provider, AT_SIGNATURE, &newKey); }, NTE_NO_KEY },
+        { [&] { return CryptGetUserKey(provider, 3, &newKey); }, NTE_BAD_KEY },
+        { [&] { return importKey(provider, truncated, 0) ? TRUE : FALSE; }, NTE_BAD_DATA },
+        { [&] { return importKey(provider, badVersion, 0) ? TRUE : FALSE; }, NTE_BAD_VER },
+        { [&] { return importKey(provider, badMagic, 0) ? TRUE : FALSE; }, NTE_BAD_DATA },
+        { [&] { return CryptExportKey(noKey, 0, PUBLICKEYBLOB, 0, nullptr, &size); }, NTE_BAD_KEY },
+        // Imported without CRYPT_EXPORTABLE: the private half stays inside.
+        { [&] { return CryptExportKey(key.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size); }, NTE_BAD_KEY_STATE },
+        { [&] { return CryptGetKeyParam(noKey, KP_KEYLEN, nullptr, &size, 0); }, NTE_BAD_KEY },
+        // Windows' software providers keep no certificates with their keys.
+        { [&] { return CryptSetKeyParam(key.get(), KP_CERTIFICATE, certificate.data(), 0); }, NTE_BAD_TYPE },
+        { [&] { return CryptDestroyKey(noKey); }, NTE_BAD_KEY },
+        { [&] { return CryptCreateHash(noProvider, CALG_SHA1, 0, 0, &newHash); }, NTE_BAD_UID },
+        { [&] { return CryptCreateHash(provider, CALG_RSA_SIGN, 0, 0, &newHash); }, NTE_BAD_ALGID },
+        { [&] { return CryptSignHashA(noHash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &size); }, NTE_BAD_HASH },
+        { [&] { return CryptSignHashA(hash.get(), AT_SIGNATURE, nullptr, 0, nullptr, &size); }, NTE_NO_KEY },
+        { [&] { return CryptSignHashA(hash.get(), 3, nullptr, 0, nullptr, &size); }, NTE_BAD_ALGID },
+        { [&] { return CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0x4, nullptr, &size); }, NTE_BAD_FLAGS },
+        { [&] { return CryptDestroyHash(noHash); }, NTE_BAD_HASH },
+    };
+    ASSERT_TRUE(key);
+    expectRefusals(refusals);
+
+    const DWORD nameSize = static_cast<DWORD>(std::strlen(kAes) + 1);
+    expectSizeProtocol({
+        { [&](BYTE* out, DWORD* size) {
+             return CryptEnumProvidersA(7, nullptr, 0, &type, reinterpret_cast<char*>(out), size);
+         },
+            nameSize },
+        { [&](BYTE* out, DWORD* size) { return CryptGetProvParam(provider, PP_NAME, out, size, 0); }, nameSize },
+        { [&](BYTE* out, DWORD* size) { return CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, out, size); }, 148 },
+        { [&](BYTE* out, DWORD* size) { return CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, out, size); },
+            128 },
+    });
+    // Signing finished the hash.
+    expectRefusals({ { [&] { return CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("z"), 1, 0); },
+        NTE_BAD_HASH_STATE } });
+}
+
+TEST_F(Advapi32, HashIsOpenUntilSignedAndOutlivesItsContext)
+{
+    Context context = acquire("signer", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importKey(context.get(), msBlob(testKey(), true), 0));
+    Hash hash;
+    Hash bare;
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA_256, 0, 0, hash.out()));
+    ASSERT_TRUE(CryptCreateHash(context.get(), CALG_SHA1, 0, 0, bare.out()));
+    context = Context();
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    ASSERT_TRUE(CryptGetHashParam(hash.get(), HP_ALGID, reinterpret_cast<BYTE*>(&value), &size, 0));
+    EXPECT_EQ(value, static_cast<DWORD>(CALG_SHA_256));
+    ASSERT_TRUE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("x"), 1, 0));
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+    // The size query leaves the hash open.
+    ASSERT_TRUE(CryptHashData(hash.get(), reinterpret_cast<const BYTE*>("y"), 1, 0));
+    Bytes signature(size);
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
+    EXPECT_TRUE(verifies("SHA256", { 'x', 'y' }, signature));
+
+    // CRYPT_NOHASHOID signs the digest alone in PKCS#1 type 1 padding.
+    const Bytes digest(20, 0x5A);
+    ASSERT_TRUE(CryptSetHashParam(bare.get(), HP_HASHVAL, digest.data(), 0));
+    ASSERT_TRUE(CryptSignHashA(bare.get(), AT_KEYEXCHANGE, nullptr, CRYPT_NOHASHOID, signature.data(), &size));
+    std::reverse(signature.begin(), signature.end());
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new(testKey(), nullptr), EVP_PKEY_CTX_free);
+    ASSERT_EQ(EVP_PKEY_verify_recover_init(ctx.get()), 1);
+    Bytes recovered(128);
+    size_t recoveredSize = recovered.size();
+    ASSERT_EQ(EVP_PKEY_verify_recover(ctx.get(), recovered.data(), &recoveredSize, signature.data(), size), 1);
+    recovered.resize(recoveredSize);
+    EXPECT_EQ(recovered, digest);
+}
+
+TEST_F(Advapi32, KeysImportAndExportAsOpenSslWritesThem)
+{
+    Context context = acquire("imported", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    Key key = importKey(context.get(), msBlob(testKey(), true), CRYPT_EXPORTABLE);
+    EXPECT_EQ(exportKey(key.get(), PRIVATEKEYBLOB), msBlob(testKey(), true));
+    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
+    // Not exportable stays so when the container is opened again.
+    context = acquire("fixed", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importKey(context.get(), msBlob(testKey(), true), 0));
+    context = acquire("fixed", kAes, PROV_RSA_AES, 0);
+    ASSERT_TRUE(CryptGetUserKey(context.get(), AT_KEYEXCHANGE, key.out()));
+    EXPECT_EQ(exportKey(key.get(), PRIVATEKEYBLOB), Bytes {});
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY_STATE));
+    // A public key is a session object: the container stays without a key.
+    context = acquire("public", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    key = importKey(context.get(), msBlob(testKey(), false), 0);
+    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
+    EXPECT_FALSE(CryptGetUserKey(context.get(), AT_KEYEXCHANGE, key.out()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
+}
+
+TEST_F(Advapi32, ContainersLiveApartByScopeAndProviderFamily)
+{
+    machine_.installProviders("1 " MS_ENHANCED_PROV_A "\n24 " MS_ENH_RSA_AES_PROV_A "\n1 " MS_SCARD_PROV_A
+                              "\n1 eToken Base Cryptographic Provider\n");
+    Context opened = acquire("life", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    EXPECT_EQ(textParam(opened.get(), PP_CONTAINER), "life");
+    EXPECT_EQ(textParam(opened.get(), PP_NAME), kAes);
+    HCRYPTPROV deleted = 1;
+    EXPECT_TRUE(CryptAcquireContextA(&deleted, "life", kAes, PROV_RSA_AES, CRYPT_DELETEKEYSET));
+    EXPECT_EQ(deleted, 0u);
+    EXPECT_FALSE(opens("life", kAes, PROV_RSA_AES, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
+    EXPECT_TRUE(opens("life", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET));
+
+    // The RSA software providers share their containers; card providers keep their own.
+    ASSERT_TRUE(opens("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+    EXPECT_TRUE(opens("shared", kAes, PROV_RSA_AES, 0));
+    EXPECT_FALSE(opens("shared", MS_SCARD_PROV_A, PROV_RSA_FULL, 0));
+    EXPECT_FALSE(opens("shared", kCard, PROV_RSA_FULL, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
+    EXPECT_TRUE(opens("shared", kCard, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+
+    // Machine key sets are apart from the user's.
+    ASSERT_TRUE(opens("scoped", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_MACHINE_KEYSET));
+    EXPECT_FALSE(opens("scoped", kAes, PROV_RSA_AES, 0));
+    EXPECT_TRUE(opens("scoped", kAes, PROV_RSA_AES, CRYPT_MACHINE_KEYSET));
+
+    // No name is the user's default container, and so is the empty name.
+    Context created = acquire(nullptr, kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    const std::string name = textParam(created.get(), PP_CONTAINER);
+    EXPECT_NE(name, "");
+    Context byEmptyName = acquire("", kAes, PROV_RSA_AES, 0);
+    EXPECT_EQ(textParam(byEmptyName.get(), PP_CONTAINER), name);
+}
+
+TEST_F(Advapi32, ContainerEnumerationReadsByteStringNamesOneBufferAtATime)
+{
+    std::vector<std::string> names = { "a", "bb-longer-name" };
+    for (const std::string& name : names)
+        ASSERT_TRUE(opens(name.c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET));
+    Context context = acquire(nullptr, kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
+    // The size query answers the longest name and does not move.
+    DWORD size = 0;
+    ASSERT_TRUE(CryptGetProvParam(context.get(), PP_ENUMCONTAINERS, nullptr, &size, CRYPT_FIRST));
+    EXPECT_EQ(size, 15u);
+    std::string name;
+    ASSERT_TRUE(nextContainer(context.get(), CRYPT_NEXT, size, name));
+    EXPECT_EQ(name, "a");
+    EXPECT_EQ(size, 2u);
+    // The length left over from the short name is too small for the next one,
+    // and the position waits until the caller offers the whole buffer.
+    EXPECT_FALSE(nextContainer(context.get(), CRYPT_NEXT, size, name));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, 15u);
+    size = 1000;
+    ASSERT_TRUE(nextContainer(context.get(), CRYPT_NEXT, size, name));
+    EXPECT_EQ(name, "bb-longer-name");
+
+    // UTF-8, a slash, a dot, a byte that is not UTF-8, the longest name that fits.
+    const std::vector<std::string> odd
+        = { "Certificação Ação", "dir/name", ".hidden", "raw\xff\x01", std::string(85, '\xe9') };
+    for (const std::string& name : odd) {
+        Context created = acquire(name.c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+        EXPECT_EQ(textParam(created.get(), PP_CONTAINER), name);
+        EXPECT_TRUE(opens(name.c_str(), kAes, PROV_RSA_AES, 0)) << name;
+        names.push_back(name);
+    }
+    std::vector<std::string> listed;
+    for (DWORD flags = CRYPT_FIRST; nextContainer(context.get(), flags, size = 1000, name); flags = CRYPT_NEXT)
+        listed.push_back(name);
+    std::sort(listed.begin(), listed.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(listed, names);
+}
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
+}
+
+TEST_F(Advapi32, KeyFilesAreOwnerOnlyAndLeftoversOfInterruptedWritesAreIgnored)
+{
+    machine_.installProviders("1 eToken Base Cryptographic Provider\n24 " MS_ENH_RSA_AES_PROV_A "\n");
+    Context card = acquire("private", kCard, PROV_RSA_FULL, CRYPT_NEWKEYSET);
+    Key key = importKey(card.get(), msBlob(testKey(), true), 0);
+    const Bytes certificate = makeCertificate(1);
+    ASSERT_TRUE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, certificate.data(), 0));
+    const std::string store = machine_.root() + "/crypto/user/csp-eToken%20Base%20Cryptographic%20Provider";
+    const std::pair<std::string, mode_t> modes[] = {
+        { machine_.root() + "/crypto", 0700 },
+        { machine_.root() + "/crypto/user", 0700 },
+        { store, 0700 },
+        { store + "/private", 0700 },
+        { store + "/private/exchange.key", 0600 },
+        { store + "/private/exchange.cer", 0600 },
+    };
+    for (const auto& [path, mode] : modes)
+        EXPECT_EQ(modeOf(path), mode) << path;
+
+    Context software = acquire("interrupted", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(importKey(software.get(), msBlob(testKey(), true), 0));
+    // What a writer killed before its rename leaves beside the real files.
+    const std::string containers = machine_.root() + "/crypto/user/rsa";
+    std::ofstream(containers + "/interrupted/.exchange.key.Ab12Cd") << "exportable: 1\n-----BEGIN PRIV";
+    std::ofstream(containers + "/.removed-1-0") << "";
+    Context reopened = acquire("interrupted", kAes, PROV_RSA_AES, 0);
+    ASSERT_TRUE(CryptGetUserKey(reopened.get(), AT_KEYEXCHANGE, key.out()));
+    EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));
+    std::string name;
+    DWORD size = 1000;
+    ASSERT_TRUE(nextContainer(reopened.get(), CRYPT_FIRST, size, name));
+    EXPECT_EQ(name, "interrupted");
+    EXPECT_FALSE(nextContainer(reopened.get(), CRYPT_NEXT, size = 1000, name));
+}
+
+TEST_F(Advapi32, WriterKilledAtAnyMomentLeavesAWholeKey)
+{
+    Pkey other = generateRsa(1024);
+    const Bytes blobs[] = { msBlob(testKey(), true), msBlob(other.get(), true) };
+    Context context = acquire("rewritten", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    unsigned written = 0;
+    const auto rewrite = [&] { importKey(context.get(), blobs[written++ % 2], 0); };
+    for (int round = 0; round < 5; ++round) {
+        // Killed once it is writing, a little later each round.
+        killWhileWriting(rewrite, std::chrono::milliseconds(3 + 7 * round));
+        Context reader = acquire("rewritten", kAes, PROV_RSA_AES, 0);
+        Key key;
+        ASSERT_TRUE(CryptGetUserKey(reader.get(), AT_KEYEXCHANGE, key.out())) << std::hex << GetLastError();
+        const Bytes publicBlob = exportKey(key.get(), PUBLICKEYBLOB);
+        EXPECT_TRUE(publicBlob == msBlob(testKey(), false) || publicBlob == msBlob(other.get(), false));
+    }
+}
+
+} // namespace
+} // namespace standin
