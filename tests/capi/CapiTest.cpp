@@ -21,7 +21,6 @@ namespace {
 using Json = nlohmann::json;
 using Args = std::vector<std::string>;
 
-constexpr const char* kDigestNames[] = { "sha1", "sha256", "sha512" };
 constexpr const char* kOk = "{\"result\":\"ok\"}";
 constexpr const char* kWineRequests
     = "Wine 8 refuses CryptSignAndEncodeCertificate with sha256RSA (error 2): the certificate was issued for the "
@@ -151,7 +150,7 @@ std::map<std::string, std::string> Capi::names_;
 TEST_F(Capi, SignaturesVerifyWithOpenSsl)
 {
     const std::string first = "primeiro", second = "segundo";
-    for (const char* name : kDigestNames) {
+    for (const char* name : { "sha1", "sha256", "sha512" }) {
         SCOPED_TRACE(name);
         const std::string signature = sign(signer_, name, first);
         EXPECT_TRUE(machine_->verifies(signer_, name, first, signature, false)) << signature;
@@ -405,6 +404,8 @@ struct FailureRow {
     Args args = signing("$ID", "sha256");
     bool onWine = true;
 };
+
+void PrintTo(const FailureRow& row, std::ostream* out) { *out << Json(row.args).dump() << " with " << row.faults; }
 
 class CapiFailures : public Capi, public ::testing::WithParamInterface<FailureRow> { };
 
