@@ -116,23 +116,22 @@ void CapiMachine::createContainer(const std::string& provider, int type, const s
     fixture({ "container", provider, std::to_string(type), container });
 }
 
-Identity CapiMachine::addCertificate(
-    const std::string& container, const std::string& provider, int type, unsigned flags, int keySpec)
+Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type)
 {
     static std::atomic<long> serial { static_cast<long>(getpid()) * 1000 };
     const std::string der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
-    return placeCertificate(der, container, provider, type, flags, keySpec);
+    return placeCertificate(der, container, provider, type);
 }
 
-Identity CapiMachine::placeCertificate(const std::string& der, const std::string& container,
-    const std::string& provider, int type, unsigned flags, int keySpec)
+Identity CapiMachine::placeCertificate(
+    const std::string& der, const std::string& container, const std::string& provider, int type)
 {
     const std::string file = writeFile("certificate.der", der);
+    // With no flags, for the exchange key (AT_KEYEXCHANGE).
     if (container.empty())
         fixture({ "cert", programPath(file) });
     else
-        fixture({ "cert", programPath(file), container, provider, std::to_string(type), std::to_string(flags),
-            std::to_string(keySpec) });
+        fixture({ "cert", programPath(file), container, provider, std::to_string(type), "0", "1" });
     const ProcessResult key = runProcess({ "openssl", "x509", "-inform", "DER", "-in", file, "-noout", "-pubkey" });
     return { sha1Hex(der), writeFile("public-" + sha1Hex(der) + ".pem", key.out), container };
 }

@@ -24,7 +24,6 @@ inline constexpr const char* kAccentedCard = "eToken Base Cryptographic Provider
 inline constexpr const char* kEmptyCsp = "SafeSign Standard Cryptographic Service Provider";
 inline constexpr int kProvRsaFull = 1;
 inline constexpr int kProvRsaAes = 24;
-inline constexpr int kAtKeyExchange = 1;
 
 // A certificate in the "MY" store, with the files that check its signatures.
 struct Identity {
@@ -44,12 +43,12 @@ public:
     void importKey(const std::string& provider, int type, const std::string& container);
     void createContainer(const std::string& provider, int type, const std::string& container);
     // A new certificate for the suite's key in "MY", linked to the given
-    // key-provider information (none when `container` is empty).
-    Identity addCertificate(const std::string& container, const std::string& provider, int type, unsigned flags = 0,
-        int keySpec = kAtKeyExchange);
+    // key-provider information for the exchange key, no flags (none when
+    // `container` is empty).
+    Identity addCertificate(const std::string& container, const std::string& provider, int type);
     // The same for a given certificate (the key is whatever it certifies).
-    Identity placeCertificate(const std::string& der, const std::string& container, const std::string& provider,
-        int type, unsigned flags = 0, int keySpec = kAtKeyExchange);
+    Identity placeCertificate(
+        const std::string& der, const std::string& container, const std::string& provider, int type);
     // importKey and addCertificate naming the same provider.
     Identity install(const std::string& provider, int type);
     // How many copies of the certificate "MY" holds.
