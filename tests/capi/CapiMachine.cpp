@@ -46,21 +46,17 @@ constexpr const char* kStandInProviders = "1 Microsoft Base Cryptographic Provid
 // Wine has no smart-card providers; these names are served by its software
 // provider, as a card vendor's CSP would be registered. The file is read in
 // the ANSI code page, 1252.
-constexpr const char* kWineProviders = "REGEDIT4\n\n"
-                                       "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\"
-                                       "eToken Base Cryptographic Provider]\n"
-                                       "\"Image Path\"=\"rsaenh.dll\"\n\"Type\"=dword:00000001\n"
-                                       "\"SigInFile\"=dword:00000000\n\n"
-                                       "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\"
-                                       "eToken Base Cryptographic Provider para Microsoft A\xe7\xe3o]\n"
-                                       "\"Image Path\"=\"rsaenh.dll\"\n\"Type\"=dword:00000001\n"
-                                       "\"SigInFile\"=dword:00000000\n\n"
-                                       "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\"
-                                       "Microsoft Base Smart Card Crypto Provider]\n"
-                                       "\"Image Path\"=\"rsaenh.dll\"\n\"Type\"=dword:00000001\n"
-                                       "\"SigInFile\"=dword:00000000\n";
+std::string wineProviders()
+{
+    std::string file = "REGEDIT4\n";
+    for (const char* name : { "eToken Base Cryptographic Provider", "Microsoft Base Smart Card Crypto Provider",
+             "eToken Base Cryptographic Provider para Microsoft A\xe7\xe3o" })
+        file += std::string("\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\") + name
+            + "]\n\"Image Path\"=\"rsaenh.dll\"\n\"Type\"=dword:00000001\n\"SigInFile\"=dword:00000000\n";
+    return file;
+}
 
-}  // namespace
+} // namespace
 
 CapiMachine::CapiMachine()
 {
@@ -69,9 +65,9 @@ CapiMachine::CapiMachine()
     if (underWine()) {
         static bool registered = false;
         if (!registered) {
-            const std::string file = writeFile("providers.reg", kWineProviders);
-            const ProcessResult result = runProcess({std::getenv("SIGBRID_RUNNER"), "reg", "import", programPath(file)},
-                                                    environment_);
+            const std::string file = writeFile("providers.reg", wineProviders());
+            const ProcessResult result
+                = runProcess({ std::getenv("SIGBRID_RUNNER"), "reg", "import", programPath(file) }, environment_);
             if (result.exitCode != 0)
                 throw std::runtime_error("reg import failed: " + result.err);
             registered = true;
@@ -85,7 +81,7 @@ CapiMachine::CapiMachine()
 
 std::string CapiMachine::newContainerName(const std::string& stem)
 {
-    static std::atomic<int> counter{0};
+    static std::atomic<int> counter { 0 };
     return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
@@ -112,33 +108,32 @@ std::string CapiMachine::fixture(const std::vector<std::string>& args) const
 void CapiMachine::importKey(const std::string& provider, int type, const std::string& container)
 {
     const std::string blob = writeFile("key.blob", privateKeyBlob());
-    fixture({"key", provider, std::to_string(type), container, programPath(blob)});
+    fixture({ "key", provider, std::to_string(type), container, programPath(blob) });
 }
 
 void CapiMachine::createContainer(const std::string& provider, int type, const std::string& container)
 {
-    fixture({"container", provider, std::to_string(type), container});
+    fixture({ "container", provider, std::to_string(type), container });
 }
 
-Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type,
-                                     unsigned flags, int keySpec)
+Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type)
 {
-    static std::atomic<long> serial{static_cast<long>(getpid()) * 1000};
+    static std::atomic<long> serial { static_cast<long>(getpid()) * 1000 };
     const std::string der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
-    return placeCertificate(der, container, provider, type, flags, keySpec);
+    return placeCertificate(der, container, provider, type);
 }
 
-Identity CapiMachine::placeCertificate(const std::string& der, const std::string& container,
-                                       const std::string& provider, int type, unsigned flags, int keySpec)
+Identity CapiMachine::placeCertificate(
+    const std::string& der, const std::string& container, const std::string& provider, int type)
 {
     const std::string file = writeFile("certificate.der", der);
+    // With no flags, for the exchange key (AT_KEYEXCHANGE).
     if (container.empty())
-        fixture({"cert", programPath(file)});
+        fixture({ "cert", programPath(file) });
     else
-        fixture({"cert", programPath(file), container, provider, std::to_string(type), std::to_string(flags),
-                 std::to_string(keySpec)});
-    const ProcessResult key = runProcess({"openssl", "x509", "-inform", "DER", "-in", file, "-noout", "-pubkey"});
-    return {sha1Hex(der), writeFile("public-" + sha1Hex(der) + ".pem", key.out), container};
+        fixture({ "cert", programPath(file), container, provider, std::to_string(type), "0", "1" });
+    const ProcessResult key = runProcess({ "openssl", "x509", "-inform", "DER", "-in", file, "-noout", "-pubkey" });
+    return { sha1Hex(der), writeFile("public-" + sha1Hex(der) + ".pem", key.out), container };
 }
 
 Identity CapiMachine::install(const std::string& provider, int type)
@@ -150,19 +145,19 @@ Identity CapiMachine::install(const std::string& provider, int type)
 
 int CapiMachine::copiesInStore(const std::string& thumbprint) const
 {
-    return std::stoi(fixture({"count", thumbprint}));
+    return std::stoi(fixture({ "count", thumbprint }));
 }
 
 std::string CapiMachine::keyCertificate(const std::string& provider, int type, const std::string& container) const
 {
     const std::string file = writeFile("key-certificate.der", "");
-    fixture({"keycert", provider, std::to_string(type), container, programPath(file)});
+    fixture({ "keycert", provider, std::to_string(type), container, programPath(file) });
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-ProcessResult CapiMachine::sigbrid(const std::vector<std::string>& args,
-                                   const std::map<std::string, std::string>& extra) const
+ProcessResult CapiMachine::sigbrid(
+    const std::vector<std::string>& args, const std::map<std::string, std::string>& extra) const
 {
     auto environment = environment_;
     for (const auto& [key, value] : extra)
@@ -173,40 +168,27 @@ ProcessResult CapiMachine::sigbrid(const std::vector<std::string>& args,
     return result;
 }
 
-std::string CapiMachine::success(const std::vector<std::string>& args,
-                                 const std::map<std::string, std::string>& extra) const
+// The text of the envelope's one member `name`; empty and a test failure
+// when the envelope is another.
+std::string CapiMachine::member(const std::string& name, const std::vector<std::string>& args,
+    const std::map<std::string, std::string>& extra) const
 {
     const std::string out = sigbrid(args, extra).out;
     const auto envelope = nlohmann::json::parse(out, nullptr, false);
-    if (envelope.is_object() && envelope.size() == 1 && envelope.contains("success")
-        && envelope["success"].is_string())
-        return envelope["success"].get<std::string>();
-    ADD_FAILURE() << "expected a success envelope, got " << out;
+    if (envelope.is_object() && envelope.size() == 1 && envelope.contains(name) && envelope[name].is_string())
+        return envelope[name].get<std::string>();
+    ADD_FAILURE() << "expected " << name << ", got " << out;
     return "";
 }
 
-std::string CapiMachine::error(const std::vector<std::string>& args,
-                               const std::map<std::string, std::string>& extra) const
-{
-    const std::string out = sigbrid(args, extra).out;
-    const auto envelope = nlohmann::json::parse(out, nullptr, false);
-    if (envelope.is_object() && envelope.size() == 1 && envelope.contains("error") && envelope["error"].is_string())
-        return envelope["error"].get<std::string>();
-    ADD_FAILURE() << "expected an error envelope, got " << out;
-    return "";
-}
-
+// With `isDigest`, `data` is the digest already.
 bool CapiMachine::verifies(const Identity& identity, const std::string& digestName, const std::string& data,
-                           const std::string& signature, bool isDigest) const
+    const std::string& signature, bool isDigest) const
 {
-    const std::string signatureFile = writeFile("signature.bin", unbase64(signature));
-    const std::string dataFile = writeFile("signed.bin", data);
-    const std::vector<std::string> command =
-        isDigest ? std::vector<std::string>{"openssl", "pkeyutl", "-verify", "-pubin", "-inkey",
-                                            identity.publicKeyPem, "-sigfile", signatureFile, "-in", dataFile,
-                                            "-pkeyopt", "digest:" + digestName}
-                 : std::vector<std::string>{"openssl", "dgst", "-" + digestName, "-verify", identity.publicKeyPem,
-                                            "-signature", signatureFile, dataFile};
-    return runProcess(command).exitCode == 0;
+    return runProcess({ "openssl", "pkeyutl", "-verify", "-pubin", "-inkey", identity.publicKeyPem, "-sigfile",
+                          writeFile("signature.bin", unbase64(signature)), "-in",
+                          writeFile("signed.bin", isDigest ? data : digestOf(digestName, data)), "-pkeyopt",
+                          "digest:" + digestName })
+               .exitCode
+        == 0;
 }
-

@@ -24,7 +24,6 @@ inline constexpr const char* kAccentedCard = "eToken Base Cryptographic Provider
 inline constexpr const char* kEmptyCsp = "SafeSign Standard Cryptographic Service Provider";
 inline constexpr int kProvRsaFull = 1;
 inline constexpr int kProvRsaAes = 24;
-inline constexpr int kAtKeyExchange = 1;
 
 // A certificate in the "MY" store, with the files that check its signatures.
 struct Identity {
@@ -44,12 +43,12 @@ public:
     void importKey(const std::string& provider, int type, const std::string& container);
     void createContainer(const std::string& provider, int type, const std::string& container);
     // A new certificate for the suite's key in "MY", linked to the given
-    // key-provider information (none when `container` is empty).
-    Identity addCertificate(const std::string& container, const std::string& provider, int type,
-                            unsigned flags = 0, int keySpec = kAtKeyExchange);
+    // key-provider information for the exchange key, no flags (none when
+    // `container` is empty).
+    Identity addCertificate(const std::string& container, const std::string& provider, int type);
     // The same for a given certificate (the key is whatever it certifies).
-    Identity placeCertificate(const std::string& der, const std::string& container, const std::string& provider,
-                              int type, unsigned flags = 0, int keySpec = kAtKeyExchange);
+    Identity placeCertificate(
+        const std::string& der, const std::string& container, const std::string& provider, int type);
     // importKey and addCertificate naming the same provider.
     Identity install(const std::string& provider, int type);
     // How many copies of the certificate "MY" holds.
@@ -58,20 +57,24 @@ public:
     std::string keyCertificate(const std::string& provider, int type, const std::string& container) const;
 
     // On the 1 MiB stack that Windows gives a program by default.
-    ProcessResult sigbrid(const std::vector<std::string>& args,
-                          const std::map<std::string, std::string>& extra = {}) const;
-    // The answer of a request that must succeed; empty and a test failure
-    // otherwise.
-    std::string success(const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& extra = {}) const;
-    // The error text of a request that must fail.
-    std::string error(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& extra = {}) const;
+    ProcessResult sigbrid(
+        const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {}) const;
+    // The answer of a request that must succeed, or the error text of one
+    // that must fail; empty and a test failure otherwise.
+    std::string success(
+        const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {}) const
+    {
+        return member("success", args, extra);
+    }
+    std::string error(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {}) const
+    {
+        return member("error", args, extra);
+    }
 
     // True when `signature` (base64) verifies over `data` with SHA algorithm
     // `digestName` ("sha1", ...); with `isDigest`, `data` is the digest.
     bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
-                  const std::string& signature, bool isDigest) const;
+        const std::string& signature, bool isDigest) const;
 
     const std::string& directory() const { return work_.path(); }
     // What sigbrid and the fixture program run with (the stand-in's machine).
@@ -80,6 +83,8 @@ public:
     std::string writeFile(const std::string& name, const std::string& bytes) const;
 
 private:
+    std::string member(const std::string& name, const std::vector<std::string>& args,
+        const std::map<std::string, std::string>& extra) const;
     // The fixture program's output.
     std::string fixture(const std::vector<std::string>& args) const;
 

@@ -1,0 +1,64 @@
+// What no request shows: the two failure styles on failures that carry no
+// message, the checks of a public key blob that only a faulty provider would
+// export, and the exportable bit of the key-generation flags.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "Failures.h"
+#include "KeyPair.h"
+
+namespace {
+
+TEST(FailureStyles, FailuresWithoutAMessageAreUnexpected)
+{
+    EXPECT_EQ(
+        errorTextStyle([]() -> std::string { throw std::runtime_error(""); }), "{\"error\":\"Unexpected error\"}");
+    EXPECT_EQ(errorTextStyle([]() -> std::string { throw 42; }), "{\"error\":\"Unexpected error\"}");
+    try {
+        raisedStyle([]() -> std::string { throw 42; });
+        FAIL() << "no failure raised";
+    } catch (const std::runtime_error& failure) {
+        EXPECT_STREQ(failure.what(), "Unexpected error");
+    }
+}
+
+TEST(KeyPair, FlagWordHoldsWholeKilobitsAndExportability)
+{
+    struct Case {
+        int keyBits;
+        bool exportable;
+        std::optional<DWORD> flags;
+    };
+    for (const Case& c :
+        { Case { 2048, true, 0x08000001 }, Case { 3000, false, 0x08000000 }, Case { 1000, true, 0x00000001 },
+            Case { 1000, false, 0 }, Case { -1, false, 0 }, Case { 64512, false, 0xFC000000 },
+            Case { 65536, false, std::nullopt }, Case { -1024, true, std::nullopt } })
+        EXPECT_EQ(keyGenerationFlags(c.keyBits, c.exportable), c.flags) << c.keyBits;
+}
+
+TEST(KeyPair, PublicKeyBlobMustBeAnRsaPublicKeyBlob)
+{
+    // BLOBHEADER, then RSAPUBKEY's magic, bit length and exponent.
+    auto blob = [](char type, const std::string& magic) {
+        const std::string text = type + std::string("\x02\x00\x00\x00\xa4\x00\x00", 7) + magic
+            + std::string("\x00\x08\x00\x00\x01\x00\x01\x00", 8);
+        return Bytes(text.begin(), text.end());
+    };
+    const std::string invalidBlob = "createKeyPair - Invalid public key blob";
+    const std::string invalidType = "createKeyPair - Invalid public key type";
+    for (const auto& [bytes, message] : std::vector<std::pair<Bytes, std::string>> { { blob(0x06, "RSA1"), "" },
+             { blob(0x07, "RSA2"), invalidBlob }, { {}, invalidBlob }, { blob(0x06, "RSA2"), invalidType },
+             { blob(0x06, std::string("DH1\0", 4)), invalidType }, { Bytes(10, 0x06), invalidType } }) {
+        try {
+            checkPublicKeyBlob(bytes);
+            EXPECT_EQ(message, "");
+        } catch (const std::runtime_error& refused) {
+            EXPECT_EQ(refused.what(), message);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,612 @@
+// The `capi` requests as a caller runs them: keys and certificates placed on
+// the machine through the Windows API, every signature checked with OpenSSL,
+// requests issued by a throw-away authority, and every failure answered with
+// the message of the step that failed.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "CapiMachine.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using Args = std::vector<std::string>;
+
+constexpr const char* kOk = "{\"result\":\"ok\"}";
+constexpr const char* kWineRequests
+    = "Wine 8 refuses CryptSignAndEncodeCertificate with sha256RSA (error 2): the certificate was issued for the "
+      "public key blob, not for a request";
+const std::string kKeysetNotFound = " - conjunto de chave nao encontrada =Err 2148073494";
+
+std::string boolText(bool value) { return value ? "true" : "false"; }
+
+Args signing(const std::string& thumbprint, const std::string& algorithm,
+    const std::string& data = "ZA==", const std::string& readyDigest = "false")
+{
+    return { "capi", "crypt", "sign", thumbprint, algorithm, data, readyDigest };
+}
+Args signingList(const std::string& thumbprint, const std::string& algorithm, const std::string& list)
+{
+    return { "capi", "crypt", "signList", thumbprint, algorithm, base64(list) };
+}
+
+class Capi : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        machine_ = new CapiMachine;
+        signer_ = machine_->install(kEnhancedAes, kProvRsaAes);
+        card_ = machine_->install(kEToken, kProvRsaFull);
+        names_ = { { "$ID", signer_.thumbprint }, { "$KEY", signer_.container }, { "$CARDID", card_.thumbprint },
+            { "$CARDKEY", card_.container }, { "$EMPTY", machine_->newContainerName("empty") },
+            { "$NOKEY", machine_->addCertificate("", "", 0).thumbprint },
+            { "$CERT", base64(selfSignedCertificate(7, "sigbrid failures")) } };
+        machine_->createContainer(kEToken, kProvRsaFull, names_["$EMPTY"]);
+        openssl({ "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("ca.key"), "-out", path("ca.pem"),
+            "-subj", "/CN=Throw-away CA", "-days", "2" });
+        // Wine's stand-in for a request: any request, its key replaced.
+        openssl({ "req", "-new", "-key", path("ca.key"), "-subj", "/CN=any", "-out", path("any.csr") });
+    }
+    static void TearDownTestSuite()
+    {
+        delete machine_;
+        machine_ = nullptr;
+    }
+
+    static std::string path(const std::string& name) { return machine_->directory() + "/" + name; }
+
+    // openssl's standard output; a test failure when it fails.
+    static std::string openssl(Args args)
+    {
+        args.insert(args.begin(), "openssl");
+        const ProcessResult result = runProcess(args);
+        EXPECT_EQ(result.exitCode, 0) << args[1] << ": " << result.err;
+        return result.out;
+    }
+
+    static std::string sign(
+        const Identity& identity, const std::string& algorithm, const std::string& bytes, bool readyDigest = false)
+    {
+        return machine_->success(signing(identity.thumbprint, algorithm, base64(bytes), boolText(readyDigest)));
+    }
+    static bool signsFor(const Identity& identity, const std::string& algorithm, const std::string& data)
+    {
+        return machine_->verifies(identity, algorithm, data, sign(identity, algorithm, data), false);
+    }
+    static std::string signError(const Identity& identity, const std::string& data = "a")
+    {
+        return machine_->error(signing(identity.thumbprint, "sha256", base64(data)));
+    }
+
+    static std::string createKeyPair(const std::string& provider, int type, const std::string& container,
+        bool useExistingKey, bool alsoGenerateCsr, const std::string& subject = "Maria Silva",
+        const std::string& keyBits = "3000")
+    {
+        return machine_->success({ "capi", "repo", "createKeyPair", provider, std::to_string(type), container,
+            boolText(useExistingKey), "false", keyBits, "unused", subject, boolText(alsoGenerateCsr) });
+    }
+    static Args importArgs(const std::string& provider, int type, const std::string& container, const std::string& der)
+    {
+        return { "capi", "repo", "importCertificate", provider, std::to_string(type), container, base64(der) };
+    }
+
+    // The key's blob is checked, the request (where the platform makes one)
+    // is checked against it, and the authority issues the certificate.
+    static std::string issue(const std::string& blob, const std::string& request, const std::string& subject)
+    {
+        static int serial = 1000;
+        const std::string blobBytes = unbase64(blob);
+        EXPECT_EQ(blobBytes.substr(0, 1), "\x06"); // PUBLICKEYBLOB
+        // RSA1 and 2048 bits: key lengths are whole kilobits.
+        EXPECT_EQ(blobBytes.substr(8, 8), std::string("RSA1\x00\x08\x00\x00", 8));
+        const std::string blobFile = machine_->writeFile("key.blob", blobBytes);
+        Args x509 = { "x509", "-req", "-CA", path("ca.pem"), "-CAkey", path("ca.key"), "-set_serial",
+            std::to_string(++serial), "-days", "2", "-outform", "DER", "-out", path("issued.der") };
+        if (underWine()) {
+            EXPECT_EQ(request, "{\"error\":\"generateCSR First call to CryptSignandEncode failed.\"}");
+            openssl({ "rsa", "-pubin", "-inform", "MSBLOB", "-in", blobFile, "-pubout", "-out", path("key.pem") });
+            x509.insert(x509.end(), { "-in", path("any.csr"), "-force_pubkey", path("key.pem") });
+        } else {
+            const std::string requestFile = machine_->writeFile("request.der", unbase64(request));
+            const ProcessResult verified = runProcess({ "openssl", "req", "-inform", "DER", "-in", requestFile,
+                "-verify", "-noout", "-subject", "-nameopt", "multiline" });
+            EXPECT_EQ(verified.exitCode, 0);
+            EXPECT_NE(verified.err.find("verify OK"), std::string::npos) << verified.err;
+            // The whole text is the one common name.
+            EXPECT_EQ(verified.out, "subject=\n    commonName                = " + subject + "\n");
+            const std::string parsed = openssl({ "asn1parse", "-inform", "DER", "-in", requestFile });
+            EXPECT_NE(parsed.find("PRINTABLESTRING   :" + subject + "\n"), std::string::npos) << parsed;
+            EXPECT_NE(parsed.find(":sha256WithRSAEncryption\n"), std::string::npos) << parsed;
+            // The request's key is the one whose blob createKeyPair answered.
+            EXPECT_EQ(openssl({ "req", "-inform", "DER", "-in", requestFile, "-noout", "-modulus" }),
+                openssl({ "rsa", "-pubin", "-inform", "MSBLOB", "-in", blobFile, "-noout", "-modulus" }));
+            x509.insert(x509.end(), { "-inform", "DER", "-in", requestFile });
+        }
+        openssl(x509);
+        std::ifstream in(path("issued.der"), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    static CapiMachine* machine_;
+    static Identity signer_;
+    static Identity card_;
+    static std::map<std::string, std::string> names_;
+};
+
+CapiMachine* Capi::machine_ = nullptr;
+Identity Capi::signer_;
+Identity Capi::card_;
+std::map<std::string, std::string> Capi::names_;
+
+TEST_F(Capi, SignaturesVerifyWithOpenSsl)
+{
+    const std::string first = "primeiro", second = "segundo";
+    for (const char* name : { "sha1", "sha256", "sha512" }) {
+        SCOPED_TRACE(name);
+        const std::string signature = sign(signer_, name, first);
+        EXPECT_TRUE(machine_->verifies(signer_, name, first, signature, false)) << signature;
+        // PKCS#1 v1.5 is deterministic, and a ready digest of the same data
+        // gives the same signature.
+        EXPECT_EQ(sign(signer_, name, first), signature);
+        EXPECT_EQ(sign(signer_, name, digestOf(name, first), true), signature);
+
+        // signList: one compact object per item, in order, "id" echoed.
+        const std::string secondDigest = base64(digestOf(name, second));
+        const Json list = Json::array({ { { "id", 7 }, { "value", base64(first) }, { "hashedData", false } },
+            { { "hashedData", true }, { "value", secondDigest }, { "id", "dois" } },
+            { { "value", base64(first) }, { "hashedData", false } } });
+        const std::string answer = machine_->success(signingList(signer_.thumbprint, name, list.dump()));
+        const Json parsed = Json::parse(answer);
+        ASSERT_EQ(parsed.size(), 3u) << answer;
+        EXPECT_EQ(answer, parsed.dump()); // compact, keys in order
+        EXPECT_EQ(answer.rfind("[{\"data\":\"" + base64(first) + "\",\"id\":7,\"signed\":\"" + signature, 0), 0u);
+        EXPECT_EQ(parsed[1]["data"], secondDigest);
+        EXPECT_EQ(parsed[1]["id"], "dois");
+        EXPECT_TRUE(machine_->verifies(signer_, name, digestOf(name, second), parsed[1]["signed"], true));
+        EXPECT_TRUE(parsed[2].contains("id"));
+        EXPECT_TRUE(parsed[2]["id"].is_null());
+        EXPECT_EQ(parsed[2]["signed"], signature);
+    }
+    // Other algorithm names sign with SHA-256; even empty data signs.
+    for (const char* name : { "SHA1", "sha384", "", "Sha512", "sha1 " })
+        EXPECT_TRUE(machine_->verifies(signer_, "sha256", "abc", sign(signer_, name, "abc"), false)) << name;
+    EXPECT_TRUE(signsFor(signer_, "sha256", ""));
+
+    // A known card provider is opened as named; SHA-1 is what every one signs.
+    EXPECT_TRUE(signsFor(card_, "sha1", "cartao"));
+    const std::string accented = machine_->newContainerName("Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o");
+    machine_->importKey(kEnhancedAes, kProvRsaAes, accented);
+    EXPECT_TRUE(signsFor(machine_->addCertificate(accented, kEnhancedAes, kProvRsaAes), "sha1", "z"));
+    // Any other provider, of any type, is opened as the Enhanced AES one.
+    for (const char* named : { kStrong, "", "Some Vendor CSP" })
+        EXPECT_TRUE(signsFor(machine_->addCertificate(signer_.container, named, 999), "sha512", "x")) << named;
+
+    // A container that the named provider lacks shows which family opened it:
+    // Athena's name, with anything around it, is Microsoft's card provider,
+    // and an abbreviated known name is not known.
+    const std::string missing = machine_->newContainerName("missing");
+    for (const auto& [provider, family] : std::vector<std::pair<std::string, std::string>> {
+             { kEToken, "1" }, { "Athena ASECard Crypto CSP v2", "1" }, { "eToken Base", "2" }, { kStrong, "2" } })
+        EXPECT_EQ(signError(machine_->addCertificate(missing, provider, kProvRsaFull)),
+            "Err CryptAcquireContext" + family + kKeysetNotFound)
+            << provider;
+}
+
+TEST_F(Capi, RefusedInputsSignNothing)
+{
+    for (const char* data : { "====", "YQ=", "Y", "yes", "-1", "YWJj!" }) {
+        EXPECT_EQ(machine_->error(signing(signer_.thumbprint, "sha256", data)), "Dados nao estao em base64 valido");
+        // The bad value is found before the first item is signed; the key is
+        // never opened (a missing certificate would say so first).
+        const std::string list = R"([{"value":"YQ==","hashedData":false},{"value":")" + std::string(data) + R"("}])";
+        EXPECT_EQ(
+            machine_->error(signingList(std::string(40, '0'), "sha256", list)), "Dados nao estao em base64 valido");
+    }
+
+    // Certificates are found by the whole lower-case thumbprint only.
+    std::string upper = signer_.thumbprint;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+    ASSERT_NE(upper, signer_.thumbprint);
+    for (const std::string& near : { upper, std::string(40, '0'), signer_.thumbprint + "g", signer_.thumbprint + " " })
+        EXPECT_EQ(signError({ near, "", "" }), "Err CertFindCertificateInStore") << near;
+
+    // Members of the wrong type; a failing item discards the signatures
+    // already made, and the list is parsed before the certificate is looked
+    // for.
+    for (const auto& [list, message] : std::vector<std::pair<std::string, std::string>> {
+             { R"([{"value":12,"hashedData":false}])", "type must be string, but is number" },
+             { R"([{"hashedData":false}])", "type must be string, but is null" },
+             { R"([{"value":"YQ==","hashedData":"true"}])", "type must be boolean, but is string" },
+             { R"([{"value":"YQ=="}])", "type must be boolean, but is null" },
+             { R"([{"value":"YQ==","hashedData":false},{"value":true}])", "type must be string" },
+             { "[{", "parse error" }, { "nope", "parse error" } })
+        EXPECT_NE(machine_->error(signingList(message == "parse error" ? "00" : signer_.thumbprint, "sha1", list))
+                      .find(message),
+            std::string::npos)
+            << list;
+
+    // Copying and writing the echoed "id" recurse once per level: a few
+    // thousand levels overflowed the stack (sigbrid runs on a 1 MiB one).
+    auto nested = [](int depth, const std::string& open, const std::string& close) {
+        std::string text;
+        for (int i = 0; i < 2 * depth; ++i)
+            text += i < depth ? open : close;
+        return text;
+    };
+    auto item = [](const std::string& id) { return R"([{"value":"YQ==","hashedData":false,"id":)" + id + "}]"; };
+    // 11,000 levels stay within Windows' 32,767-character command line.
+    for (const std::string& list : { item(nested(11000, "[", "]")), item(nested(3000, R"({"":[)", "]}")),
+             item(nested(99, "[", "]")), nested(101, "[", "]") })
+        EXPECT_EQ(
+            machine_->error(signingList(signer_.thumbprint, "sha256", list)), "Lista com aninhamento acima do limite")
+            << list.substr(0, 60);
+    // The list, its item and 98 levels of "id" make the limit of 100.
+    const Json answer
+        = Json::parse(machine_->success(signingList(signer_.thumbprint, "sha256", item(nested(98, "[", "]")))));
+    EXPECT_EQ(answer[0]["id"], Json::parse(nested(98, "[", "]")));
+}
+
+TEST_F(Capi, ProvidersAndContainersAreListed)
+{
+    const std::string answer = machine_->success({ "capi", "list", "csp" });
+    const Json parsed = Json::parse(answer);
+    EXPECT_EQ(answer, parsed.dump());
+    EXPECT_NE(answer.find(std::string("{\"cspname\":\"") + kEnhancedAes + "\",\"csptype\":24}"), std::string::npos);
+    EXPECT_NE(answer.find(std::string("{\"cspname\":\"") + kStrong + "\",\"csptype\":1}"), std::string::npos);
+    for (const Json& entry : parsed)
+        EXPECT_TRUE(entry.size() == 2 && entry.at("cspname").is_string() && entry.at("csptype").is_number_unsigned())
+            << entry;
+
+    auto listed = [](const std::string& provider, const std::string& type) {
+        const std::string answer = machine_->success({ "capi", "list", "listContainer", provider, type });
+        std::vector<std::string> names;
+        EXPECT_EQ(answer, Json::parse(answer).dump());
+        for (const Json& entry : Json::parse(answer)) {
+            EXPECT_EQ(entry.size(), 1u);
+            names.push_back(entry.at("name"));
+        }
+        return names;
+    };
+    auto count = [](const std::string& provider, const std::string& type, const std::string& faults = "") {
+        return machine_->success(
+            { "capi", "list", "countContainer", provider, type }, { { "SIGBRID_FAULTS", faults } });
+    };
+    // New containers of the software provider are among those listed.
+    const Args created = { machine_->newContainerName("s"), machine_->newContainerName(std::string(200, 'y')),
+        machine_->newContainerName("Cont\xc3\xaainer") };
+    for (const std::string& name : created)
+        machine_->createContainer(kEnhancedAes, kProvRsaAes, name);
+    const Args software = listed(kEnhancedAes, "24");
+    for (const std::string& name : created)
+        EXPECT_NE(std::find(software.begin(), software.end(), name), software.end()) << name;
+    EXPECT_EQ(count(kEnhancedAes, "24"), std::to_string(software.size()));
+    // Athena's exact name is listed through Microsoft's card provider.
+    const std::string athena = machine_->newContainerName("athena");
+    machine_->createContainer(kMsSmartCard, kProvRsaFull, athena);
+    const Args cards = listed("Athena ASECard Crypto CSP", "1");
+    EXPECT_NE(std::find(cards.begin(), cards.end(), athena), cards.end());
+    if (underWine())
+        GTEST_SKIP() << "Wine installs no provider with a container store of its own, nor the fault switch";
+
+    EXPECT_EQ(count(kEmptyCsp, "1"), "0");
+    EXPECT_EQ(machine_->success({ "capi", "list", "listContainer", kEmptyCsp, "1" }), "null");
+    // A long name after a short one: every call gets the whole buffer.
+    Args own = { "a", std::string(120, 'L'), "bb", "Cont\xc3\xaainer a\xc3\xa7\xc3\xa3o", std::string(240, 'x') };
+    for (const std::string& name : own)
+        machine_->createContainer(kEmptyCsp, kProvRsaFull, name);
+    // Integers are read the way atoi reads them.
+    EXPECT_EQ(count(kEmptyCsp, "1 and more"), "5");
+    Args names = listed(kEmptyCsp, "1");
+    std::sort(names.begin(), names.end());
+    std::sort(own.begin(), own.end());
+    EXPECT_EQ(names, own);
+    // A failing next call ends the listing quietly.
+    EXPECT_EQ(count(kEmptyCsp, "1", "CryptGetProvParam#3=5"), "2");
+    // A provider name read that reports the end skips that provider only.
+    const Json partial = Json::parse(machine_->success({ "capi", "list", "csp" },
+        {
+            { "SIGBRID_FAULTS", "CryptEnumProvidersA#4=259" },
+        }));
+    ASSERT_GE(parsed.size(), 2u);
+    Json all = parsed;
+    all.erase(1);
+    EXPECT_EQ(partial, all);
+}
+
+TEST_F(Capi, IssuedCertificatesInstallAndSign)
+{
+    for (const auto& [provider, type, stem, digest, family] :
+        std::vector<std::tuple<const char*, int, const char*, const char*, const char*>> {
+            { kEnhancedAes, kProvRsaAes, "Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o", "sha256", "2" },
+            { kAccentedCard, kProvRsaFull, "card", "sha1", "1" } }) {
+        SCOPED_TRACE(provider);
+        const std::string container = machine_->newContainerName(stem);
+        const std::string subject = "CN=Maria Silva,O=Example";
+        const std::string request = createKeyPair(provider, type, container, false, true, subject);
+        // The container exists now: the key step fails, and the request answers.
+        EXPECT_EQ(createKeyPair(provider, type, container, false, true, subject), request);
+        const std::string blob = createKeyPair(provider, type, container, true, false);
+        const std::string der = issue(blob, request, subject);
+
+        EXPECT_EQ(machine_->success(importArgs(provider, type, container, der)), kOk);
+        const Identity identity = { sha1Hex(der),
+            machine_->writeFile(
+                "issued.pem", openssl({ "x509", "-inform", "DER", "-in", path("issued.der"), "-noout", "-pubkey" })),
+            container };
+        EXPECT_TRUE(signsFor(identity, digest, "contrato"));
+        EXPECT_EQ(machine_->success(importArgs(provider, type, container, der)), kOk);
+        if (!underWine()) {
+            EXPECT_EQ(machine_->copiesInStore(identity.thumbprint), 2);
+        }
+        EXPECT_TRUE(signsFor(identity, digest, "outro"));
+
+        // Nothing opens the container at installation; signing does.
+        const std::string other = issue(blob, request, subject);
+        EXPECT_EQ(machine_->success(importArgs(provider, type, container + "-wrong", other)), kOk);
+        EXPECT_EQ(signError({ sha1Hex(other), "", "" }, "x"),
+            std::string("Err CryptAcquireContext") + family + kKeysetNotFound);
+    }
+
+    // A card provider keeps the certificate with the key, not in "MY".
+    const std::string container = machine_->newContainerName("card");
+    const std::string request = createKeyPair(kEToken, kProvRsaFull, container, false, true);
+    const std::string der = issue(createKeyPair(kEToken, kProvRsaFull, container, true, false), request, "Maria Silva");
+    if (underWine()) {
+        EXPECT_EQ(machine_->error(importArgs(kEToken, kProvRsaFull, container, der)),
+            "acceptPKCS7 - Operacao cancelada ou token bloqueado");
+        GTEST_SKIP() << kWineRequests << "; Wine's store keeps one copy per certificate, and Wine's rsaenh keeps "
+                     << "no certificate with a key (KP_CERTIFICATE: NTE_BAD_TYPE)";
+    }
+    EXPECT_EQ(machine_->success(importArgs(kEToken, kProvRsaFull, container, der)), kOk);
+    EXPECT_EQ(machine_->keyCertificate(kEToken, kProvRsaFull, container), der);
+    EXPECT_EQ(machine_->copiesInStore(sha1Hex(der)), 0);
+    // As Windows' certificate propagation does for a card, the certificate
+    // read from the key goes to "MY" with its key link.
+    EXPECT_TRUE(signsFor(machine_->placeCertificate(der, container, kEToken, kProvRsaFull), "sha1", "cartao"));
+}
+
+TEST_F(Capi, KeyStepThatFailsLeavesItsContainerBehind)
+{
+    const std::string container = machine_->newContainerName("left");
+    // 32768 bits fit the flag word, and no provider makes such a key.
+    EXPECT_EQ(createKeyPair(kEnhancedAes, kProvRsaAes, container, false, false, "x", "32768"),
+        "{\"error\":\"createKeyPair - CryptGenKey\"}");
+    EXPECT_EQ(createKeyPair(kEnhancedAes, kProvRsaAes, container, false, false),
+        "{\"error\":\"createKeyPair - CryptAcquireContext\"}");
+    EXPECT_EQ(createKeyPair(kEnhancedAes, kProvRsaAes, container, true, false),
+        "{\"error\":\"createKeyPair - CryptGetUserKey\"}");
+    // Less than a kilobit asks for the provider's own length.
+    const std::string blob
+        = unbase64(createKeyPair(kEnhancedAes, kProvRsaAes, container + "-small", false, false, "x", "-1"));
+    EXPECT_EQ(blob.substr(0, 1) + blob.substr(8, 4), "\x06RSA1");
+}
+
+Json raised(const std::string& message) { return Json { { "error", message } }; }
+Json answered(const std::string& text) { return Json { { "success", text } }; }
+Json errorText(const std::string& message) { return answered("{\"error\":\"" + message + "\"}"); }
+
+// Every failure message in step order: a request ("$NAME" stands for a value
+// of the suite's machine, signing with the suite's certificate by default),
+// the stand-in's fault switch for steps that a healthy machine never fails,
+// and the whole answer.
+struct FailureRow {
+    const char* faults;
+    Json envelope;
+    Args args = signing("$ID", "sha256");
+    bool onWine = true;
+};
+
+void PrintTo(const FailureRow& row, std::ostream* out) { *out << Json(row.args).dump() << " with " << row.faults; }
+
+class CapiFailures : public Capi, public ::testing::WithParamInterface<FailureRow> { };
+
+TEST_P(CapiFailures, AnswerTheFailingStepsMessage)
+{
+    const FailureRow& row = GetParam();
+    if (underWine() && *row.faults)
+        GTEST_SKIP() << "the fault switch belongs to the Linux stand-in";
+    if (!row.onWine && underWine())
+        GTEST_SKIP() << "Wine's crypt32 puts any byte in a PrintableString; Windows refuses '@' and accented letters";
+    Args args;
+    for (const std::string& text : row.args)
+        args.push_back(text == "$NEW" ? machine_->newContainerName("new") : names_.count(text) ? names_[text] : text);
+    EXPECT_EQ(Json::parse(machine_->sigbrid(args, { { "SIGBRID_FAULTS", row.faults } }).out), row.envelope);
+}
+
+Args counting(const std::string& provider, const std::string& type)
+{
+    return { "capi", "list", "countContainer", provider, type };
+}
+Args keyPair(const std::string& container = "$NEW", const std::string& keyBits = "2048",
+    const std::string& useExistingKey = "false", const std::string& subject = "Maria",
+    const std::string& alsoGenerateCsr = "false", const std::string& provider = kEnhancedAes)
+{
+    return { "capi", "repo", "createKeyPair", provider, "24", container, useExistingKey, "true", keyBits, "-", subject,
+        alsoGenerateCsr };
+}
+Args request(const std::string& provider, const std::string& container = "$KEY", const std::string& subject = "Maria")
+{
+    return { "capi", "repo", "generateCSR", provider, provider == kEToken ? "1" : "24", container, subject };
+}
+Args install(const std::string& provider, const std::string& container = "c", const std::string& certificate = "$CERT")
+{
+    return { "capi", "repo", "importCertificate", provider, provider == kEToken ? "1" : "24", container, certificate };
+}
+
+const Args kListing = { "capi", "list", "csp" };
+const Args kSigningTwo
+    = signingList("$ID", "sha256", R"([{"value":"YQ==","hashedData":false},{"value":"Yg==","hashedData":false}])");
+const std::string kMismatch = "Tamanho do hash nao condiz com algoritmo utilizado";
+const std::string kAcquireText = "countContainers - CryptAcquireContext. providerName:";
+const std::string kEnumerationText
+    = std::string("countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:") + kEmptyCsp + " - providerType:1";
+const Json kMissingKeyRequest = errorText(
+    "generateCSR The first call to CryptEncodeObject failed. A public/private key pair may not exit in the container.");
+const Json kKnownFamily = errorText("generateCSR CryptAcquireContext failed 1.");
+const Json kSoftwareFamily = errorText("generateCSR CryptAcquireContext failed 2.");
+const Json kKeyContextFailed
+    = raised("acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o Provider");
+const Json kCardRefused = raised("acceptPKCS7 - Operacao cancelada ou token bloqueado");
+const std::string kNoCertificate = base64("not a certificate");
+// KP_CERTIFICATE has no length: bytes cut short never reach it.
+const std::string kCutCertificate = base64(selfSignedCertificate(8, "cut").substr(0, 200));
+
+INSTANTIATE_TEST_SUITE_P(Signing, CapiFailures,
+    ::testing::ValuesIn(std::vector<FailureRow> {
+        { "CertOpenStore=5", raised("Err CertOpenStore") },
+        { "CertFindCertificateInStore=0x80092004", raised("Err CertFindCertificateInStore") },
+        { "CertGetCertificateContextProperty#1=5", raised("Err CertGetCertificateContextProperty") },
+        { "CertGetCertificateContextProperty#2=5", raised("The property was not retrieved.") },
+        { "CryptAcquireContextA=0x80090016", raised("Err CryptAcquireContext2" + kKeysetNotFound) },
+        { "CryptAcquireContextA=0x80090019", raised("Err CryptAcquireContext2Erro ao obter chave privada.") },
+        { "CryptAcquireContextA=5", raised("Err CryptAcquireContext2Err 5") },
+        { "CryptAcquireContextA=0xFFFFFFFF", raised("Err CryptAcquireContext2Err 4294967295") },
+        { "CryptAcquireContextA=0x80090016", raised("Err CryptAcquireContext1" + kKeysetNotFound),
+            signing("$CARDID", "sha256") },
+        { "CryptAcquireContextA=0x80090019", raised("Err CryptAcquireContext1Erro ao obter chave privada."),
+            signing("$CARDID", "sha256") },
+        { "CryptCreateHash=5", raised("(CryptCreateHash SHA1)Err 5"), signing("$ID", "sha1") },
+        { "CryptCreateHash=5", raised("(CryptCreateHash SHA512)Err 5"), signing("$ID", "sha512") },
+        { "CryptCreateHash=5", raised("(CryptCreateHash SHA256)Err 5"), signing("$ID", "SHA1") },
+        { "CryptCreateHash=0x8009000D", raised("(CryptCreateHash SHA256)A chave n\xc3\xa3o existe") },
+        { "CryptSetHashParam=5", raised("Err CryptSetHashParam"),
+            signing("$ID", "sha1", base64(digestOf("sha1", "d")), "true") },
+        { "CryptHashData=5", raised("Err CryptHashData") },
+        { "CryptSignHashA#1=5", raised("Err CryptSignHashErr 5") },
+        { "CryptSignHashA#2=0x8009000D", raised("Err CryptSignHashA chave n\xc3\xa3o existe") },
+        // signList stops at the first failing item.
+        { "CryptCreateHash#2=5", raised("(CryptCreateHash SHA256)Err 5"), kSigningTwo },
+        { "CryptSignHashA#3=5", raised("Err CryptSignHashErr 5"), kSigningTwo },
+        // A ready digest must have the algorithm's length.
+        { "", raised(kMismatch), signing("$ID", "sha256", base64(digestOf("sha1", "x")), "true") },
+        { "", raised(kMismatch), signing("$ID", "sha1", base64(digestOf("sha256", "x")), "true") },
+        { "", raised(kMismatch), signing("$ID", "sha512", "", "true") },
+        { "", raised(kMismatch),
+            signingList(
+                "$ID", "sha512", R"([{"value":")" + base64(digestOf("sha256", "x")) + R"(","hashedData":true}])") },
+        { "", raised("Err CertGetCertificateContextProperty"), signing("$NOKEY", "sha256") },
+        { "", raised("Err CertFindCertificateInStore"), signingList(std::string(40, 'f'), "sha256", "[]") },
+        // A list of nothing; the list text ends at its first zero byte.
+        { "", answered("[]"), signingList("$ID", "sha256", "[]") },
+        { "", answered("[]"), signingList("$ID", "sha256", "null") },
+        { "", answered("[]"), signingList("$ID", "sha256", std::string("[]\0garbage", 10)) },
+    }));
+
+INSTANTIATE_TEST_SUITE_P(Listing, CapiFailures,
+    ::testing::ValuesIn(std::vector<FailureRow> {
+        { "", errorText("countContainers - providerName is null"), counting("", "24") },
+        { "", errorText(kAcquireText + "No Such Provider - providerType:24"), counting("No Such Provider", "24") },
+        // The message is not escaped.
+        { "", errorText(kAcquireText + "Say \"hi\" - providerType:24"), counting("Say \"hi\"", "24") },
+        { "", errorText(kAcquireText + kEnhancedAes + " - providerType:-7"), counting(kEnhancedAes, "-7") },
+        // Only Athena's exact name is rewritten here.
+        { "", errorText(kAcquireText + kMsSmartCard + " - providerType:999"),
+            counting("Athena ASECard Crypto CSP", "999") },
+        { "", errorText(kAcquireText + "Athena ASECard Crypto CSP v2 - providerType:1"),
+            counting("Athena ASECard Crypto CSP v2", "1") },
+        { "", raised("countContainers - providerName is null"), { "capi", "list", "listContainer", "", "24" } },
+        { "", raised(kAcquireText + kMsSmartCard + " - providerType:0"),
+            { "capi", "list", "listContainer", "Athena ASECard Crypto CSP", "0" } },
+        { "CryptGetProvParam#1=5", errorText(kEnumerationText), counting(kEmptyCsp, "1") },
+        { "CryptGetProvParam#1=259", answered("0"), counting(kEmptyCsp, "1") },
+        { "CryptEnumProvidersA#2=5", raised("listCSPs - CryptEnumProviders"), kListing },
+        { "LocalAlloc=8", raised("listCSPs - Insufficient Memory"), kListing },
+        { "CryptEnumProvidersA#1=259", answered("null"), kListing },
+    }));
+
+INSTANTIATE_TEST_SUITE_P(KeyRequests, CapiFailures,
+    ::testing::ValuesIn(std::vector<FailureRow> {
+        { "", errorText("createKeyPair - providerName is null"), keyPair("$NEW", "2048", "false", "M", "false", "") },
+        { "", errorText("createKeyPair - containerName is null"), keyPair("") },
+        { "CryptAcquireContextA=5", errorText("createKeyPair - CryptAcquireContext"), keyPair() },
+        { "CryptGenKey=5", errorText("createKeyPair - CryptGenKey"), keyPair() },
+        // Lengths that do not fit the flag word's 16 bits are never asked for.
+        { "", errorText("createKeyPair - CryptGenKey"), keyPair("$NEW", "65536") },
+        { "", errorText("createKeyPair - CryptGenKey"), keyPair("$NEW", "-1024") },
+        { "CryptGetUserKey=5", errorText("createKeyPair - CryptGetUserKey"), keyPair("$KEY", "2048", "true") },
+        { "CryptExportKey#1=5", errorText("createKeyPair - CryptExportKey"), keyPair() },
+        { "LocalAlloc=8", errorText("createKeyPair - Insufficient Memory"), keyPair() },
+        { "CryptExportKey#2=5", errorText("createKeyPair - CryptExportKey"), keyPair() },
+        // The key is made, and the request's answer replaces the blob.
+        { "", kMissingKeyRequest, keyPair("$NEW", "2048", "false", "maria@example.com", "true"), false },
+        { "", errorText("generateCSR - DN is null"), request(kEnhancedAes, "$KEY", "") },
+        { "", errorText("generateCSR - Provider name is null"), request("") },
+        { "", errorText("generateCSR - Container name is null"), request(kEnhancedAes, "") },
+        { "", kMissingKeyRequest, request(kEnhancedAes, "$KEY", "Jo\xc3\xa3o"), false },
+        { "LocalAlloc#1=8", errorText("generateCSR The pbNamencoded malloc operation failed."), request(kEnhancedAes) },
+        { "CryptEncodeObject#2=5", errorText("generateCSR The second call to CryptEncodeObject failed."),
+            request(kEnhancedAes) },
+        { "",
+            errorText("generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is that  "
+                      "There is no key pair in the key container."),
+            request(kEToken, "$EMPTY") },
+        { "LocalAlloc#2=8", errorText("generateCSR Memory allocation failed."), request(kEnhancedAes) },
+        { "CryptExportPublicKeyInfo#2=5", errorText("generateCSR The second call to CryptExportPublicKeyInfo failed."),
+            request(kEnhancedAes) },
+        { "CryptSignAndEncodeCertificate#1=5", errorText("generateCSR First call to CryptSignandEncode failed."),
+            request(kEnhancedAes) },
+        { "LocalAlloc#3=8", errorText("generateCSR The malloc operation failed."), request(kEnhancedAes) },
+        { "CryptSignAndEncodeCertificate#2=5", errorText("generateCSR The second call to CryptSignAndEncode failed."),
+            request(kEnhancedAes) },
+    }));
+
+// A container that no provider holds shows which family opened it: the
+// known card providers by name (anywhere in the text, case-sensitive),
+// everything else as the Enhanced AES provider.
+INSTANTIATE_TEST_SUITE_P(KnownProviders, CapiFailures,
+    ::testing::ValuesIn(std::vector<FailureRow> {
+        { "", kKnownFamily, request("Oberthur Card Systems Cryptographic Provider", "missing") },
+        { "", kKnownFamily, request("CSP Trevanol Multiplo", "missing") },
+        { "", kKnownFamily, request("eToken Base Cryptographic Provider", "missing") },
+        { "", kKnownFamily, request("Microsoft Base Smart Card Crypto Provider", "missing") },
+        { "", kKnownFamily, request("EnterSafe ePass2003 CSP v1.0", "missing") },
+        { "", kKnownFamily, request("Ardel Cryptographic Provider", "missing") },
+        { "", kKnownFamily, request("SafeSign IC Standard Windows Cryptographic Service Provider", "missing") },
+        { "", kKnownFamily, request("DXSafe Base Cryptographic Provider", "missing") },
+        { "", kKnownFamily, request("SafeSign Standard Cryptographic Service Provider", "missing") },
+        { "", kKnownFamily, request("SafeSign IC Standard Windows Cryptographic Service Provider v2", "missing") },
+        { "", kKnownFamily, request("Athena ASECard Crypto CSP v2", "missing") },
+        { "", kSoftwareFamily, request("SafeSign IC", "missing") },
+        { "", kSoftwareFamily, request("etoken base cryptographic provider", "missing") },
+        { "", kSoftwareFamily, request(kEnhancedAes, "missing") },
+    }));
+
+INSTANTIATE_TEST_SUITE_P(Installation, CapiFailures,
+    ::testing::ValuesIn(std::vector<FailureRow> {
+        { "", raised("acceptPKCS7 - Provider name is null"), install("") },
+        { "", raised("acceptPKCS7 - Container name is null"), install(kEnhancedAes, "") },
+        { "", raised("acceptPKCS7 - Container name is null"), install(kEToken, "") },
+        { "", raised("acceptPKCS7 - PKCS#7 data is null"), install(kEnhancedAes, "c", "") },
+        { "CertOpenStore=5", raised("acceptPKCS7 - CertOpenStore"), install(kEnhancedAes) },
+        { "", raised("acceptPKCS7 - CertCreateCertificateContext"), install(kEnhancedAes, "c", kNoCertificate) },
+        { "MultiByteToWideChar#1=87", raised("acceptPKCS7 - MultiByteToWideChar - w_container"),
+            install(kEnhancedAes) },
+        { "MultiByteToWideChar#2=87", raised("acceptPKCS7 - MultiByteToWideChar - w_container"),
+            install(kEnhancedAes) },
+        { "MultiByteToWideChar#3=87", raised("acceptPKCS7 - MultiByteToWideChar - w_provider"), install(kEnhancedAes) },
+        { "MultiByteToWideChar#4=87", raised("acceptPKCS7 - Insufficient Memory - w_provider"), install(kEnhancedAes) },
+        { "CertAddCertificateContextToStore=5", raised("acceptPKCS7 - CertAddCertificateContextToStore"),
+            install(kEnhancedAes) },
+        { "CertSetCertificateContextProperty=5", raised("acceptPKCS7 - CertSetCertificateContextProperty"),
+            install(kEnhancedAes) },
+        // "Microsoft" in the name, Microsoft's card provider aside, puts the
+        // certificate in "MY"; nothing opens the container then.
+        { "", answered(kOk), install("Vendor CSP for Microsoft Windows", "missing") },
+        { "", kKeyContextFailed, install(kEToken, "missing") },
+        { "", kKeyContextFailed, install(kMsSmartCard, "missing") },
+        { "", kKeyContextFailed, install("microsoft enhanced rsa and aes cryptographic provider", "missing") },
+        { "", raised("acceptPKCS7 - CryptGetUserKey"), install(kEToken, "$EMPTY") },
+        { "", kCardRefused, install(kEToken, "$CARDKEY", kNoCertificate) },
+        { "", kCardRefused, install(kEToken, "$CARDKEY", kCutCertificate) },
+    }));
+
+} // namespace
