@@ -147,7 +147,7 @@ std::shared_ptr<RsaKey> RsaKey::generate(DWORD bits, ALG_ID algId, bool exportab
     return std::make_shared<RsaKey>(EvpPkey(raw), algId, exportable, true);
 }
 
-std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, bool exportable, DWORD& error)
+std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, DWORD& error)
 {
     error = NTE_BAD_DATA;
     if (!blob || size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY))
@@ -214,7 +214,7 @@ std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, bool expo
     if (bitsOf(key.get()) > rsa.bitlen || wholeWidth(bitsOf(key.get())) != whole)
         return nullptr;
     error = ERROR_SUCCESS;
-    return std::make_shared<RsaKey>(std::move(key), header.aiKeyAlg, exportable, isPrivate);
+    return std::make_shared<RsaKey>(std::move(key), header.aiKeyAlg, false, isPrivate);
 }
 
 std::shared_ptr<RsaKey> RsaKey::fromFileText(const std::string& text, ALG_ID algId)
@@ -250,28 +250,21 @@ std::string RsaKey::fileText() const
     return text;
 }
 
-std::string RsaKey::blob(BYTE blobType) const
+std::string RsaKey::publicBlob() const
 {
-    const bool isPrivate = blobType == PRIVATEKEYBLOB;
     BIGNUM* rawExponent = nullptr;
     if (EVP_PKEY_get_bn_param(key_.get(), OSSL_PKEY_PARAM_RSA_E, &rawExponent) != 1)
         return{};
     Bignum exponent(rawExponent);
     if (BN_num_bits(exponent.get()) > 32)
         return{};
-    const BLOBHEADER header{blobType, CUR_BLOB_VERSION, 0, algId_};
-    const RSAPUBKEY rsa {isPrivate ? kPrivateMagic : kPublicMagic, bits_,
-                         static_cast<DWORD>(BN_get_word(exponent.get()))};
+    const BLOBHEADER header{PUBLICKEYBLOB, CUR_BLOB_VERSION, 0, algId_};
+    const RSAPUBKEY rsa {kPublicMagic, bits_, static_cast<DWORD>(BN_get_word(exponent.get()))};
     std::string out;
-    out.reserve(sizeof header + sizeof rsa + wholeWidth(bits_) * 2 + halfWidth(bits_) * 5);
     appendStruct(out, header);
     appendStruct(out, rsa);
     if (!appendLittleEndian(out, key_.get(), OSSL_PKEY_PARAM_RSA_N, wholeWidth(bits_)))
         return{};
-    if (isPrivate)
-        for (const auto& part : kPrivateParts)
-            if (!appendLittleEndian(out, key_.get(), part.param, part.half ? halfWidth(bits_) : wholeWidth(bits_)))
-                return{};
     return out;
 }
 

@@ -36,17 +36,17 @@ public:
     // A new key pair with public exponent 65537; nullptr when OpenSSL fails.
     static std::shared_ptr<RsaKey> generate(DWORD bits, ALG_ID algId, bool exportable);
 
-    // A key from a PUBLICKEYBLOB or PRIVATEKEYBLOB; nullptr with `error` set
-    // (NTE_BAD_DATA, NTE_BAD_VER, NTE_BAD_TYPE, NTE_BAD_ALGID) when the blob
-    // is not one.
-    static std::shared_ptr<RsaKey> fromBlob(const BYTE* blob, DWORD size, bool exportable, DWORD& error);
+    // A key, not exportable, from a PUBLICKEYBLOB or PRIVATEKEYBLOB; nullptr
+    // with `error` set (NTE_BAD_DATA, NTE_BAD_VER, NTE_BAD_TYPE, NTE_BAD_ALGID)
+    // when the blob is not one.
+    static std::shared_ptr<RsaKey> fromBlob(const BYTE* blob, DWORD size, DWORD& error);
 
     // The key file form: a line "exportable: 0|1", then the PKCS#8 PEM.
     static std::shared_ptr<RsaKey> fromFileText(const std::string& text, ALG_ID algId);
     std::string fileText() const;
 
-    // The blob of that type, empty when OpenSSL fails.
-    std::string blob(BYTE blobType) const;
+    // The PUBLICKEYBLOB, empty when OpenSSL fails.
+    std::string publicBlob() const;
 
     // PKCS#1 v1.5 signature block over `input` (normally a DigestInfo), most
     // significant byte first; false when OpenSSL fails.
@@ -55,7 +55,6 @@ public:
     DWORD bits() const { return bits_; }
     DWORD size() const { return (bits_ + 7) / 8; }
     ALG_ID algId() const { return algId_; }
-    bool exportable() const { return exportable_; }
     bool hasPrivate() const { return hasPrivate_; }
 
 private:
