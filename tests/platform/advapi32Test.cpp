@@ -123,10 +123,10 @@ TEST_F(Advapi32, RefusalsAndTheSizeProtocol)
         { [&] { return opens(nullptr, kAes, 0, CRYPT_VERIFYCONTEXT); }, NTE_BAD_PROV_TYPE },
         { [&] { return opens(nullptr, nullptr, PROV_RSA_SIG, CRYPT_VERIFYCONTEXT); }, NTE_PROV_TYPE_NOT_DEF },
         { [&] { return opens("named", kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT); }, NTE_BAD_FLAGS },
-        { [&] { return opens(nullptr, kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_DELETEKEYSET); }, NTE_BAD_FLAGS },
-        { [&] { return opens("absent", kAes, PROV_RSA_AES, 0x4); }, NTE_BAD_FLAGS },
-        { [&] { return opens("absent", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET); }, NTE_BAD_FLAGS },
-        { [&] { return opens("absent", kAes, PROV_RSA_AES, CRYPT_DELETEKEYSET); }, NTE_BAD_KEYSET },
+        // Key sets are the user's only, and none is deleted.
+        { [&] { return opens("keyed", kAes, PROV_RSA_AES, CRYPT_DELETEKEYSET); }, NTE_BAD_FLAGS },
+        { [&] { return opens("keyed", kAes, PROV_RSA_AES, CRYPT_MACHINE_KEYSET); }, NTE_BAD_FLAGS },
+        { [&] { return opens("keyed", kAes, PROV_RSA_AES, CRYPT_SILENT); }, NTE_BAD_FLAGS },
         { [&] { return opens("keyed", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET); }, NTE_EXISTS },
         { [&] { return opens(tooLong.c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET); }, NTE_BAD_KEYSET_PARAM },
         { [&] { return opens(tooLong.c_str(), kAes, PROV_RSA_AES, 0); }, NTE_BAD_KEYSET },
@@ -136,6 +136,8 @@ TEST_F(Advapi32, RefusalsAndTheSizeProtocol)
         { [&] { return CryptGetProvParam(noProvider, PP_NAME, nullptr, &size, 0); }, NTE_BAD_UID },
         { [&] { return CryptGetProvParam(provider, 0x7777, nullptr, &size, 0); }, NTE_BAD_TYPE },
         { [&] { return CryptGetProvParam(provider, PP_NAME, nullptr, &size, CRYPT_FIRST); }, NTE_BAD_FLAGS },
+        { [&] { return CryptGetProvParam(provider, PP_ENUMCONTAINERS, nullptr, &size, CRYPT_MACHINE_KEYSET); },
+            NTE_BAD_FLAGS },
         { [&] { return CryptEnumProvidersA(0, &reserved, 0, &type, nullptr, &size); }, ERROR_INVALID_PARAMETER },
         { [&] { return CryptEnumProvidersA(0, nullptr, 1, &type, nullptr, &size); }, NTE_BAD_FLAGS },
         { [&] { return CryptGetUserKey(noProvider, AT_KEYEXCHANGE, &newKey); }, NTE_BAD_UID },
@@ -215,19 +217,14 @@ TEST_F(Advapi32, KeysImportAndExportAsOpenSslWritesThem)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
 }
 
-TEST_F(Advapi32, ContainersLiveApartByScopeAndProviderFamily)
+TEST_F(Advapi32, ContainersLiveApartByProviderFamily)
 {
     machine_.installProviders("1 " MS_ENHANCED_PROV_A "\n24 " MS_ENH_RSA_AES_PROV_A "\n1 " MS_SCARD_PROV_A
                               "\n1 eToken Base Cryptographic Provider\n");
     Context opened = acquire("life", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
     EXPECT_EQ(textParam(opened.get(), PP_CONTAINER), "life");
     EXPECT_EQ(textParam(opened.get(), PP_NAME), kAes);
-    HCRYPTPROV deleted = 1;
-    EXPECT_TRUE(CryptAcquireContextA(&deleted, "life", kAes, PROV_RSA_AES, CRYPT_DELETEKEYSET));
-    EXPECT_EQ(deleted, 0u);
-    EXPECT_FALSE(opens("life", kAes, PROV_RSA_AES, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
-    EXPECT_TRUE(opens("life", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET));
+    EXPECT_TRUE(opens("life", kAes, PROV_RSA_AES, 0));
 
     // The RSA software providers share their containers; card providers keep their own.
     ASSERT_TRUE(opens("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
@@ -236,11 +233,6 @@ TEST_F(Advapi32, ContainersLiveApartByScopeAndProviderFamily)
     EXPECT_FALSE(opens("shared", kCard, PROV_RSA_FULL, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
     EXPECT_TRUE(opens("shared", kCard, PROV_RSA_FULL, CRYPT_NEWKEYSET));
-
-    // Machine key sets are apart from the user's.
-    ASSERT_TRUE(opens("scoped", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_MACHINE_KEYSET));
-    EXPECT_FALSE(opens("scoped", kAes, PROV_RSA_AES, 0));
-    EXPECT_TRUE(opens("scoped", kAes, PROV_RSA_AES, CRYPT_MACHINE_KEYSET));
 
     // No name is the user's default container, and so is the empty name.
     Context created = acquire(nullptr, kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
@@ -320,7 +312,6 @@ TEST_F(Advapi32, KeyFilesAreOwnerOnlyAndLeftoversOfInterruptedWritesAreIgnored)
     // What a writer killed before its rename leaves beside the real files.
     const std::string containers = machine_.root() + "/crypto/user/rsa";
     std::ofstream(containers + "/interrupted/.exchange.key.Ab12Cd") << "exportable: 1\n-----BEGIN PRIV";
-    std::ofstream(containers + "/.removed-1-0") << "";
     Context reopened = acquire("interrupted", kAes, PROV_RSA_AES, 0);
     ASSERT_TRUE(CryptGetUserKey(reopened.get(), AT_KEYEXCHANGE, key.out()));
     EXPECT_EQ(exportKey(key.get(), PUBLICKEYBLOB), msBlob(testKey(), false));

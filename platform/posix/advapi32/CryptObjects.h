@@ -19,7 +19,6 @@ namespace standin {
 
 struct ProviderContext {
     ProviderInfo provider;
-    bool machine = false;
     std::shared_ptr<KeyContainer> container;
     // PP_ENUMCONTAINERS: the names seen at CRYPT_FIRST and the next to give.
     std::vector<std::string> enumeration;
