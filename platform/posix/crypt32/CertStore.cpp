@@ -16,8 +16,6 @@ std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>>& liveContexts(
 
 } // namespace
 
-std::shared_ptr<CertStore> CertStore::inMemory() { return std::make_shared<CertStore>(); }
-
 std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool readOnly)
 {
     auto store = std::make_shared<CertStore>();
@@ -30,40 +28,20 @@ std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool read
     return store;
 }
 
-std::shared_ptr<StoredCertificate> CertStore::findSame(const Bytes& encoded) const
-{
-    for (const auto& certificate : certificates_)
-        if (certificate->encoded == encoded)
-            return certificate;
-    return nullptr;
-}
-
 std::shared_ptr<StoredCertificate> CertStore::add(const Bytes& encoded, const Properties& properties)
 {
     if (readOnly_)
         failWith(E_ACCESSDENIED);
     auto certificate
         = std::make_shared<StoredCertificate>(StoredCertificate { encoded, properties, {}, X509_ASN_ENCODING });
-    if (!directory_.empty())
-        certificate->entryId = addStoreEntry(directory_, encoded, properties);
+    certificate->entryId = addStoreEntry(directory_, encoded, properties);
     certificates_.insert(certificates_.begin(), certificate);
     return certificate;
 }
 
-void CertStore::remove(const std::shared_ptr<StoredCertificate>& certificate)
-{
-    if (readOnly_)
-        failWith(E_ACCESSDENIED);
-    if (!certificate->entryId.empty()) {
-        removeStoreEntry(directory_, certificate->entryId);
-        certificate->entryId.clear();
-    }
-    certificates_.erase(std::remove(certificates_.begin(), certificates_.end(), certificate), certificates_.end());
-}
-
 void CertStore::persist(const StoredCertificate& certificate)
 {
-    if (!directory_.empty() && !certificate.entryId.empty())
+    if (!certificate.entryId.empty())
         saveEntryProperties(directory_, certificate.entryId, certificate.properties);
 }
 
@@ -93,9 +71,7 @@ CertContextObject* contextObject(PCCERT_CONTEXT context)
 
 void releaseContext(PCCERT_CONTEXT context)
 {
-    auto found = liveContexts().find(context);
-    if (found != liveContexts().end() && --found->second->references == 0)
-        liveContexts().erase(found);
+    liveContexts().erase(context);
 }
 
 } // namespace standin

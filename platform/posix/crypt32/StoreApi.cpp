@@ -1,5 +1,5 @@
-// crypt32 certificate stores: opening (in memory, or a persisted system
-// store of the emulated machine), closing, adding, enumerating and finding.
+// crypt32 certificate stores: opening a persisted system store of the
+// emulated machine, closing, adding, enumerating and finding.
 #include <wincrypt.h>
 #include <windows.h>
 
@@ -170,13 +170,9 @@ HCERTSTORE WINAPI CertOpenStore(
     if (standin::injectFault("CertOpenStore"))
         return nullptr;
     return standin::answerOrFail<HCERTSTORE>(nullptr, [&]() {
-        std::shared_ptr<standin::CertStore> store;
-        if (lpszStoreProvider == CERT_STORE_PROV_MEMORY)
-            store = standin::CertStore::inMemory();
-        else if (lpszStoreProvider == CERT_STORE_PROV_SYSTEM_W || lpszStoreProvider == CERT_STORE_PROV_SYSTEM_A)
-            store = openSystemStore(lpszStoreProvider, dwFlags, pvPara);
-        else
+        if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W && lpszStoreProvider != CERT_STORE_PROV_SYSTEM_A)
             standin::failWith(ERROR_FILE_NOT_FOUND); // no such store provider is installed
+        const auto store = openSystemStore(lpszStoreProvider, dwFlags, pvPara);
         return reinterpret_cast<HCERTSTORE>(openStores().add(std::make_unique<OpenStore>(OpenStore { store })));
     });
 }
@@ -205,36 +201,10 @@ BOOL WINAPI CertAddCertificateContextToStore(
         const standin::CertContextObject* source = standin::contextObject(pCertContext);
         if (!source)
             standin::failWith(E_INVALIDARG);
-        const standin::Bytes& encoded = source->certificate->encoded;
-        const auto existing = store->findSame(encoded);
-        std::shared_ptr<standin::StoredCertificate> stored;
-        switch (dwAddDisposition) {
-        case CERT_STORE_ADD_NEW:
-            if (existing)
-                standin::failWith(CRYPT_E_EXISTS);
-            stored = store->add(encoded, source->certificate->properties);
-            break;
-        case CERT_STORE_ADD_USE_EXISTING:
-            if (existing) {
-                for (const auto& [id, value] : source->certificate->properties)
-                    existing->properties[id] = value;
-                store->persist(*existing);
-                stored = existing;
-            } else {
-                stored = store->add(encoded, source->certificate->properties);
-            }
-            break;
-        case CERT_STORE_ADD_REPLACE_EXISTING:
-            if (existing)
-                store->remove(existing);
-            stored = store->add(encoded, source->certificate->properties);
-            break;
-        case CERT_STORE_ADD_ALWAYS:
-            stored = store->add(encoded, source->certificate->properties);
-            break;
-        default:
+        // Every addition is a new copy: no caller asks for another disposition.
+        if (dwAddDisposition != CERT_STORE_ADD_ALWAYS)
             standin::failWith(E_INVALIDARG);
-        }
+        const auto stored = store->add(source->certificate->encoded, source->certificate->properties);
         if (ppStoreContext)
             *ppStoreContext = standin::makeContext(stored, store, hCertStore);
         return TRUE;
