@@ -181,43 +181,53 @@ TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
     });
 }
 
-TEST_F(Crypt32, PropertiesPersistAndContextsOutliveTheirStore)
+TEST_F(Crypt32, TheKeyLinkPersistsAndContextsOutliveTheirStore)
 {
     const Bytes der = makeCertificate(0x138D);
-    BYTE pin[] = { '1', '2', '3', '4' };
-    CRYPT_KEY_PROV_PARAM param { 32, pin, sizeof pin, 0 };
-    CRYPT_KEY_PROV_INFO info = keyProvInfo(L"held", nullptr);
-    info.cProvParam = 1;
-    info.rgProvParam = &param;
-    install(der, info);
+    install(der, keyProvInfo(L"held", nullptr));
 
     HCERTSTORE store = openMyStore();
     Certificate found = findByHash(store, der);
     ASSERT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG));
     ASSERT_TRUE(found);
     EXPECT_EQ(found.get()->pCertInfo->SerialNumber.pbData[0], 0x8D);
-    // A missing provider name and the parameters come back, inside the buffer.
+    // A missing provider name comes back as such, the container inside the buffer.
     const Bytes link = keyLink(found.get());
     ASSERT_FALSE(link.empty());
     const auto* read = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(link.data());
     EXPECT_EQ(std::wstring(read->pwszContainerName), L"held");
     EXPECT_EQ(read->pwszProvName, nullptr);
-    ASSERT_EQ(read->cProvParam, 1u);
-    EXPECT_EQ(read->rgProvParam[0].dwParam, 32u);
-    const BYTE* data = read->rgProvParam[0].pbData;
-    EXPECT_EQ(Bytes(data, data + read->rgProvParam[0].cbData), Bytes(pin, pin + 4));
-    EXPECT_GE(data, link.data());
-    EXPECT_LT(data, link.data() + link.size());
-    Bytes hash(20);
-    DWORD hashSize = 20;
-    ASSERT_TRUE(CertGetCertificateContextProperty(found.get(), CERT_SHA1_HASH_PROP_ID, hash.data(), &hashSize));
-    EXPECT_EQ(hash, sha1Of(der));
+    EXPECT_EQ(read->cProvParam, 0u);
+    EXPECT_GE(reinterpret_cast<const BYTE*>(read->pwszContainerName), link.data());
+    EXPECT_LT(reinterpret_cast<const BYTE*>(read->pwszContainerName), link.data() + link.size());
 
-    // NULL data removes the property, and the removal persists.
-    ASSERT_TRUE(CertSetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr));
+    // The key link is the only property: nothing else is kept, nothing removed.
+    BYTE pin[] = { '1', '2', '3', '4' };
+    CRYPT_KEY_PROV_PARAM param { 32, pin, sizeof pin, 0 };
+    CRYPT_KEY_PROV_INFO withParams = keyProvInfo(L"other", nullptr);
+    withParams.cProvParam = 1;
+    withParams.rgProvParam = &param;
+    CRYPT_DATA_BLOB name { sizeof pin, pin };
+    const CRYPT_KEY_PROV_INFO plain = keyProvInfo(L"other", nullptr);
+    DWORD size = 0;
+    const PCCERT_CONTEXT context = found.get();
+    expectRefusals({
+        { [&] { return CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, nullptr, &size); },
+            CRYPT_E_NOT_FOUND },
+        { [&] { return CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr); },
+            E_INVALIDARG },
+        { [&] { return CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &withParams); },
+            E_INVALIDARG },
+        { [&] { return CertSetCertificateContextProperty(context, CERT_FRIENDLY_NAME_PROP_ID, 0, &name); },
+            E_INVALIDARG },
+        { [&] {
+             return CertSetCertificateContextProperty(
+                 context, CERT_KEY_PROV_INFO_PROP_ID, CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG, &plain);
+         },
+            E_INVALIDARG },
+    });
     Store reopened(openMyStore());
-    EXPECT_EQ(containerOf(findByHash(reopened.get(), der).get()), L"<none>");
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+    EXPECT_EQ(containerOf(findByHash(reopened.get(), der).get()), L"held");
 }
 
 TEST_F(Crypt32, StoresTakeNewCopiesAndNamesIgnoreCase)
