@@ -1,7 +1,7 @@
 // The crypt32 stand-in called directly, for what no request of sigbrid
 // reaches: refusals and their Windows codes, the size protocol, copies and
-// properties of the MY store, certificates signed and read back, and a
-// store that survives a killed installer.
+// the key link in the MY store, a signed request, and a store that survives a
+// killed installer.
 #include "StandInSupport.h"
 
 #include <openssl/x509.h>
@@ -163,6 +163,18 @@ TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
         { [&] { return CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &der, nullptr, &size); },
             ERROR_FILE_NOT_FOUND },
         { [&] { return requester.signRequest(AT_KEYEXCHANGE, "1.2.3.4", nullptr, &size); }, NTE_BAD_ALGID },
+        // Requests alone are signed, and with SHA-256 alone.
+        { [&] { return requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA1RSA, nullptr, &size); }, NTE_BAD_ALGID },
+        { [&] {
+             CERT_INFO info {};
+             return requester.sign(
+                 AT_KEYEXCHANGE, X509_CERT_TO_BE_SIGNED, &info, szOID_RSA_SHA256RSA, nullptr, &size);
+         },
+            ERROR_FILE_NOT_FOUND },
+        { [&] {
+             return CryptEncodeObject(kEncoding, X509_PUBLIC_KEY_INFO, requester.publicKey(), nullptr, &size);
+         },
+            ERROR_FILE_NOT_FOUND },
         // The signature key spec has no key in this container.
         { [&] { return requester.signRequest(AT_SIGNATURE, szOID_RSA_SHA256RSA, nullptr, &size); }, NTE_NO_KEY },
     };
@@ -255,65 +267,23 @@ TEST_F(Crypt32, StoresTakeNewCopiesAndNamesIgnoreCase)
         0);
 }
 
-FILETIME fileTime(unsigned long long unixSeconds)
-{
-    const unsigned long long ticks = (unixSeconds + 11644473600ULL) * 10000000ULL;
-    return FILETIME { static_cast<DWORD>(ticks & 0xffffffff), static_cast<DWORD>(ticks >> 32) };
-}
-
-TEST_F(Crypt32, SelfSignedCertificateVerifiesInOpenSslAndReadsBack)
+TEST_F(Crypt32, SignedRequestVerifiesInOpenSsl)
 {
     Requester requester;
-    BYTE serial[] = { 0x01, 0x02, 0x83 }; // least significant first; crypt32 reads it as signed
-    CERT_INFO info {};
-    info.dwVersion = CERT_V3;
-    info.SerialNumber = { sizeof serial, serial };
-    info.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(szOID_RSA_SHA256RSA);
-    info.Issuer = requester.request.Subject;
-    info.Subject = info.Issuer;
-    info.NotBefore = fileTime(1577836800); // 2020-01-01, a UTCTime
-    info.NotAfter = fileTime(2840140800); // 2060-01-01, a GeneralizedTime
-    info.SubjectPublicKeyInfo = *requester.publicKey();
-    BYTE basicConstraints[] = { 0x30, 0x03, 0x01, 0x01, 0xff }; // cA TRUE
-    CERT_EXTENSION extension { const_cast<LPSTR>("2.5.29.19"), TRUE, { sizeof basicConstraints, basicConstraints } };
-    info.cExtension = 1;
-    info.rgExtension = &extension;
     DWORD size = 0;
-    ASSERT_TRUE(requester.sign(AT_KEYEXCHANGE, X509_CERT_TO_BE_SIGNED, &info, szOID_RSA_SHA256RSA, nullptr, &size));
+    ASSERT_TRUE(requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, nullptr, &size));
     Bytes der(size);
-    ASSERT_TRUE(requester.sign(AT_KEYEXCHANGE, X509_CERT_TO_BE_SIGNED, &info, szOID_RSA_SHA256RSA, der.data(), &size));
-
+    ASSERT_TRUE(requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, der.data(), &size));
     const unsigned char* at = der.data();
-    std::unique_ptr<X509, decltype(&X509_free)> parsed(d2i_X509(nullptr, &at, static_cast<long>(size)), X509_free);
+    std::unique_ptr<X509_REQ, decltype(&X509_REQ_free)> parsed(
+        d2i_X509_REQ(nullptr, &at, static_cast<long>(size)), X509_REQ_free);
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(X509_verify(parsed.get(), X509_get0_pubkey(parsed.get())), 1);
-    ASSERT_EQ(X509_get_ext_count(parsed.get()), 1);
-    EXPECT_EQ(X509_EXTENSION_get_critical(X509_get_ext(parsed.get(), 0)), 1);
-    EXPECT_EQ(ASN1_STRING_type(X509_get0_serialNumber(parsed.get())), V_ASN1_NEG_INTEGER);
-    const auto contains = [&der](const Bytes& part) {
-        return std::search(der.begin(), der.end(), part.begin(), part.end()) != der.end();
-    };
-    EXPECT_TRUE(contains({ 0x17, 0x0d, '2', '0', '0', '1', '0', '1' }));
-    EXPECT_TRUE(contains({ 0x18, 0x0f, '2', '0', '6', '0', '0', '1', '0', '1' }));
-
-    Certificate context = decode(der);
-    ASSERT_TRUE(context);
-    const CERT_INFO* read = context.get()->pCertInfo;
-    const auto bytes = [](const auto& blob) { return Bytes(blob.pbData, blob.pbData + blob.cbData); };
-    EXPECT_EQ(read->dwVersion, static_cast<DWORD>(CERT_V3));
-    EXPECT_EQ(bytes(read->SerialNumber), Bytes(serial, serial + sizeof serial));
-    EXPECT_STREQ(read->SignatureAlgorithm.pszObjId, szOID_RSA_SHA256RSA);
-    EXPECT_STREQ(read->SubjectPublicKeyInfo.Algorithm.pszObjId, szOID_RSA_RSA);
-    EXPECT_EQ(bytes(read->Subject), requester.subject);
-    EXPECT_EQ(bytes(read->Issuer), requester.subject);
-    const auto ticks
-        = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    EXPECT_EQ(ticks(read->NotBefore), ticks(info.NotBefore));
-    EXPECT_EQ(ticks(read->NotAfter), ticks(info.NotAfter));
-    ASSERT_EQ(read->cExtension, 1u);
-    EXPECT_STREQ(read->rgExtension[0].pszObjId, "2.5.29.19");
-    EXPECT_TRUE(read->rgExtension[0].fCritical);
-    EXPECT_EQ(bytes(read->rgExtension[0].Value), Bytes(basicConstraints, basicConstraints + sizeof basicConstraints));
+    EXPECT_EQ(X509_REQ_verify(parsed.get(), X509_REQ_get0_pubkey(parsed.get())), 1);
+    EXPECT_EQ(X509_REQ_get_signature_nid(parsed.get()), NID_sha256WithRSAEncryption);
+    unsigned char* subject = nullptr;
+    const int subjectSize = i2d_X509_NAME(X509_REQ_get_subject_name(parsed.get()), &subject);
+    EXPECT_EQ(Bytes(subject, subject + subjectSize), requester.subject);
+    OPENSSL_free(subject);
 }
 
 TEST_F(Crypt32, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnored)
