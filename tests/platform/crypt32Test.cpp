@@ -1,10 +1,8 @@
 // The crypt32 stand-in called directly, for what no request of sigbrid
 // reaches: refusals and their Windows codes, the size protocol, copies and
-// the key link in the MY store, a signed request, and a store that survives a
-// killed installer.
+// the key link in the MY store, and a store that survives a killed installer.
 #include "StandInSupport.h"
 
-#include <openssl/x509.h>
 
 #include <gtest/gtest.h>
 
@@ -265,25 +263,6 @@ TEST_F(Crypt32, StoresTakeNewCopiesAndNamesIgnoreCase)
     EXPECT_EQ(countCertificates(
                   Store(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root")).get()),
         0);
-}
-
-TEST_F(Crypt32, SignedRequestVerifiesInOpenSsl)
-{
-    Requester requester;
-    DWORD size = 0;
-    ASSERT_TRUE(requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, nullptr, &size));
-    Bytes der(size);
-    ASSERT_TRUE(requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, der.data(), &size));
-    const unsigned char* at = der.data();
-    std::unique_ptr<X509_REQ, decltype(&X509_REQ_free)> parsed(
-        d2i_X509_REQ(nullptr, &at, static_cast<long>(size)), X509_REQ_free);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(X509_REQ_verify(parsed.get(), X509_REQ_get0_pubkey(parsed.get())), 1);
-    EXPECT_EQ(X509_REQ_get_signature_nid(parsed.get()), NID_sha256WithRSAEncryption);
-    unsigned char* subject = nullptr;
-    const int subjectSize = i2d_X509_NAME(X509_REQ_get_subject_name(parsed.get()), &subject);
-    EXPECT_EQ(Bytes(subject, subject + subjectSize), requester.subject);
-    OPENSSL_free(subject);
 }
 
 TEST_F(Crypt32, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnored)

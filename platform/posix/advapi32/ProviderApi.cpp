@@ -5,7 +5,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -39,19 +38,11 @@ BOOL enumerateContainers(standin::ProviderContext& context, BYTE* pbData, DWORD*
         context.enumeration = standin::KeyStore(context.provider).names();
         context.enumerationNext = 0;
     }
-    if (!pdwDataLen)
+    // Every caller offers its whole buffer: there is no size query.
+    if (!pdwDataLen || !pbData)
         return fail(ERROR_INVALID_PARAMETER);
     if (context.enumerationNext >= context.enumeration.size())
         return fail(ERROR_NO_MORE_ITEMS);
-    // The size query answers the longest name still to come, so that one
-    // buffer of that size serves the rest of the enumeration.
-    if (!pbData) {
-        std::size_t longest = 0;
-        for (auto i = context.enumerationNext; i < context.enumeration.size(); ++i)
-            longest = std::max(longest, context.enumeration[i].size());
-        *pdwDataLen = static_cast<DWORD>(longest + 1);
-        return TRUE;
-    }
     // A short buffer leaves the position where it is: the caller retries
     // the same name with a larger buffer.
     if (!copyText(context.enumeration[context.enumerationNext], pbData, pdwDataLen))
