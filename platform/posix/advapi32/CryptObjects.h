@@ -27,8 +27,7 @@ struct ProviderContext {
 
 struct KeyObject {
     std::shared_ptr<RsaKey> key;
-    // The container and key spec the key belongs to; none for an imported
-    // public key.
+    // The container and key spec the key belongs to.
     std::shared_ptr<KeyContainer> container;
     DWORD keySpec = 0;
     bool keepsCertificates = false;

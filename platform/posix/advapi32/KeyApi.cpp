@@ -177,14 +177,8 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen
     auto key = standin::RsaKey::fromBlob(pbData, dwDataLen, error);
     if (!key)
         return fail(error);
-    // A public key is a key object only; a key pair takes its place in the
-    // container under the key type its algorithm names.
-    if (!key->hasPrivate()) {
-        auto object = std::make_unique<standin::KeyObject>();
-        object->key = std::move(key);
-        *phKey = standin::keyHandles().add(std::move(object));
-        return TRUE;
-    }
+    // The key pair takes its place in the container under the key type its
+    // algorithm names.
     const DWORD keySpec = keyAlgorithm(key->algId())->keySpec;
     if (!context->container->storeKey(keySpec, key))
         return fail(NTE_FAIL);
@@ -213,8 +207,6 @@ BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, 
         return fail(NTE_BAD_TYPE);
     if (!pbData)
         return fail(ERROR_INVALID_PARAMETER);
-    if (!object->container)
-        return fail(NTE_BAD_KEY);
     std::size_t size = 0;
     if (!derLength(pbData, size))
         return fail(NTE_BAD_DATA);
@@ -247,7 +239,7 @@ BOOL WINAPI CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD*
         if (!object->keepsCertificates)
             return fail(NTE_BAD_TYPE);
         std::string der;
-        if (!object->container || !object->container->certificate(object->keySpec, der))
+        if (!object->container->certificate(object->keySpec, der))
             return fail(SCARD_E_NO_SUCH_CERTIFICATE);
         return standin::copyOut(der.data(), static_cast<DWORD>(der.size()), pbData, pdwDataLen);
     }
