@@ -26,16 +26,13 @@ std::string sha256Hex(const std::string& data)
 // kKeyIdHex; the private key shows only after login, as on real tokens.
 Json tokenScript()
 {
-    Json token = slot(1, "0A1B");
-    token["token"]["ulFreePublicMemory"] = 100000;
-    Json privateKey = object(11, kPrivateKey, kKeyIdHex, "key");
-    privateKey["afterLogin"] = true;
-    Json publicKey = object(13, kPublicKey, kKeyIdHex, "key");
-    publicKey["attributes"]["CKA_MODULUS"] = { { "hex", "c0ffee" } };
-    Json cert = certificate(12, kCertificateHex);
-    cert["attributes"]["CKA_ID"] = { { "hex", kKeyIdHex } };
-    token["objects"] = { cert, privateKey, publicKey };
-    return { { "slots", { token } }, { "signature", { { "hex", "a1b2" } } } };
+    const Json id = { { "hex", kKeyIdHex } };
+    const Json objects = { patched(certificate(12, kCertificateHex), { { "/attributes/CKA_ID", id } }),
+        patched(object(11, kPrivateKey, kKeyIdHex, "key"), { { "/afterLogin", true } }),
+        patched(object(13, kPublicKey, kKeyIdHex, "key"), { { "/attributes/CKA_MODULUS", { { "hex", "c0ffee" } } } }) };
+    return { { "slots",
+                 { patched(slot(1, "0A1B"), { { "/token/ulFreePublicMemory", 100000 }, { "/objects", objects } }) } },
+        { "signature", { { "hex", "a1b2" } } } };
 }
 
 const std::vector<std::string> kSign = { "pkcs11", "crypt", "sign", "GD",
@@ -77,8 +74,9 @@ TEST_F(TokenOperations, SignByThumbprintCallByCall)
     machine_.script(tokenScript());
     EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
 
-    const std::string readOnly
-        = gd + "C_OpenSession slot=1 flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x0";
+    const std::string readOnly = gd
+        + "C_OpenSession slot=1 flags=0x4 pApplication=NULL notify=NULL "
+          "phSession=set -> 0x0";
     const std::string signedBytes = "hex:" + kSha256Prefix + sha256Hex("abc") + " dataLen=51";
     EXPECT_EQ(machine_.calls(),
         joined({ loading(gd, 1), tokenReads(gd, "1"), { readOnly }, tokenReads(gd, "1"),
@@ -86,10 +84,16 @@ TEST_F(TokenOperations, SignByThumbprintCallByCall)
             closing(gd, "1", false), { readOnly }, search(gd, "2", classTemplate(kCertificate), 1),
             attributeRead(gd, "2", 12, "CKA_ID", 3), attributeRead(gd, "2", 12, "CKA_VALUE", 6),
             closing(gd, "2", false),
-            { gd + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL phSession=set -> 0x0",
-                gd + "C_Login session=3 userType=1 pin=hex:31323334 pinLen=4 -> 0x0" },
+            { gd
+                    + "C_OpenSession slot=1 flags=0x6 pApplication=NULL "
+                      "notify=NULL phSession=set -> 0x0",
+                gd
+                    + "C_Login session=3 userType=1 pin=hex:31323334 pinLen=4 -> "
+                      "0x0" },
             search(gd, "3", "count=2 [CKA_CLASS=ulong:3 CKA_ID=hex:" + kKeyIdHex + "]", 1),
-            { gd + "C_SignInit session=3 mechanism=0x1 parameter=NULL/0 key=11 -> 0x0",
+            { gd
+                    + "C_SignInit session=3 mechanism=0x1 parameter=NULL/0 "
+                      "key=11 -> 0x0",
                 gd + "C_Sign session=3 data=" + signedBytes + " pSignature=NULL -> 0x0",
                 gd + "C_Sign session=3 data=" + signedBytes + " pSignature=buffer/2 -> 0x0" },
             closing(gd, "3"), finalizing(gd) }));
@@ -100,10 +104,7 @@ TEST_F(TokenOperations, SignByThumbprintCallByCall)
 TEST_F(TokenOperations, FirstTokenWithTheCertificateSigns)
 {
     Json script = tokenScript();
-    Json second = script["slots"][0];
-    second["id"] = 2;
-    second["token"]["serialNumber"] = "0C2D";
-    script["slots"].push_back(second);
+    script["slots"].push_back(patched(script["slots"][0], { { "/id", 2 }, { "/token/serialNumber", "0C2D" } }));
     machine_.script(script);
     EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
     EXPECT_TRUE(logged(machine_.calls(), "C_SignInit session=3 "));
@@ -116,17 +117,15 @@ TEST_F(TokenOperations, FirstTokenWithTheCertificateSigns)
 TEST_F(TokenOperations, TemplatesAsTheModuleReceivesThem)
 {
     machine_.install(R"(C:\Windows\System32\asepkcs.dll)");
-    Json script = tokenScript();
-    script["slots"][0]["token"]["ulFreePublicMemory"] = 7169;
-    machine_.script(script);
+    machine_.script(patched(tokenScript(), { { "/slots/0/token/ulFreePublicMemory", 7169 } }));
     const std::string label = "ABCDEFGHIJKLMNOPQRS";
     const std::string answer = machine_.run(with(kCreateKeyPair, 5, label));
     const std::string keyId = Json::parse(answer)["success"];
     ASSERT_EQ(keyId.size(), 40u) << answer; // base64 of 4 + 1 + 24 characters
     const std::string cut = hexOf(label.substr(0, 18));
     const std::string ulong = "ulong:";
-    const std::string generated
-        = "C_GenerateKeyPair session=1 mechanism=0x0 parameter=NULL/0 public count=8 [CKA_ID=hex:";
+    const std::string generated = "C_GenerateKeyPair session=1 mechanism=0x0 "
+                                  "parameter=NULL/0 public count=8 [CKA_ID=hex:";
     const Lines calls = machine_.calls();
     ASSERT_EQ(calls.size(), 30u);
     const std::string& generation = calls[calls.size() - 4];
@@ -134,10 +133,15 @@ TEST_F(TokenOperations, TemplatesAsTheModuleReceivesThem)
     const std::string idHex = generation.substr(gd.size() + generated.size(), 58);
     EXPECT_EQ(idHex.substr(8, 2), "2d"); // "-"
     EXPECT_EQ(generation.substr(gd.size() + generated.size() + 58),
-        " CKA_LABEL=hex:" + cut + " CKA_TOKEN=hex:01 CKA_ENCRYPT=hex:01 CKA_VERIFY=hex:01 CKA_MODULUS_BITS=" + ulong
-            + "2048 CKA_PUBLIC_EXPONENT=hex:010001 CKA_WRAP=hex:01] private count=8 [CKA_ID=hex:" + idHex
-            + " CKA_LABEL=hex:" + cut
-            + " CKA_TOKEN=hex:01 CKA_PRIVATE=hex:01 CKA_SENSITIVE=hex:01 CKA_DECRYPT=hex:01 CKA_SIGN=hex:01"
+        " CKA_LABEL=hex:" + cut
+            + " CKA_TOKEN=hex:01 CKA_ENCRYPT=hex:01 CKA_VERIFY=hex:01 "
+              "CKA_MODULUS_BITS="
+            + ulong
+            + "2048 CKA_PUBLIC_EXPONENT=hex:010001 CKA_WRAP=hex:01] private "
+              "count=8 [CKA_ID=hex:"
+            + idHex + " CKA_LABEL=hex:" + cut
+            + " CKA_TOKEN=hex:01 CKA_PRIVATE=hex:01 CKA_SENSITIVE=hex:01 "
+              "CKA_DECRYPT=hex:01 CKA_SIGN=hex:01"
               " CKA_UNWRAP=hex:01] phPublicKey=set phPrivateKey=set -> 0x0");
 
     const std::string six = "[CKA_CERTIFICATE_TYPE=ulong:0 CKA_VALUE=hex:" + kCertificateHex
@@ -185,8 +189,7 @@ class TokenFailure : public TokenOperations, public ::testing::WithParamInterfac
 TEST_P(TokenFailure, AnswersItsOwnWordsAndClosesItsSession)
 {
     const Case& c = GetParam();
-    Json script = tokenScript();
-    script["rv"] = c.rv;
+    Json script = patched(tokenScript(), { { "/rv", c.rv } });
     if (c.prepare)
         c.prepare(script);
     machine_.script(script);
@@ -204,8 +207,8 @@ TEST_P(TokenFailure, AnswersItsOwnWordsAndClosesItsSession)
 }
 
 const std::string kNotBase64 = "Dados nao estao em base64 valido";
-const std::string kNoRoom
-    = errorDocument("Token nao possui espaco suficiente para criacao de chave e posterior importacao de certificado");
+const std::string kNoRoom = errorDocument("Token nao possui espaco suficiente para criacao de chave e "
+                                          "posterior importacao de certificado");
 
 INSTANTIATE_TEST_SUITE_P(EveryCommand, TokenFailure,
     ::testing::Values(Case { "sign login", kSign, { { "C_Login", "0xa4" } },
