@@ -34,19 +34,15 @@ struct Pipe {
     }
 };
 
+// This process's environment with `extra` added, as "KEY=value" texts.
 std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra)
 {
-    std::map<std::string, std::string> merged;
-    for (char** e = environ; *e; ++e) {
-        const char* eq = std::strchr(*e, '=');
-        if (eq)
-            merged[std::string(*e, static_cast<std::size_t>(eq - *e))] = eq + 1;
-    }
-    for (const auto& [key, value] : extra)
-        merged[key] = value;
     std::vector<std::string> out;
-    for (const auto& [key, value] : merged)
+    for (const auto& [key, value] : extra)
         out.push_back(key + "=" + value);
+    for (char** e = environ; *e; ++e)
+        if (extra.count(std::string(*e, std::strcspn(*e, "="))) == 0)
+            out.push_back(*e);
     return out;
 }
 
@@ -107,9 +103,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
                 fds[i].fd = -1;
             }
         }
-        if (fds[0].fd < 0 && fds[1].fd < 0)
-            break;
-        if (exited && !readSome)
+        if ((fds[0].fd < 0 && fds[1].fd < 0) || (exited && !readSome))
             break;
         if (!exited && waitpid(pid, &status, WNOHANG) == pid)
             exited = true;
