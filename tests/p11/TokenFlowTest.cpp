@@ -22,11 +22,6 @@ std::string encoded(const std::string& bytes)
 class TokenFlow : public SoftHsmTest {
 protected:
     std::string file(const std::string& name) const { return machine_.directory() + "/" + name; }
-
-    void write(const std::string& name, const Bytes& bytes) const
-    {
-        std::ofstream(file(name), std::ios::binary) << text(bytes);
-    }
     std::string read(const std::string& name) const
     {
         std::ifstream in(file(name), std::ios::binary);
@@ -36,7 +31,7 @@ protected:
     // openssl's verdict on a signature (base64) over the file `data`.
     bool verifies(const std::string& signature, const std::string& digest, const std::string& data) const
     {
-        write("signature", base64Decode(signature));
+        std::ofstream(file("signature"), std::ios::binary) << text(base64Decode(signature));
         return runProcess({ "openssl", "dgst", "-" + digest, "-verify", file("cert-pub.pem"), "-signature",
                               file("signature"), file(data) })
                    .exitCode
