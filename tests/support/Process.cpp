@@ -16,9 +16,11 @@ namespace {
 
 struct Pipe {
     int fd[2] = {-1, -1};
+    // Close-on-exec: a child keeps only the ends it is given as its output,
+    // and no other caller's pipes.
     Pipe()
     {
-        if (pipe(fd) != 0)
+        if (pipe2(fd, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
     }
     ~Pipe()
@@ -65,8 +67,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out.fd[0]);
-    posix_spawn_file_actions_addclose(&actions, err.fd[0]);
 
     std::vector<std::string> args = argv;
     std::vector<std::string> env = mergedEnvironment(environment);
