@@ -1,6 +1,5 @@
 #include "CapiStore.h"
 #include "Command.h"
-#include "Encoding.h"
 #include "SigningList.h"
 
 namespace {
@@ -50,8 +49,7 @@ Operation cryptSignList(const ArgVector& args)
     // Decoding and parsing belong to the operation: their failures are
     // answered with their own text.
     return [=] {
-        const Json list = parseSigningList(textUpToZero(base64Decode(encodedList)));
-        return successEnvelope(CapiStore().signList(thumbprint, algorithmName, list));
+        return successEnvelope(CapiStore().signList(thumbprint, algorithmName, decodeSigningList(encodedList)));
     };
 }
 

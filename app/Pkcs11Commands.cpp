@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <stdexcept>
 
 #include "CertificateImport.h"
 #include "Command.h"
@@ -8,6 +9,7 @@
 #include "ObjectInfo.h"
 #include "P11Store.h"
 #include "Secret.h"
+#include "SigningList.h"
 #include "TokenCertificate.h"
 #include "TokenSigning.h"
 
@@ -66,6 +68,25 @@ Operation signRow(const ArgVector& args)
     };
 }
 
+Operation signListRow(const ArgVector& args)
+{
+    P11Store& store = storeOf(args);
+    const std::string thumbprint = args.text(4);
+    const std::string algorithmName = args.text(5);
+    const SecretText pin(args.text(6));
+    const std::string encodedList = args.text(7);
+    // Decoding and parsing belong to the operation, as in capi's signList;
+    // the list's JSON failures keep their text as the token road's own.
+    return [=, &store] {
+        try {
+            const Json list = decodeSigningList(encodedList);
+            return successEnvelope(signListByThumbprint(store, list, thumbprint, pin.text(), algorithmName));
+        } catch (const Json::exception& failure) {
+            throw std::runtime_error(failure.what());
+        }
+    };
+}
+
 Operation signWithKeyIdRow(const ArgVector& args)
 {
     const std::string keyIdText = args.text(5);
@@ -116,6 +137,7 @@ std::vector<Command> pkcs11Commands()
         { "pkcs11", "list", "certificates", Guard::RuntimeErrors, listCertificatesRow },
         { "pkcs11", "list", "objects", Guard::RuntimeErrors, listObjectsRow },
         { "pkcs11", "crypt", "sign", Guard::RuntimeErrors, signRow },
+        { "pkcs11", "crypt", "signList", Guard::RuntimeErrors, signListRow },
         { "pkcs11", "crypt", "signWithKeyId", Guard::RuntimeErrors, signWithKeyIdRow },
         { "pkcs11", "repo", "createKeyPair", Guard::RuntimeErrors, createKeyPairRow },
         { "pkcs11", "repo", "getPublicKey", Guard::RuntimeErrors, getPublicKeyRow },

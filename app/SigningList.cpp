@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "Encoding.h"
 #include "Messages.h"
 
 Json parseSigningList(const std::string& text)
@@ -15,3 +16,5 @@ Json parseSigningList(const std::string& text)
         return true;
     });
 }
+
+Json decodeSigningList(const std::string& encoded) { return parseSigningList(textUpToZero(base64Decode(encoded))); }

@@ -1,7 +1,11 @@
 // Whole-process times of the token requests on SoftHSM2 against pkcs11-tool
 // doing the same work on the same token, interleaved (A B C A B C ...) so
-// that the machine's drift falls on both alike; medians are printed.
+// that the machine's drift falls on both alike; medians are printed. Then a
+// batch: `pkcs11 crypt signList` against one `pkcs11 crypt sign` process per
+// document, and per signature against SoftHSM2's own C_Sign in this process.
 //   token_bench <sigbrid>
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "Encoding.h"
+#include "Pkcs11.h"
 #include "Process.h"
 #include "TempDir.h"
 
@@ -79,19 +84,95 @@ struct Contender {
     std::vector<double> times {};
 };
 
-// Runs the contenders in turn, kRounds times, and prints each median and its
+// Runs the contenders in turn, `rounds` times, and prints each median and its
 // ratio to the last contender's.
-void race(const std::string& title, std::vector<Contender> contenders)
+void race(const std::string& title, std::vector<Contender> contenders, int rounds = kRounds)
 {
-    for (int round = 0; round < kRounds; ++round)
+    for (int round = 0; round < rounds; ++round)
         for (Contender& contender : contenders)
             contender.times.push_back(millisecondsOf(contender.run));
     const double reference = median(contenders.back().times);
-    std::printf("%s (median of %d, ms per process)\n", title.c_str(), kRounds);
+    std::printf("%s (median of %d, ms per run)\n", title.c_str(), rounds);
     for (const Contender& contender : contenders)
         std::printf("  %-40s %8.2f ms  %5.2fx\n", contender.name.c_str(), median(contender.times),
             median(contender.times) / reference);
 }
+
+// The base64 of a signList list: `count` items, ready SHA-256 digests or
+// the same document to hash.
+std::string signList(int count, bool readyDigests, const std::string& document)
+{
+    std::string list = "[";
+    for (int i = 0; i < count; ++i) {
+        const std::string value = readyDigests ? std::string(32, static_cast<char>(i)) : document;
+        list += (i ? ",{\"id\":" : "{\"id\":") + std::to_string(i) + ",\"value\":\""
+            + base64Encode(reinterpret_cast<const unsigned char*>(value.data()), value.size())
+            + "\",\"hashedData\":" + (readyDigests ? "true}" : "false}");
+    }
+    list += "]";
+    return base64Encode(reinterpret_cast<const unsigned char*>(list.data()), list.size());
+}
+
+// SoftHSM2 driven directly in this process, logged in once: the rate of the
+// key itself, with nothing of a request around it.
+class DirectToken {
+public:
+    explicit DirectToken(const Environment& environment)
+    {
+        setenv("SOFTHSM2_CONF", environment.at("SOFTHSM2_CONF").c_str(), 1);
+        library_ = dlopen(kModule, RTLD_NOW);
+        if (!library_ || function<CK_C_Initialize>("C_Initialize")(nullptr) != CKR_OK)
+            throw std::runtime_error("SoftHSM2 does not load");
+        // The initialized token comes first; SoftHSM2 adds an empty slot.
+        CK_SLOT_ID slots[8] = {};
+        CK_ULONG count = 8;
+        CK_OBJECT_CLASS privateKey = CKO_PRIVATE_KEY;
+        CK_ATTRIBUTE keyTemplate { CKA_CLASS, &privateKey, sizeof privateKey };
+        std::string pin = kPin;
+        if (function<CK_C_GetSlotList>("C_GetSlotList")(CK_TRUE, slots, &count) != CKR_OK
+            || function<CK_C_OpenSession>("C_OpenSession")(
+                   slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session_)
+                != CKR_OK
+            || function<CK_C_Login>("C_Login")(
+                   session_, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(&pin[0]), pin.size())
+                != CKR_OK
+            || function<CK_C_FindObjectsInit>("C_FindObjectsInit")(session_, &keyTemplate, 1) != CKR_OK
+            || function<CK_C_FindObjects>("C_FindObjects")(session_, &key_, 1, &count) != CKR_OK || count != 1)
+            throw std::runtime_error("no private key on the SoftHSM2 token");
+        function<CK_C_FindObjectsFinal>("C_FindObjectsFinal")(session_);
+    }
+    ~DirectToken()
+    {
+        function<CK_C_Finalize>("C_Finalize")(nullptr);
+        dlclose(library_);
+    }
+    DirectToken(const DirectToken&) = delete;
+    DirectToken& operator=(const DirectToken&) = delete;
+
+    // `count` signatures over a SHA-256 DigestInfo, as sigbrid asks for them.
+    void sign(int count) const
+    {
+        Bytes info(51, 0x5a);
+        CK_MECHANISM mechanism { CKM_RSA_PKCS, nullptr, 0 };
+        unsigned char signature[512];
+        for (int i = 0; i < count; ++i) {
+            CK_ULONG length = sizeof signature;
+            if (function<CK_C_SignInit>("C_SignInit")(session_, &mechanism, key_) != CKR_OK
+                || function<CK_C_Sign>("C_Sign")(session_, info.data(), info.size(), signature, &length) != CKR_OK)
+                throw std::runtime_error("C_Sign failed");
+        }
+    }
+
+private:
+    template <typename Signature> Signature function(const char* name) const
+    {
+        return reinterpret_cast<Signature>(dlsym(library_, name));
+    }
+
+    void* library_ = nullptr;
+    CK_SESSION_HANDLE session_ = 0;
+    CK_OBJECT_HANDLE key_ = 0;
+};
 
 } // namespace
 
@@ -160,6 +241,30 @@ int main(int argc, char** argv)
                     tool({ "pkcs11-tool", "--module", kModule, "--login", "--pin", kPin, "--sign", "--id", idHex, "-m",
                              "SHA256-RSA-PKCS", "-i", work + "/data", "-o", work + "/sig" },
                         one) } });
+        // A batch of documents: one process and one login against one of each
+        // per document; then per signature against the key's own rate.
+        constexpr int kBatch = 100;
+        constexpr int kLongBatch = 1000;
+        constexpr int kBatchRounds = 5;
+        const std::vector<std::string> batch
+            = { "pkcs11", "crypt", "signList", "GD", thumbprint, "sha256", kPin, signList(kBatch, false, document) };
+        const std::vector<std::string> single
+            = { "pkcs11", "crypt", "sign", "GD", thumbprint, "sha256", kPin, data, "false" };
+        race("Sign " + std::to_string(kBatch) + " documents, RSA-2048 (target: signList at least 20x faster)",
+            { { "pkcs11 crypt signList, one process", sigbrid(batch, one) },
+                { "pkcs11 crypt sign, one process each", [&] {
+                     for (int i = 0; i < kBatch; ++i)
+                         successText(runSigbrid(single, one).out);
+                 } } },
+            kBatchRounds);
+        const DirectToken direct(one);
+        race("Sign " + std::to_string(kLongBatch) + " SHA-256 digests, RSA-2048 (target: signList within 1.2x)",
+            { { "pkcs11 crypt signList, whole process",
+                  sigbrid({ "pkcs11", "crypt", "signList", "GD", thumbprint, "sha256", kPin,
+                              signList(kLongBatch, true, document) },
+                      one) },
+                { "SoftHSM2 C_SignInit + C_Sign in-process", [&] { direct.sign(kLongBatch); } } },
+            kBatchRounds);
         for (const auto& [count, environment] : { std::pair<int, const Environment*> { 1, &one }, { 10, &ten } }) {
             const Environment& env = *environment;
             race("List " + std::to_string(count) + " token(s)",

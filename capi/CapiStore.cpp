@@ -11,6 +11,7 @@
 #include "Failures.h"
 #include "KeyPair.h"
 #include "ProviderEnumeration.h"
+#include "SignedList.h"
 #include "SigningAlgorithm.h"
 
 namespace {
@@ -20,14 +21,6 @@ using Json = nlohmann::json;
 // Listings may carry names in another code page; their bytes that are not
 // UTF-8 are written as U+FFFD instead of failing the listing.
 std::string compact(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
-
-// A member that is absent reads as null.
-const Json& member(const Json& item, const char* key)
-{
-    static const Json absent;
-    const auto found = item.find(key);
-    return found == item.end() ? absent : *found;
-}
 
 }  // namespace
 
@@ -49,28 +42,20 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
                                 const Json& list) const
 {
     return raisedStyle([&] {
-        // Every value is checked before the key is opened, so one bad value
-        // signs nothing; values of the wrong type fail in their turn below.
-        for (const Json& item : list) {
-            const Json& text = member(item, "value");
-            if (text.is_string())
-                requireBase64(text.get_ref<const std::string&>());
-        }
+        requireBase64Values(list);
         const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
         const CertificateKey key(thumbprint);
-        Json answer = Json::array();
+        SignedList answer;
         if (list.is_null())
-            return compact(answer);
+            return answer.text();
         for (const Json& item : list) {
-            const Json& text = member(item, "value");
-            const Bytes value = base64Decode(text.get<std::string>());
+            const Bytes value = base64Decode(listMember(item, "value").get<std::string>());
             const HashObject hash = key.createHash(algorithm);
-            const bool readyDigest = member(item, "hashedData").get<bool>();
+            const bool readyDigest = listMember(item, "hashedData").get<bool>();
             key.putValue(hash, algorithm, value, readyDigest);
-            const std::string signature = base64Encode(key.signHash(hash));
-            answer.push_back({{"data", text}, {"id", member(item, "id")}, {"signed", signature}});
+            answer.add(item, base64Encode(key.signHash(hash)));
         }
-        return compact(answer);
+        return answer.text();
     });
 }
 

@@ -23,6 +23,7 @@ inline constexpr const char* kSerialError = "[ERROR] P11Store.serial - C_GetToke
 
 inline constexpr const char* kDigestSizeMismatch = "Tamanho data nao condiz com algoritmo utilizado";
 inline constexpr const char* kNoCertificateForThumbprint = "Nenhum certificado encontrado com o thumbprint enviado";
+inline constexpr const char* kNoPrivateKey = "Nenhuma chave privada encontrada para o certificado";
 inline constexpr const char* kDigestFailed = "Erro no calculo do hash dos dados";
 inline constexpr const char* kSignFailed = "Erro na assinatura: ";
 inline constexpr const char* kNoRoomForKeyPair

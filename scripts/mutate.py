@@ -8,8 +8,9 @@ constants and message texts, removed calls), rebuilds, runs the native tests
 and prints each mutant as killed (with the first test that failed), surviving,
 or stillborn (does not compile; not counted). The sample depends only on the
 seed and on the product's source text, so two runs on the same code try the
-same mutants; --compare lists mutants that an earlier report saw killed and
-that this run lets through. The report is written after every mutant, and
+same mutants; --compare judges the mutants of an earlier report again (found
+by their line's text, so edits elsewhere do not change the sample) and lists
+those it saw killed that this run lets through. The report is written after every mutant, and
 --resume goes on from the report of a run that was stopped.
 
   scripts/mutate.py [--seed N] [--count N] [--report FILE] [--compare FILE] [--resume]
@@ -154,6 +155,16 @@ def main():
 
     candidates = sites()
     random.Random(options.seed).shuffle(candidates)
+    if options.compare:
+        # Judge the earlier report's own mutants, found again by their text: a
+        # sample drawn afresh would differ as soon as any product line changed.
+        with open(options.compare, encoding="utf-8") as handle:
+            wanted = [identity(r) for r in json.load(handle) if r["result"] != "stillborn"]
+        found = {identity(c): c for c in candidates}
+        for gone in (w for w in wanted if w not in found):
+            print(f"no longer in the code: {gone}")
+        candidates = [found[w] for w in wanted if w in found]
+        options.count = len(candidates)
     print(f"{len(candidates)} possible mutants; judging {options.count} (seed {options.seed})", flush=True)
     earlier = {}
     if options.resume and os.path.exists(options.report):

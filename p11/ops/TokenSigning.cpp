@@ -1,11 +1,13 @@
 #include "TokenSigning.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "Digest.h"
 #include "ObjectSearch.h"
 #include "Pkcs11Messages.h"
+#include "SignedList.h"
 #include "SigningAlgorithm.h"
 #include "TokenCertificate.h"
 #include "TokenFailure.h"
@@ -72,27 +74,60 @@ void checkSigned(CK_RV rv)
         throw std::runtime_error(tokenFailure(kSignFailed, rv));
 }
 
+// The DigestInfo that the token signs for one value: its digest made here,
+// or the value itself when it is a ready digest of the algorithm's size
+// (none when it is not).
+std::optional<Bytes> toBeSigned(const SigningAlgorithm& algorithm, const Bytes& value, bool readyDigest)
+{
+    if (readyDigest) {
+        if (value.size() != algorithm.digestLength)
+            return std::nullopt;
+        return digestInfo(algorithm.algId, value);
+    }
+    Bytes digest;
+    if (!computeDigest(PROV_RSA_AES, algorithm.algId, value.data(), static_cast<DWORD>(value.size()), digest))
+        throw std::runtime_error(kDigestFailed);
+    return digestInfo(algorithm.algId, digest);
+}
+
+// The first usable slot with a certificate of this thumbprint, and that
+// certificate's CKA_ID there; raises the not-found message.
+std::pair<P11Slot*, Bytes> certificateOnToken(P11Store& store, const std::string& thumbprint)
+{
+    for (P11Slot& slot : store.slots())
+        if (holdsThumbprint(slot, thumbprint))
+            return { &slot, certificateId(slot, thumbprint) };
+    throw std::runtime_error(kNoCertificateForThumbprint);
+}
+
+// `work` in one read-write session with login, closed after it, also when
+// it fails.
+template <typename Work> std::string inLoggedInSession(P11Slot& slot, const std::string& pin, Work work)
+{
+    const P11Session& session = slot.openSession(pin, true);
+    const SessionGuard guard(slot);
+    std::string result = work(session);
+    slot.closeSession();
+    return result;
+}
+
 } // namespace
 
 std::string signByThumbprint(P11Store& store, const std::string& data, const std::string& thumbprint,
     const std::string& pin, const std::string& algorithmName, bool readyDigest)
 {
     requireBase64(data);
-    for (P11Slot& slot : store.slots())
-        if (holdsThumbprint(slot, thumbprint))
-            return signWithKeyId(slot, data, certificateId(slot, thumbprint), pin, algorithmName, readyDigest);
-    throw std::runtime_error(kNoCertificateForThumbprint);
+    const auto [slot, keyId] = certificateOnToken(store, thumbprint);
+    return signWithKeyId(*slot, data, keyId, pin, algorithmName, readyDigest);
 }
 
 std::string signWithKeyId(P11Slot& slot, const std::string& data, const Bytes& keyId, const std::string& pin,
     const std::string& algorithmName, bool readyDigest)
 {
     requireBase64(data);
-    const P11Session& session = slot.openSession(pin, true);
-    const SessionGuard guard(slot);
-    std::string result = signInSession(session, data, keyId, algorithmName, readyDigest);
-    slot.closeSession();
-    return result;
+    return inLoggedInSession(slot, pin, [&](const P11Session& session) {
+        return signInSession(session, data, keyId, algorithmName, readyDigest);
+    });
 }
 
 std::string signInSession(const P11Session& session, const std::string& data, const Bytes& keyId,
@@ -102,17 +137,42 @@ std::string signInSession(const P11Session& session, const std::string& data, co
     if (key == 0)
         return {};
     const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
-    Bytes digest = base64Decode(data);
-    if (readyDigest) {
-        if (digest.size() != algorithm.digestLength)
-            return kDigestSizeMismatch;
-    } else {
-        Bytes hashed;
-        if (!computeDigest(PROV_RSA_AES, algorithm.algId, digest.data(), static_cast<DWORD>(digest.size()), hashed))
-            throw std::runtime_error(kDigestFailed);
-        digest = std::move(hashed);
+    const std::optional<Bytes> info = toBeSigned(algorithm, base64Decode(data), readyDigest);
+    if (!info)
+        return kDigestSizeMismatch;
+    return base64Encode(tokenSign(session, key, *info));
+}
+
+std::string signListByThumbprint(P11Store& store, const nlohmann::json& list, const std::string& thumbprint,
+    const std::string& pin, const std::string& algorithmName)
+{
+    requireBase64Values(list);
+    if (list.is_null() || list.empty())
+        return SignedList().text();
+    const std::pair<P11Slot*, Bytes> certificate = certificateOnToken(store, thumbprint);
+    return inLoggedInSession(*certificate.first, pin, [&](const P11Session& session) {
+        return signListInSession(session, list, certificate.second, algorithmName);
+    });
+}
+
+std::string signListInSession(
+    const P11Session& session, const nlohmann::json& list, const Bytes& keyId, const std::string& algorithmName)
+{
+    const CK_OBJECT_HANDLE key = findKeyById(session, CKO_PRIVATE_KEY, keyId);
+    if (key == 0)
+        throw std::runtime_error(kNoPrivateKey);
+    const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
+    // Three module calls per item: a list that fits on a command line stays
+    // far inside the request's call budget.
+    SignedList answer;
+    for (const nlohmann::json& item : list) {
+        const Bytes value = base64Decode(listMember(item, "value").get<std::string>());
+        const std::optional<Bytes> info = toBeSigned(algorithm, value, listMember(item, "hashedData").get<bool>());
+        if (!info)
+            throw std::runtime_error(kDigestSizeMismatch);
+        answer.add(item, base64Encode(tokenSign(session, key, *info)));
     }
-    return base64Encode(tokenSign(session, key, digestInfo(algorithm.algId, digest)));
+    return answer.text();
 }
 
 Bytes tokenSign(const P11Session& session, CK_OBJECT_HANDLE key, Bytes toSign)

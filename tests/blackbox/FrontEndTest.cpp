@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Process.h"
@@ -20,82 +21,65 @@ protected:
 
     ProcessResult run(const std::vector<std::string>& args)
     {
-        ProcessResult result = runSigbrid(args, {{"SIGBRID_WINROOT", machine_.path()}});
+        ProcessResult result = runSigbrid(args, { { "SIGBRID_WINROOT", machine_.path() } });
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.err, "");
         return result;
     }
-
-    std::string out(const std::vector<std::string>& args) { return run(args).out; }
 };
 
 std::string errorDocument(const std::string& message) { return "{\n    \"error\": \"" + message + "\"\n}"; }
 
-TEST_F(FrontEnd, VersionAnswersExactBytes)
+// The exact document for requests the front end answers by itself. Arguments
+// beyond those an operation reads are ignored; "pkcs11" reads the token type
+// before the command words; a missing position is an unknown error.
+TEST_F(FrontEnd, AnswersTheExactDocument)
 {
-    EXPECT_EQ(out({"system", "info", "version"}), "{\n    \"success\": \"1.2.8\"\n}");
-    // Arguments beyond those an operation reads are ignored.
-    EXPECT_EQ(out({"system", "info", "version", "extra", ""}), "{\n    \"success\": \"1.2.8\"\n}");
-}
-
-TEST_F(FrontEnd, FewerThanThreeArgumentsPrintNothing)
-{
-    EXPECT_EQ(out({}), "");
-    EXPECT_EQ(out({"system"}), "");
-    EXPECT_EQ(out({"system", "info"}), "");
-}
-
-TEST_F(FrontEnd, UnknownWordsAnswerTheirOwnMessage)
-{
-    EXPECT_EQ(out({"system", "info", "Version"}), errorDocument("Comando nao encontrado"));
-    EXPECT_EQ(out({"system", "about", "version"}), errorDocument("Tipo de sub-comando nao encontrado"));
-    EXPECT_EQ(out({"other", "list", "csp"}), errorDocument("Tipo de comando nao encontrado"));
-    EXPECT_EQ(out({"System", "info", "version"}), errorDocument("Tipo de comando nao encontrado"));
-    EXPECT_EQ(out({"capi", "List", "csp"}), errorDocument("Tipo de sub-comando nao encontrado"));
-    EXPECT_EQ(out({"capi", "list", "csps"}), errorDocument("Comando nao encontrado"));
-    EXPECT_EQ(out({"capi", "crypt", "csp"}), errorDocument("Comando nao encontrado"));
-    EXPECT_EQ(out({"", "", ""}), errorDocument("Tipo de comando nao encontrado"));
-}
-
-TEST_F(FrontEnd, Pkcs11ReadsTheTokenTypeBeforeTheCommandWords)
-{
-    EXPECT_EQ(out({"pkcs11", "list", "tokens"}), errorDocument("Erro desconhecido."));
-    EXPECT_EQ(out({"pkcs11", "nothing", "tokens"}), errorDocument("Erro desconhecido."));
-    EXPECT_EQ(out({"pkcs11", "nothing", "tokens", "GD"}), errorDocument("Tipo de sub-comando nao encontrado"));
-    EXPECT_EQ(out({"pkcs11", "list", "nothing", "GD"}), errorDocument("Comando nao encontrado"));
-}
-
-TEST_F(FrontEnd, MissingPositionIsAnUnknownError)
-{
-    EXPECT_EQ(out({"capi", "list", "countContainer"}), errorDocument("Erro desconhecido."));
-    EXPECT_EQ(out({"capi", "list", "countContainer", "Some Provider"}), errorDocument("Erro desconhecido."));
-    EXPECT_EQ(out({"capi", "crypt", "sign", "00", "sha1", "YQ=="}), errorDocument("Erro desconhecido."));
-    EXPECT_EQ(out({"capi", "repo", "createKeyPair", "p", "24", "c", "false", "false", "2048", "x", "CN=a"}),
-              errorDocument("Erro desconhecido."));
-    EXPECT_EQ(out({"pkcs11", "crypt", "signWithKeyId", "GD", "0A1B", "AQI=", "sha256", "1234", "false"}),
-              errorDocument("Erro desconhecido."));
+    const std::string version = "{\n    \"success\": \"1.2.8\"\n}";
+    const std::string unknown = errorDocument("Erro desconhecido.");
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        { { "system", "info", "version" }, version },
+        { { "system", "info", "version", "extra", "" }, version },
+        { {}, "" },
+        { { "system" }, "" },
+        { { "system", "info" }, "" },
+        { { "system", "info", "Version" }, errorDocument("Comando nao encontrado") },
+        { { "system", "about", "version" }, errorDocument("Tipo de sub-comando nao encontrado") },
+        { { "other", "list", "csp" }, errorDocument("Tipo de comando nao encontrado") },
+        { { "System", "info", "version" }, errorDocument("Tipo de comando nao encontrado") },
+        { { "capi", "List", "csp" }, errorDocument("Tipo de sub-comando nao encontrado") },
+        { { "capi", "list", "csps" }, errorDocument("Comando nao encontrado") },
+        { { "capi", "crypt", "csp" }, errorDocument("Comando nao encontrado") },
+        { { "", "", "" }, errorDocument("Tipo de comando nao encontrado") },
+        { { "pkcs11", "list", "tokens" }, unknown },
+        { { "pkcs11", "nothing", "tokens" }, unknown },
+        { { "pkcs11", "nothing", "tokens", "GD" }, errorDocument("Tipo de sub-comando nao encontrado") },
+        { { "pkcs11", "list", "nothing", "GD" }, errorDocument("Comando nao encontrado") },
+        { { "capi", "list", "countContainer" }, unknown },
+        { { "capi", "list", "countContainer", "Some Provider" }, unknown },
+        { { "capi", "crypt", "sign", "00", "sha1", "YQ==" }, unknown },
+        { { "capi", "repo", "createKeyPair", "p", "24", "c", "false", "false", "2048", "x", "CN=a" }, unknown },
+        { { "pkcs11", "crypt", "signWithKeyId", "GD", "0A1B", "AQI=", "sha256", "1234", "false" }, unknown },
+    };
+    for (const auto& [args, document] : rows)
+        EXPECT_EQ(run(args).out, document) << ::testing::PrintToString(args);
 }
 
 // Every row of the command tree, with hostile texts in every position: one
 // single-member envelope, never a crash, never a second document.
 TEST_F(FrontEnd, EveryCommandAnswersOneEnvelopeWhateverItsArguments)
 {
-    const std::vector<std::vector<std::string>> rows = {
-        {"system", "info", "version"},           {"capi", "list", "csp"},
-        {"capi", "list", "countContainer"},      {"capi", "list", "listContainer"},
-        {"capi", "crypt", "sign"},               {"capi", "crypt", "signList"},
-        {"capi", "repo", "createKeyPair"},       {"capi", "repo", "generateCSR"},
-        {"capi", "repo", "importCertificate"},   {"pkcs11", "list", "tokens"},
-        {"pkcs11", "list", "certificates"},      {"pkcs11", "list", "objects"},
-        {"pkcs11", "crypt", "sign"},             {"pkcs11", "crypt", "signWithKeyId"},
-        {"pkcs11", "repo", "createKeyPair"},     {"pkcs11", "repo", "getPublicKey"},
-        {"pkcs11", "repo", "importCertificate"},
-    };
+    const std::vector<std::vector<std::string>> rows = { { "system", "info", "version" }, { "capi", "list", "csp" },
+        { "capi", "list", "countContainer" }, { "capi", "list", "listContainer" }, { "capi", "crypt", "sign" },
+        { "capi", "crypt", "signList" }, { "capi", "repo", "createKeyPair" }, { "capi", "repo", "generateCSR" },
+        { "capi", "repo", "importCertificate" }, { "pkcs11", "list", "tokens" }, { "pkcs11", "list", "certificates" },
+        { "pkcs11", "list", "objects" }, { "pkcs11", "crypt", "sign" }, { "pkcs11", "crypt", "signWithKeyId" },
+        { "pkcs11", "repo", "createKeyPair" }, { "pkcs11", "repo", "getPublicKey" },
+        { "pkcs11", "repo", "importCertificate" } };
     // Windows caps a whole command line at 32767 characters.
     const std::size_t longText = underWine() ? 3000 : 20000;
-    const std::vector<std::string> hostile = {
-        "", std::string(longText, 'A'), "\xFF\xFE\xC3(", "not base64 !!", "abc", "-1", "GD",
-    };
+    const std::vector<std::string> hostile
+        = { "", std::string(longText, 'A'), "\xFF\xFE\xC3(", "not base64 !!", "abc", "-1", "GD" };
     for (const auto& row : rows) {
         for (const auto& text : hostile) {
             std::vector<std::string> args = row;
@@ -113,4 +97,4 @@ TEST_F(FrontEnd, EveryCommandAnswersOneEnvelopeWhateverItsArguments)
     }
 }
 
-}  // namespace
+} // namespace

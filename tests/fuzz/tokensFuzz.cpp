@@ -83,24 +83,14 @@ std::vector<std::string> request(FuzzedDataProvider& in)
     const std::string id = in.ConsumeBool() ? "AQI=" : "";
     const std::string flag = in.ConsumeBool() ? "true" : "false";
     const std::string data = in.ConsumeBool() ? "YWJj" : std::string(43, 'A') + "=";
-    switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-        return { "pkcs11", "list", "tokens", type };
-    case 1:
-        return { "pkcs11", "list", "certificates", type };
-    case 2:
-        return { "pkcs11", "list", "objects", type, serial, "1234" };
-    case 3:
-        return { "pkcs11", "crypt", "sign", type, std::string(40, '0'), "sha256", "1234", data, flag };
-    case 4:
-        return { "pkcs11", "crypt", "signWithKeyId", type, serial, id, "sha1", "ND", flag, data };
-    case 5:
-        return { "pkcs11", "repo", "createKeyPair", type, serial, "label", "2048", "1234" };
-    case 6:
-        return { "pkcs11", "repo", "getPublicKey", type, serial, id };
-    default:
-        return { "pkcs11", "repo", "importCertificate", "AT", serial, id, "label", "1234", "MIIB" };
-    }
+    const std::vector<std::string> requests[] = { { "pkcs11", "list", "tokens", type },
+        { "pkcs11", "list", "certificates", type }, { "pkcs11", "list", "objects", type, serial, "1234" },
+        { "pkcs11", "crypt", "sign", type, std::string(40, '0'), "sha256", "1234", data, flag },
+        { "pkcs11", "crypt", "signWithKeyId", type, serial, id, "sha1", "ND", flag, data },
+        { "pkcs11", "repo", "createKeyPair", type, serial, "label", "2048", "1234" },
+        { "pkcs11", "repo", "getPublicKey", type, serial, id },
+        { "pkcs11", "repo", "importCertificate", "AT", serial, id, "label", "1234", "MIIB" } };
+    return in.PickValueInArray(requests);
 }
 
 } // namespace

@@ -117,21 +117,16 @@ protected:
         environment_.insert(tokenEnvironment_.begin(), tokenEnvironment_.end());
     }
 
-    // The program's arguments after `runner`.
-    std::vector<std::string> command(const std::vector<std::string>& runner, const LeakCase& c)
+    // The case's request after `runner`, with its faults switched on.
+    ProcessResult runCase(const std::vector<std::string>& runner, const LeakCase& c)
     {
         std::vector<std::string> argv = runner;
         std::istringstream words(c.request);
         for (std::string arg; words >> arg;)
             argv.push_back(arg == "{new}" ? capi_.newContainerName("leak") : values_.count(arg) ? values_[arg] : arg);
-        return argv;
-    }
-
-    std::map<std::string, std::string> environment(const LeakCase& c) const
-    {
-        std::map<std::string, std::string> caseEnvironment = environment_;
-        caseEnvironment["SIGBRID_FAULTS"] = c.faults;
-        return caseEnvironment;
+        std::map<std::string, std::string> environment = environment_;
+        environment["SIGBRID_FAULTS"] = c.faults;
+        return runProcess(argv, environment);
     }
 
     void expectOneEnvelope(const LeakCase& c, const std::string& out)
@@ -200,7 +195,7 @@ TEST_F(Memory, NoRequestLeaksOrTouchesMemoryItDoesNotOwn)
         if (!c.inCi && !all)
             continue;
         SCOPED_TRACE(std::string(c.request) + " " + c.faults);
-        const ProcessResult result = runProcess(command(valgrind, c), environment(c));
+        const ProcessResult result = runCase(valgrind, c);
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.err, "");
         expectOneEnvelope(c, result.out);
@@ -228,7 +223,7 @@ TEST_F(Memory, NoSecretOutlivesItsUse)
             continue;
         SCOPED_TRACE(request + " " + c.faults);
         std::filesystem::remove(core);
-        const ProcessResult result = runProcess(command(gdb, c), environment(c));
+        const ProcessResult result = runCase(gdb, c);
         ASSERT_EQ(result.exitCode, 0) << result.err;
         const std::string printed = fileText(out) + fileText(err);
         expectOneEnvelope(c, fileText(out));

@@ -42,12 +42,6 @@ std::set<std::string> names(const std::string& listing)
     return names;
 }
 
-bool isPublicKeyBlob(const std::string& answer)
-{
-    const std::string blob = unbase64(answer);
-    return blob.size() > 12 && blob[0] == '\x06' && blob.substr(8, 4) == "RSA1";
-}
-
 // A request of a round, and what its printed document and answer must be.
 struct Call {
     Args args;
@@ -107,7 +101,9 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
             [&, container, shared](const std::string&, const std::string& answer) {
                 if (shared && answer == kContainerExists)
                     return;
-                EXPECT_TRUE(isPublicKeyBlob(answer)) << answer;
+                // A PUBLICKEYBLOB of an RSA key.
+                const std::string blob = unbase64(answer);
+                EXPECT_TRUE(blob.size() > 12 && blob[0] == '\x06' && blob.substr(8, 4) == "RSA1") << answer;
                 EXPECT_TRUE(keys.emplace(container, answer).second) << "a second creator of " << container;
                 containers.insert(container);
             } };

@@ -1,86 +1,98 @@
-// pkcs11 list certificates on SoftHSM2: thumbprints as openssl computes them.
+// pkcs11 list tokens, certificates and objects on SoftHSM2 tokens filled by
+// pkcs11-tool: the tokens as softhsm2-util shows them, thumbprints as openssl
+// computes them, key pairs behind the login.
 #include "SoftHsmTest.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
 using nlohmann::json;
 
-std::vector<std::string> thumbprints(const json& records, const std::string& type, const std::string& serial)
+// Each token's certificates, of which a key adds none; and, behind its login,
+// one record per private key with what shares its id, of which a certificate
+// without a key makes none.
+TEST_F(SoftHsmTest, TokensCertificatesAndObjects)
 {
-    std::vector<std::string> found;
-    for (const json& record : records) {
-        EXPECT_EQ(record.size(), 3u);
-        if (record["type"] == type && record["serial"] == serial)
-            found.push_back(record["thumbprint"]);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-std::vector<std::string> sorted(std::vector<std::string> texts)
-{
-    std::sort(texts.begin(), texts.end());
-    return texts;
-}
-
-TEST_F(SoftHsmTest, ThumbprintsAreOpenSslsSha1Fingerprints)
-{
-    const std::string first = machine_.initToken("First", "111111");
-    const std::string second = machine_.initToken("Second", "222222");
+    // The module sees exactly a PIN's bytes, whatever they are.
+    const std::string oddPin = "s\xC3\xA9nha-\xE2\x82\xAC!";
+    const std::string pin = "123456";
+    const std::string alpha = machine_.initToken("Alpha token", oddPin);
+    const std::string beta = machine_.initToken("Beta", pin);
     machine_.installSoftHsmAsGd();
     const std::string a = machine_.makeCertificate("a");
     const std::string b = machine_.makeCertificate("b");
     const std::string c = machine_.makeCertificate("c");
-    machine_.writeCertificate("First", "111111", a, "01", "a");
-    machine_.writeCertificate("First", "111111", b, "02", "b");
-    machine_.writeCertificate("Second", "222222", c, "01", "c");
+    machine_.writeCertificate("Alpha token", oddPin, a, "01", "a");
+    machine_.writeCertificate("Alpha token", oddPin, b, "02", "b");
+    machine_.keyPair("Alpha token", oddPin, "ff", "odd");
+    machine_.keyPair("Beta", pin, "0102", "k1");
+    machine_.writeCertificate("Beta", pin, c, "0102", "c1");
+    machine_.keyPair("Beta", pin, "0304", "k2");
     // The same certificate on both tokens.
-    machine_.writeCertificate("Second", "222222", a, "02", "a again");
+    machine_.writeCertificate("Beta", pin, a, "0506", "a again");
 
-    const json records = success({ "pkcs11", "list", "certificates", "GD" });
-    ASSERT_EQ(records.size(), 4u) << records.dump();
-    const std::string fa = SoftHsmMachine::fingerprint(a);
-    ASSERT_EQ(fa.size(), 40u);
-    EXPECT_EQ(thumbprints(records, "GD", first), sorted({ fa, SoftHsmMachine::fingerprint(b) }));
-    EXPECT_EQ(thumbprints(records, "GD", second), sorted({ SoftHsmMachine::fingerprint(c), fa }));
-
-    // Slot order: the first token's records, then the second's.
     const std::vector<ShownToken> shown = machine_.shownTokens();
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(records[0]["serial"], shown[0].serial);
-    EXPECT_EQ(records[1]["serial"], shown[0].serial);
-    EXPECT_EQ(records[2]["serial"], shown[1].serial);
-    EXPECT_EQ(records[3]["serial"], shown[1].serial);
+    const json tokens = success({ "pkcs11", "list", "tokens", "GD" });
+    ASSERT_TRUE(tokens.is_array());
+    ASSERT_EQ(tokens.size(), shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        SCOPED_TRACE(shown[i].label);
+        // SoftHSM2 does not tell its free memory: CK_UNAVAILABLE_INFORMATION,
+        // printed as the 32-bit value whatever the width of CK_ULONG.
+        EXPECT_EQ(tokens[i],
+            (json { { "type", "GD" }, { "slotId", shown[i].slotId }, { "slotDescription", shown[i].slotDescription },
+                { "manufacturerId", shown[i].slotManufacturer }, { "tokenLabel", shown[i].label },
+                { "tokenModel", "SoftHSM v2" }, { "serial", shown[i].serial }, { "freePublicMemory", 4294967295u },
+                { "freePrivateMemory", 4294967295u } }));
+        EXPECT_EQ(tokens[i]["tokenModel"], shown[i].model);
+    }
+
+    // Slot order: the first token's records, then the second's.
+    const json records = success({ "pkcs11", "list", "certificates", "GD" });
+    std::vector<std::string> serials;
+    std::map<std::string, std::multiset<std::string>> thumbprints;
+    for (const json& record : records) {
+        EXPECT_EQ(record.size(), 3u);
+        EXPECT_EQ(record["type"], "GD");
+        serials.push_back(record["serial"]);
+        thumbprints[record["serial"]].insert(record["thumbprint"].get<std::string>());
+    }
+    EXPECT_EQ(
+        serials, (std::vector<std::string> { shown[0].serial, shown[0].serial, shown[1].serial, shown[1].serial }));
+    const std::string fa = SoftHsmMachine::fingerprint(a);
+    ASSERT_EQ(fa.size(), 40u);
+    EXPECT_EQ(thumbprints[alpha], (std::multiset<std::string> { fa, SoftHsmMachine::fingerprint(b) }));
+    EXPECT_EQ(thumbprints[beta], (std::multiset<std::string> { SoftHsmMachine::fingerprint(c), fa }));
+
+    // No prefix, no longer text, no terminator counted. "" and "ND" log in
+    // without a PIN, which SoftHSM2 refuses as a bad argument.
+    const std::pair<std::string, const char*> refusals[] = { { "654321", "Pin incorreto" },
+        { "12345", "Pin incorreto" }, { "1234567", "Pin incorreto" }, { "123456 ", "Pin incorreto" },
+        { " 123456", "Pin incorreto" }, { "1234560", "Pin incorreto" }, { std::string(300, '1'), "Pin incorreto" },
+        { "", "Argumentos invalidos" }, { "ND", "Argumentos invalidos" } };
+    for (const auto& [wrong, message] : refusals)
+        EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", beta, wrong }), std::string("Erro no Login - ") + message)
+            << "[" << wrong << "]";
+    EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", alpha, "s\xC3\xA9nha-" }), "Erro no Login - Pin incorreto");
+
+    // The refusals leave the token usable; each token lists its own keys.
+    json objects = success({ "pkcs11", "list", "objects", "GD", beta, pin });
+    std::sort(objects.begin(), objects.end(), [](const json& x, const json& y) { return x["id"] < y["id"]; });
+    ASSERT_EQ(objects.size(), 2u) << objects.dump();
+    // The label of whichever of the key pair and certificate the token
+    // returned last.
+    EXPECT_TRUE(objects[0]["label"] == "k1" || objects[0]["label"] == "c1") << objects[0].dump();
+    objects[0]["label"] = "k1";
+    const auto record = [](const char* id, const char* label, bool certificate) {
+        return json { { "id", id }, { "label", label }, { "privateKey", true }, { "publicKey", true },
+            { "certificate", certificate } };
+    };
+    EXPECT_EQ(objects, json::array({ record("AQI=", "k1", true), record("AwQ=", "k2", false) }));
+    EXPECT_EQ(
+        success({ "pkcs11", "list", "objects", "GD", alpha, oddPin }), json::array({ record("/w==", "odd", false) }));
 }
 
-TEST_F(SoftHsmTest, KeysAndEmptyTokensAddNoCertificateRecords)
-{
-    machine_.initToken("Empty", "111111");
-    const std::string keys = machine_.initToken("Keys only", "222222");
-    machine_.installSoftHsmAsGd();
-    machine_.keyPair("Keys only", "222222", "01", "k");
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "GD" }), json::array());
-    EXPECT_EQ(success({ "pkcs11", "list", "objects", "GD", keys, "222222" }).size(), 1u);
-}
-
-// "ND" walks every loaded module; each record carries its module's own code.
-TEST_F(SoftHsmTest, AllModulesListEveryModulesCertificates)
-{
-    const std::string serial = machine_.initToken("Shared", "111111");
-    machine_.installSoftHsmAsGd();
-    machine_.copy(R"(C:\Windows\SysWOW64\DXSafePKCS11.dll)", kSoftHsmModule);
-    const std::string cert = machine_.makeCertificate("shared");
-    machine_.writeCertificate("Shared", "111111", cert, "01", "shared");
-
-    const std::string fp = SoftHsmMachine::fingerprint(cert);
-    const json expected = json::array({
-        { { "type", "GD" }, { "serial", serial }, { "thumbprint", fp } },
-        { { "type", "DX" }, { "serial", serial }, { "thumbprint", fp } },
-    });
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "ND" }), expected);
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "DX" }), json::array({ expected[1] }));
-}
-
-}  // namespace
+} // namespace

@@ -19,17 +19,7 @@ std::string trimmed(const std::string& text)
     return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
 }
 
-// "    Key:   value" -> value, when the line's key is `key`.
-bool field(const std::string& line, const std::string& key, std::string& value)
-{
-    const std::string text = trimmed(line);
-    if (text.rfind(key + ":", 0) != 0)
-        return false;
-    value = trimmed(text.substr(key.size() + 1));
-    return true;
-}
-
-}  // namespace
+} // namespace
 
 bool softHsmAvailable()
 {
@@ -54,28 +44,24 @@ std::string SoftHsmMachine::hostPath(const std::string& windowsPath) const
 {
     std::string rest = windowsPath.substr(2);
     std::replace(rest.begin(), rest.end(), '\\', '/');
-    return dir_.path() + "/root/drive_c" + rest;
+    const fs::path path = dir_.path() + "/root/drive_c" + rest;
+    fs::create_directories(path.parent_path());
+    return path;
 }
 
 void SoftHsmMachine::link(const std::string& windowsPath, const std::string& target) const
 {
-    const fs::path path = hostPath(windowsPath);
-    fs::create_directories(path.parent_path());
-    fs::create_symlink(target, path);
+    fs::create_symlink(target, hostPath(windowsPath));
 }
 
 void SoftHsmMachine::copy(const std::string& windowsPath, const std::string& source) const
 {
-    const fs::path path = hostPath(windowsPath);
-    fs::create_directories(path.parent_path());
-    fs::copy_file(fs::canonical(source), path);
+    fs::copy_file(fs::canonical(source), hostPath(windowsPath));
 }
 
 void SoftHsmMachine::writeText(const std::string& windowsPath, const std::string& text) const
 {
-    const fs::path path = hostPath(windowsPath);
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
+    std::ofstream(hostPath(windowsPath)) << text;
 }
 
 void SoftHsmMachine::makeDirectory(const std::string& windowsPath) const
@@ -107,40 +93,28 @@ std::string SoftHsmMachine::initToken(const std::string& label, const std::strin
 
 std::vector<ShownToken> SoftHsmMachine::shownTokens() const
 {
+    // "Slot <id>" opens a slot; "Key: value" lines follow, the token's after
+    // "Token info:" (both parts have a "Manufacturer ID").
     std::istringstream lines(tool({ "softhsm2-util", "--show-slots" }).out);
-    std::vector<ShownToken> tokens;
-    ShownToken current;
-    bool initialized = false;
-    bool inToken = false;
-    auto flush = [&] {
-        if (initialized)
-            tokens.push_back(current);
-        current = {};
-        initialized = inToken = false;
-    };
-    std::string line;
-    std::string value;
-    while (std::getline(lines, line)) {
+    std::vector<std::map<std::string, std::string>> slots;
+    std::string part;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t colon = line.find(':');
         if (line.rfind("Slot ", 0) == 0) {
-            flush();
-            current.slotId = trimmed(line.substr(5));
-        } else if (trimmed(line) == "Token info:") {
-            inToken = true;
-        } else if (field(line, "Description", value)) {
-            current.slotDescription = value;
-        } else if (field(line, "Manufacturer ID", value) && !inToken) {
-            current.slotManufacturer = value;
-        } else if (field(line, "Model", value)) {
-            current.model = value;
-        } else if (field(line, "Serial number", value)) {
-            current.serial = value;
-        } else if (field(line, "Label", value)) {
-            current.label = value;
-        } else if (field(line, "Initialized", value)) {
-            initialized = value == "yes";
+            slots.push_back({ { "id", trimmed(line.substr(5)) } });
+            part = "slot ";
+        } else if (!slots.empty() && colon != std::string::npos) {
+            const std::string key = trimmed(line.substr(0, colon));
+            if (key == "Token info")
+                part = "token ";
+            slots.back()[part + key] = trimmed(line.substr(colon + 1));
         }
     }
-    flush();
+    std::vector<ShownToken> tokens;
+    for (auto& slot : slots)
+        if (slot["token Initialized"] == "yes")
+            tokens.push_back({ slot["id"], slot["slot Description"], slot["slot Manufacturer ID"], slot["token Label"],
+                slot["token Model"], slot["token Serial number"] });
     return tokens;
 }
 

@@ -58,6 +58,7 @@ public:
     ProcessResult tool(const std::vector<std::string>& argv) const;
 
 private:
+    // The host path of a Windows path of the machine, its folder made.
     std::string hostPath(const std::string& windowsPath) const;
 
     TempDir dir_;

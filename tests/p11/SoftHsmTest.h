@@ -30,25 +30,16 @@ protected:
         return document;
     }
 
-    // The "success" member, which must be there.
-    nlohmann::json success(const std::vector<std::string>& args) const
+    // The "success" or the "error" member, which must be there.
+    nlohmann::json success(const std::vector<std::string>& args) const { return member(args, "success"); }
+    nlohmann::json error(const std::vector<std::string>& args) const { return member(args, "error"); }
+    nlohmann::json member(const std::vector<std::string>& args, const char* name) const
     {
         const nlohmann::json document = envelope(args);
-        if (!document.contains("success")) {
-            ADD_FAILURE() << "no success: " << document.dump();
-            return nullptr;
-        }
-        return document["success"];
-    }
-
-    nlohmann::json error(const std::vector<std::string>& args) const
-    {
-        const nlohmann::json document = envelope(args);
-        if (!document.contains("error")) {
-            ADD_FAILURE() << "no error: " << document.dump();
-            return "";
-        }
-        return document["error"];
+        if (document.contains(name))
+            return document[name];
+        ADD_FAILURE() << "no " << name << ": " << document.dump();
+        return nullptr;
     }
 
     SoftHsmMachine machine_;

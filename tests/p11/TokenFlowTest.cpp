@@ -22,11 +22,6 @@ std::string encoded(const std::string& bytes)
 class TokenFlow : public SoftHsmTest {
 protected:
     std::string file(const std::string& name) const { return machine_.directory() + "/" + name; }
-
-    void write(const std::string& name, const Bytes& bytes) const
-    {
-        std::ofstream(file(name), std::ios::binary) << text(bytes);
-    }
     std::string read(const std::string& name) const
     {
         std::ifstream in(file(name), std::ios::binary);
@@ -36,7 +31,7 @@ protected:
     // openssl's verdict on a signature (base64) over the file `data`.
     bool verifies(const std::string& signature, const std::string& digest, const std::string& data) const
     {
-        write("signature", base64Decode(signature));
+        std::ofstream(file("signature"), std::ios::binary) << text(base64Decode(signature));
         return runProcess({ "openssl", "dgst", "-" + digest, "-verify", file("cert-pub.pem"), "-signature",
                               file("signature"), file(data) })
                    .exitCode
@@ -98,16 +93,14 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
         SCOPED_TRACE(name);
         machine_.tool({ "openssl", "dgst", "-" + digest, "-binary", "-out", file("digest"), file("message") });
         const std::string ready = encoded(read("digest"));
-        EXPECT_TRUE(verifies(
-            success({ "pkcs11", "crypt", "sign", "AT", thumbprint, name, "1234", data, "false" }), digest, "message"));
-        EXPECT_TRUE(verifies(
-            success({ "pkcs11", "crypt", "sign", "AT", thumbprint, name, "1234", ready, "True" }), digest, "message"));
-        EXPECT_TRUE(
-            verifies(success({ "pkcs11", "crypt", "signWithKeyId", "AT", serial, keyId, name, "1234", "false", data }),
-                digest, "message"));
-        EXPECT_TRUE(
-            verifies(success({ "pkcs11", "crypt", "signWithKeyId", "AT", serial, keyId, name, "1234", "TRUE", ready }),
-                digest, "message"));
+        const std::vector<std::string> requests[] = { { "sign", "AT", thumbprint, name, "1234", data, "false" },
+            { "sign", "AT", thumbprint, name, "1234", ready, "True" },
+            { "signWithKeyId", "AT", serial, keyId, name, "1234", "false", data },
+            { "signWithKeyId", "AT", serial, keyId, name, "1234", "TRUE", ready } };
+        for (std::vector<std::string> request : requests) {
+            request.insert(request.begin(), { "pkcs11", "crypt" });
+            EXPECT_TRUE(verifies(success(request), digest, "message")) << request[2] << " " << request[8];
+        }
     }
     EXPECT_EQ(error({ "pkcs11", "crypt", "sign", "AT", thumbprint, "sha256", "0000", data, "false" }),
         "Erro no Login - Pin incorreto");

@@ -21,21 +21,16 @@ Bytes pattern(std::size_t length, unsigned seed)
 // its thumbprint starts with three zero digits.
 Bytes leadingZerosValue()
 {
-    for (unsigned seed = 0;; ++seed) {
-        Bytes value = pattern(200, 0);
-        value[0] = static_cast<unsigned char>(seed);
-        value[1] = static_cast<unsigned char>(seed >> 8);
-        value[2] = static_cast<unsigned char>(seed >> 16);
-        Bytes digest(SHA_DIGEST_LENGTH);
-        SHA1(value.data(), value.size(), digest.data());
-        if (digest[0] == 0 && digest[1] < 0x10)
-            return value;
-    }
+    Bytes value = pattern(200, 0);
+    for (unsigned seed = 0; sha1Hex(value).substr(0, 3) != "000"; ++seed)
+        for (int i = 0; i < 3; ++i)
+            value[i] = static_cast<unsigned char>(seed >> (8 * i));
+    return value;
 }
 
-Json record(const std::string& type, const std::string& serial, const std::string& thumbprint)
+std::string openReadOnly(const std::string& module, const std::string& slotId, const std::string& rv = "0x0")
 {
-    return { { "type", type }, { "serial", serial }, { "thumbprint", thumbprint } };
+    return module + "C_OpenSession slot=" + slotId + " flags=0x4 pApplication=NULL notify=NULL phSession=set -> " + rv;
 }
 
 class CertificateList : public ::testing::Test {
@@ -46,30 +41,25 @@ protected:
     {
         return machine_.run({ "pkcs11", "list", "certificates", type });
     }
-
-    static std::string openReadOnly(const std::string& module, const std::string& slotId)
-    {
-        return module + "C_OpenSession slot=" + slotId
-            + " flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x0";
-    }
 };
 
+// What a token shows only after login is not listed: the listing never logs in.
 TEST_F(CertificateList, ThumbprintsOfEveryCertificateInSlotOrder)
 {
     const Bytes first = pattern(700, 1);
     const Bytes zeros = leadingZerosValue();
-    ASSERT_EQ(sha1Hex(zeros).substr(0, 3), "000");
     machine_.install(kGdPath);
-    Json a = slot(1, "0A");
-    a["objects"]
-        = { certificate(10, hexOf(first)), object(11, kPrivateKey, "01", "key"), certificate(12, hexOf(zeros)) };
-    Json b = slot(2, "0B");
-    b["objects"] = { certificate(20, hexOf(first)) };
-    machine_.script({ { "slots", { a, b } } });
+    const Json hidden = patched(certificate(11, hexOf(pattern(64, 9))), { { "/afterLogin", true } });
+    const Json a = patched(slot(1, "0A"),
+        { { "/objects",
+            { certificate(10, hexOf(first)), hidden, object(13, kPrivateKey, "01", "key"),
+                certificate(12, hexOf(zeros)) } } });
+    machine_.script({ { "slots",
+        { a, patched(slot(2, "0B"), { { "/objects", Json::array({ certificate(20, hexOf(first)) }) } }) } } });
 
     EXPECT_EQ(listCertificates(),
-        successDocument({ record("GD", "0A", sha1Hex(first)), record("GD", "0A", sha1Hex(zeros)),
-            record("GD", "0B", sha1Hex(first)) }));
+        successDocument({ certificateRecord("GD", "0A", sha1Hex(first)), certificateRecord("GD", "0A", sha1Hex(zeros)),
+            certificateRecord("GD", "0B", sha1Hex(first)) }));
     EXPECT_EQ(machine_.calls(),
         joined(
             { loading(gd, 2), tokenReads(gd, "1"), tokenReads(gd, "2"), { openReadOnly(gd, "1") }, tokenReads(gd, "1"),
@@ -82,30 +72,13 @@ TEST_F(CertificateList, ThumbprintsOfEveryCertificateInSlotOrder)
 TEST_F(CertificateList, TokenWithoutCertificatesListsNothing)
 {
     machine_.install(kGdPath);
-    Json a = slot(1, "0A");
-    a["objects"] = { object(11, kPrivateKey, "01", "key"), object(12, kPublicKey, "01", "key") };
-    machine_.script(oneSlot(a));
+    machine_.script(patched(oneSlot(slot(1, "0A")),
+        { { "/slots/0/objects", { object(11, kPrivateKey, "01", "key"), object(12, kPublicKey, "01", "key") } } }));
     EXPECT_EQ(listCertificates(), successDocument(Json::array()));
 
     machine_.script({ { "slots", Json::array() } });
     EXPECT_EQ(listCertificates(), successDocument(Json::array()));
     EXPECT_EQ(machine_.calls(), joined({ loading(gd, 0), finalizing(gd) }));
-}
-
-// The listing reads without login: what a token shows only after login is
-// not there.
-TEST_F(CertificateList, CertificatesBehindLoginAreNotListed)
-{
-    const Bytes open = pattern(64, 7);
-    machine_.install(kGdPath);
-    Json a = slot(1, "0A");
-    Json hidden = certificate(10, hexOf(pattern(64, 9)));
-    hidden["afterLogin"] = true;
-    a["objects"] = { hidden, certificate(11, hexOf(open)) };
-    machine_.script(oneSlot(a));
-    EXPECT_EQ(listCertificates(), successDocument({ record("GD", "0A", sha1Hex(open)) }));
-    for (const auto& call : machine_.calls())
-        EXPECT_EQ(call.find("C_Login"), std::string::npos) << call;
 }
 
 // "ND" lists the certificates of every loaded module, each with its own code.
@@ -114,19 +87,18 @@ TEST_F(CertificateList, AllModulesCarryTheirOwnCodes)
     const Bytes shared = pattern(300, 3);
     machine_.install(kEtPath);
     machine_.install(kDxPath);
-    Json etSlot = slot(1, "0E");
-    etSlot["objects"] = { certificate(10, hexOf(shared)) };
-    Json dxSlot = slot(1, "0D");
-    dxSlot["objects"] = { certificate(10, hexOf(shared)) };
-    machine_.script(
-        { { "modules", { { "eTPKCS11.dll", oneSlot(etSlot) }, { "DXSafePKCS11.dll", oneSlot(dxSlot) } } } });
+    const Json token
+        = oneSlot(patched(slot(1, "0E"), { { "/objects", Json::array({ certificate(10, hexOf(shared)) }) } }));
+    machine_.script({ { "modules",
+        { { "eTPKCS11.dll", token },
+            { "DXSafePKCS11.dll", patched(token, { { "/slots/0/token/serialNumber", "0D" } }) } } } });
 
     EXPECT_EQ(listCertificates("ND"),
-        successDocument({ record("ET", "0E", sha1Hex(shared)), record("DX", "0D", sha1Hex(shared)) }));
+        successDocument(
+            { certificateRecord("ET", "0E", sha1Hex(shared)), certificateRecord("DX", "0D", sha1Hex(shared)) }));
     const Lines calls = machine_.calls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[calls.size() - 2], finalizing(et).front());
-    EXPECT_EQ(calls.back(), finalizing(dx).front());
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(Lines(calls.end() - 2, calls.end()), joined({ finalizing(et), finalizing(dx) }));
 }
 
 // Without a session handle the reads go to handle 0 and fail in the module;
@@ -135,18 +107,18 @@ TEST_F(CertificateList, AllModulesCarryTheirOwnCodes)
 TEST_F(CertificateList, UnopenedSessionEndsInTheClose)
 {
     machine_.install(kGdPath);
-    Json script = oneSlot(slot(1, "0A"));
-    script["slots"][0]["objects"] = { certificate(10, "3000") };
-    script["rv"] = { { "C_OpenSession", "0x3" } };
-    machine_.script(script);
+    machine_.script(patched(oneSlot(slot(1, "0A")),
+        { { "/slots/0/objects", Json::array({ certificate(10, "3000") }) }, { "/rv/C_OpenSession", "0x3" } }));
 
     EXPECT_EQ(listCertificates(), errorDocument(nullptr));
     EXPECT_EQ(machine_.calls(),
-        joined({ loading(gd, 1), tokenReads(gd, "1"),
-            { gd + "C_OpenSession slot=1 flags=0x4 pApplication=NULL notify=NULL phSession=set -> 0x3" },
-            tokenReads(gd, "1"),
-            { gd + "C_FindObjectsInit session=0 count=1 [CKA_CLASS=ulong:1] -> 0xb3",
-                gd + "C_FindObjects session=0 phObject=set max=1 pulObjectCount=set -> 0xb3",
+        joined({ loading(gd, 1), tokenReads(gd, "1"), { openReadOnly(gd, "1", "0x3") }, tokenReads(gd, "1"),
+            { gd
+                    + "C_FindObjectsInit session=0 count=1 "
+                      "[CKA_CLASS=ulong:1] -> 0xb3",
+                gd
+                    + "C_FindObjects session=0 phObject=set max=1 "
+                      "pulObjectCount=set -> 0xb3",
                 gd + "C_FindObjectsFinal session=0 -> 0xb3" },
             finalizing(gd) }));
 }

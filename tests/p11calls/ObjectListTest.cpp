@@ -7,11 +7,10 @@
 
 namespace {
 
-Json record(const std::string& id, const std::string& label, bool publicKey, bool privateKey, bool certificate)
-{
-    return { { "id", id }, { "label", label }, { "publicKey", publicKey }, { "privateKey", privateKey },
-        { "certificate", certificate } };
-}
+const std::string kLogin = gd + "C_Login session=1 userType=1 pin=hex:31323334 pinLen=4 -> 0x";
+const std::string kOpenReadWrite = gd
+    + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL "
+      "phSession=set";
 
 class ObjectList : public ::testing::Test {
 protected:
@@ -21,11 +20,7 @@ protected:
     void token(const std::vector<Json>& objects, const Json& rv = Json::object())
     {
         machine_.install(kGdPath);
-        Json script = oneSlot(slot(1, "0A1B"));
-        for (const auto& each : objects)
-            script["slots"][0]["objects"].push_back(each);
-        script["rv"] = rv;
-        machine_.script(script);
+        machine_.script(patched(oneSlot(slot(1, "0A1B")), { { "/slots/0/objects", objects }, { "/rv", rv } }));
     }
 
     std::string listObjects(const std::string& pin)
@@ -36,16 +31,11 @@ protected:
     // Loading, judging the slot, and finding the token again by its serial.
     static Lines beforeTheSession() { return joined({ loading(gd, 1), tokenReads(gd, "1"), tokenReads(gd, "1") }); }
 
-    static std::string openReadWrite()
-    {
-        return gd + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL phSession=set -> 0x0";
-    }
-
     // The calls of a listing of a token without private keys.
     static Lines emptyListing(const std::string& login)
     {
-        return joined({ beforeTheSession(), { openReadWrite(), login }, search(gd, "1", classTemplate(kPrivateKey), 0),
-            closing(gd, "1"), finalizing(gd) });
+        return joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0", login },
+            search(gd, "1", classTemplate(kPrivateKey), 0), closing(gd, "1"), finalizing(gd) });
     }
 };
 
@@ -58,164 +48,115 @@ TEST_F(ObjectList, GroupsObjectsAroundPrivateKeys)
         object(22, kCertificate, "0304", "second cert") });
 
     EXPECT_EQ(listObjects("1234"),
-        "{\n"
-        "    \"success\": [\n"
-        "        {\n"
-        "            \"certificate\": true,\n"
-        "            \"id\": \"AQI=\",\n"
-        "            \"label\": \"first public\",\n"
-        "            \"privateKey\": true,\n"
-        "            \"publicKey\": true\n"
-        "        },\n"
-        "        {\n"
-        "            \"certificate\": true,\n"
-        "            \"id\": \"AwQ=\",\n"
-        "            \"label\": \"second cert\",\n"
-        "            \"privateKey\": true,\n"
-        "            \"publicKey\": false\n"
-        "        }\n"
-        "    ]\n"
-        "}");
-
-    const Lines labelOf11 = attributeRead(gd, "1", 11, "CKA_LABEL", 9);
-    const Lines labelOf12 = attributeRead(gd, "1", 12, "CKA_LABEL", 10);
-    const Lines labelOf13 = attributeRead(gd, "1", 13, "CKA_LABEL", 12);
-    const Lines labelOf21 = attributeRead(gd, "1", 21, "CKA_LABEL", 10);
-    const Lines labelOf22 = attributeRead(gd, "1", 22, "CKA_LABEL", 11);
+        successDocument({ objectRecord("AQI=", "first public", true, true, true),
+            objectRecord("AwQ=", "second cert", false, true, true) }));
+    // Each object of a key: its class, then its label.
+    const auto classAndLabel = [](unsigned long object, unsigned long labelLength) {
+        return joined({ { classRead(gd, "1", object) }, attributeRead(gd, "1", object, "CKA_LABEL", labelLength) });
+    };
     EXPECT_EQ(machine_.calls(),
-        joined({ beforeTheSession(),
-            { openReadWrite(), gd + "C_Login session=1 userType=1 pin=hex:31323334 pinLen=4 -> 0x0" },
+        joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0", kLogin + "0" },
             search(gd, "1", classTemplate(kPrivateKey), 2), attributeRead(gd, "1", 11, "CKA_ID", 2),
-            search(gd, "1", "count=1 [CKA_ID=hex:0102]", 3), { classRead(gd, "1", 11) }, labelOf11,
-            { classRead(gd, "1", 12) }, labelOf12, { classRead(gd, "1", 13) }, labelOf13,
-            attributeRead(gd, "1", 21, "CKA_ID", 2), search(gd, "1", "count=1 [CKA_ID=hex:0304]", 2),
-            { classRead(gd, "1", 21) }, labelOf21, { classRead(gd, "1", 22) }, labelOf22, closing(gd, "1"),
-            finalizing(gd) }));
+            search(gd, "1", "count=1 [CKA_ID=hex:0102]", 3), classAndLabel(11, 9), classAndLabel(12, 10),
+            classAndLabel(13, 12), attributeRead(gd, "1", 21, "CKA_ID", 2),
+            search(gd, "1", "count=1 [CKA_ID=hex:0304]", 2), classAndLabel(21, 10), classAndLabel(22, 11),
+            closing(gd, "1"), finalizing(gd) }));
 }
 
 // The label is that of the last object with the key's ID that set a flag:
 // an empty label replaces an earlier one, an object of another class changes
-// nothing, labels keep their blanks and end at a zero byte.
+// nothing, labels keep their blanks and end at a zero byte. A key without an
+// ID is searched by an empty one, with or without a pointer.
 TEST_F(ObjectList, LabelsComeFromTheLastFlaggedObject)
 {
-    Json unclassified = object(14, 8, "0a", "data object");
-    Json noClass
+    const Json noClass
         = { { "handle", 15 }, { "attributes", { { "CKA_ID", { { "hex", "0a" } } }, { "CKA_LABEL", "no class" } } } };
-    token({ object(11, kPrivateKey, "0a", "key"), object(12, kCertificate, "0a", ""), unclassified, noClass,
-        object(21, kPrivateKey, "0b", "padded key" + std::string(22, ' ')),
+    const Json noId = { { "handle", 51 },
+        { "attributes", { { "CKA_CLASS", { { "ulong", kPrivateKey } } }, { "CKA_LABEL", "no id" } } } };
+    token({ object(11, kPrivateKey, "0a", "key"), object(12, kCertificate, "0a", ""), object(14, 8, "0a", "data"),
+        noClass, object(21, kPrivateKey, "0b", "padded key" + std::string(22, ' ')),
         object(31, kPrivateKey, "0c", { { "hex", "6b657900746f6f" } }), object(41, kPrivateKey, "0d", "first"),
-        object(42, kPublicKey, "0d", "second"), object(43, kCertificate, "0e", "other id") });
+        object(42, kPublicKey, "0d", "second"), object(43, kCertificate, "0e", "other id"),
+        object(61, kPrivateKey, "", "empty id"), object(62, kCertificate, "", "empty cert"), noId });
 
     EXPECT_EQ(listObjects("1234"),
-        successDocument({ record("Cg==", "", false, true, true),
-            record("Cw==", "padded key" + std::string(22, ' '), false, true, false),
-            record("DA==", "key", false, true, false), record("DQ==", "second", true, true, false) }));
-}
-
-TEST_F(ObjectList, KeyWithoutIdIsSearchedByAnEmptyId)
-{
-    token({ object(11, kPrivateKey, "", "empty id"), object(12, kCertificate, "", "empty cert"),
-        { { "handle", 13 },
-            { "attributes", { { "CKA_CLASS", { { "ulong", kPrivateKey } } }, { "CKA_LABEL", "no id" } } } } });
-
-    EXPECT_EQ(listObjects("1234"),
-        successDocument({ record("", "empty cert", false, true, true), record("", "empty cert", false, true, true) }));
-    // The ID search carries an empty value, with or without a pointer.
+        successDocument({ objectRecord("Cg==", "", false, true, true),
+            objectRecord("Cw==", "padded key" + std::string(22, ' ')), objectRecord("DA==", "key"),
+            objectRecord("DQ==", "second", true), objectRecord("", "empty cert", false, true, true),
+            objectRecord("", "empty cert", false, true, true) }));
     int emptySearches = 0;
     for (const auto& call : machine_.calls())
-        if (call == gd + "C_FindObjectsInit session=1 count=1 [CKA_ID=hex:] -> 0x0"
-            || call == gd + "C_FindObjectsInit session=1 count=1 [CKA_ID=NULL/0] -> 0x0")
-            ++emptySearches;
+        emptySearches += call == gd + "C_FindObjectsInit session=1 count=1 [CKA_ID=hex:] -> 0x0"
+            || call == gd + "C_FindObjectsInit session=1 count=1 [CKA_ID=NULL/0] -> 0x0";
     EXPECT_EQ(emptySearches, 2);
 }
 
-TEST_F(ObjectList, TokenWithoutPrivateKeysListsNothing)
-{
-    token({ object(12, kCertificate, "0102", "cert"), object(13, kPublicKey, "0102", "public") });
-    EXPECT_EQ(listObjects("1234"), successDocument(Json::array()));
-    EXPECT_EQ(machine_.calls(), emptyListing(gd + "C_Login session=1 userType=1 pin=hex:31323334 pinLen=4 -> 0x0"));
-}
-
 // "" and "ND" log in without a PIN; any other text goes as its exact bytes.
+// Public keys and certificates alone list nothing.
 TEST_F(ObjectList, LoginReceivesThePinBytesAndLength)
 {
-    token({});
-    const std::string noPin = gd + "C_Login session=1 userType=1 pin=NULL pinLen=0 -> 0x0";
-    for (const char* pin : { "", "ND" }) {
-        EXPECT_EQ(listObjects(pin), successDocument(Json::array()));
-        EXPECT_EQ(machine_.calls(), emptyListing(noPin));
-    }
-
-    std::vector<std::string> pins = { "1234", "nd", " 12 34 ", "ND ", std::string(300, '7') };
+    token({ object(12, kCertificate, "0102", "cert"), object(13, kPublicKey, "0102", "public") });
+    std::vector<std::string> pins = { "", "ND", "1234", "nd", " 12 34 ", "ND ", std::string(300, '7') };
     // Windows hands a program its arguments in the ANSI code page, so only
     // the Linux build sees these bytes unchanged.
     if (!underWine())
         pins.push_back("s\xc3\xa9nha\xe2\x82\xac");
     for (const auto& pin : pins) {
         SCOPED_TRACE(pin);
+        const bool noPin = pin.empty() || pin == "ND";
         EXPECT_EQ(listObjects(pin), successDocument(Json::array()));
         EXPECT_EQ(machine_.calls(),
-            emptyListing(gd + "C_Login session=1 userType=1 pin=hex:" + hexOf(pin)
-                + " pinLen=" + std::to_string(pin.size()) + " -> 0x0"));
+            emptyListing(gd + "C_Login session=1 userType=1 pin=" + (noPin ? "NULL" : "hex:" + hexOf(pin))
+                + " pinLen=" + std::to_string(noPin ? 0 : pin.size()) + " -> 0x0"));
     }
 }
 
 // A refused login answers its message; the session is left to C_Finalize.
 TEST_F(ObjectList, RefusedLoginAnswersItsMessage)
 {
-    struct Refusal {
-        const char* rv; // as the script gives it and the log writes it
-        const char* message;
+    const std::pair<const char*, const char*> refusals[] = {
+        { "a0", "Pin incorreto" },
+        { "a1", "Pin invalido" },
+        { "a2", "Tamanho do Pin invalido" },
+        { "a3", "Pin expirado" },
+        { "a4", "Pin bloqueado" },
+        { "7", "Argumentos invalidos" },
+        { "100", "Erro Generico" },
+        { "5", "Erro Generico" },
+        { "101", "Erro Generico" },
+        { "a5", "Erro Generico" },
+        { "80000000", "Erro Generico" },
     };
-    const Refusal refusals[] = {
-        { "0xa0", "Erro no Login - Pin incorreto" },
-        { "0xa1", "Erro no Login - Pin invalido" },
-        { "0xa2", "Erro no Login - Tamanho do Pin invalido" },
-        { "0xa3", "Erro no Login - Pin expirado" },
-        { "0xa4", "Erro no Login - Pin bloqueado" },
-        { "0x7", "Erro no Login - Argumentos invalidos" },
-        { "0x100", "Erro no Login - Erro Generico" },
-        { "0x5", "Erro no Login - Erro Generico" },
-        { "0x101", "Erro no Login - Erro Generico" },
-        { "0xa5", "Erro no Login - Erro Generico" },
-        { "0x80000000", "Erro no Login - Erro Generico" },
-    };
-    for (const auto& refusal : refusals) {
-        SCOPED_TRACE(refusal.rv);
-        token({ object(11, kPrivateKey, "01", "key") }, { { "C_Login", refusal.rv } });
-        EXPECT_EQ(listObjects("1234"), errorDocument(refusal.message));
+    for (const auto& [rv, message] : refusals) {
+        SCOPED_TRACE(rv);
+        token({ object(11, kPrivateKey, "01", "key") }, { { "C_Login", std::string("0x") + rv } });
+        EXPECT_EQ(listObjects("1234"), errorDocument(std::string("Erro no Login - ") + message));
         EXPECT_EQ(machine_.calls(),
-            joined({ beforeTheSession(),
-                { openReadWrite(), gd + "C_Login session=1 userType=1 pin=hex:31323334 pinLen=4 -> " + refusal.rv },
-                finalizing(gd) }));
+            joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0", kLogin + rv }, finalizing(gd) }));
     }
 }
 
 // A session that could not be opened: no login is tried, and the answer is
 // the bare "NO SESSION OPEN" failure, which carries no message for the caller.
+// A module that answers CKR_OK but hands out handle 0 is no better.
 TEST_F(ObjectList, NoSessionNoLogin)
 {
     token({ object(11, kPrivateKey, "01", "key") }, { { "C_OpenSession", "0x3" } });
     EXPECT_EQ(listObjects("1234"), errorDocument(nullptr));
-    EXPECT_EQ(machine_.calls(),
-        joined({ beforeTheSession(),
-            { gd + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL phSession=set -> 0x3" },
-            finalizing(gd) }));
+    EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x3" }, finalizing(gd) }));
 
-    // A module that answers CKR_OK but hands out handle 0 is no better.
     machine_.script({ { "slots", { slot(1, "0A1B") } }, { "sessionHandles", { 0 } } });
     EXPECT_EQ(listObjects("1234"), errorDocument(nullptr));
-    EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { openReadWrite() }, finalizing(gd) }));
+    EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0" }, finalizing(gd) }));
 }
 
 TEST_F(ObjectList, SessionHandleGoesToEveryCall)
 {
     machine_.install(kGdPath);
-    Json script = oneSlot(slot(1, "0A1B"));
-    script["sessionHandles"] = { 4294967295ULL };
-    script["slots"][0]["objects"] = { object(11, kPrivateKey, "", "key") };
-    machine_.script(script);
-    EXPECT_EQ(listObjects("ND"), successDocument({ record("", "key", false, true, false) }));
+    machine_.script(patched(oneSlot(slot(1, "0A1B")),
+        { { "/sessionHandles", { 4294967295ULL } },
+            { "/slots/0/objects", Json::array({ object(11, kPrivateKey, "", "key") }) } }));
+    EXPECT_EQ(listObjects("ND"), successDocument({ objectRecord("", "key") }));
     const Lines calls = machine_.calls();
     ASSERT_GT(calls.size(), 18u);
     for (std::size_t i = 18; i + 1 < calls.size(); ++i)

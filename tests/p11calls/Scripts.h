@@ -82,6 +82,35 @@ inline Json certificate(unsigned long handle, const std::string& valueHex)
 
 inline Json oneSlot(const Json& slot) { return { { "slots", Json::array({ slot }) } }; }
 
+// `base` with values set at JSON pointers ("/token/model").
+inline Json patched(Json base, std::initializer_list<std::pair<const char*, Json>> values)
+{
+    for (const auto& [pointer, value] : values)
+        base[Json::json_pointer(pointer)] = value;
+    return base;
+}
+
+// The records that the listings answer for the slots and objects above.
+inline Json tokenRecord(
+    const std::string& type, const std::string& slotId, const std::string& serial, const std::string& label = "Token")
+{
+    return { { "type", type }, { "slotId", slotId }, { "manufacturerId", "Maker" }, { "slotDescription", "Reader" },
+        { "tokenLabel", label }, { "tokenModel", "Model" }, { "serial", serial }, { "freePublicMemory", 0 },
+        { "freePrivateMemory", 0 } };
+}
+
+inline Json objectRecord(const std::string& id, const std::string& label, bool publicKey = false,
+    bool privateKey = true, bool certificate = false)
+{
+    return { { "id", id }, { "label", label }, { "publicKey", publicKey }, { "privateKey", privateKey },
+        { "certificate", certificate } };
+}
+
+inline Json certificateRecord(const std::string& type, const std::string& serial, const std::string& thumbprint)
+{
+    return { { "type", type }, { "serial", serial }, { "thumbprint", thumbprint } };
+}
+
 inline Lines joined(std::initializer_list<Lines> parts)
 {
     Lines out;

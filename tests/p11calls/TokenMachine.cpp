@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -21,24 +22,16 @@ std::string environment(const char* name)
     return value;
 }
 
-bool sameLetters(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // The existing entry of `directory` that Windows would take for `name`
 // (letter case does not count there), or `name` itself.
 std::string windowsEntry(const fs::path& directory, const std::string& name)
 {
+    const auto sameLetter = [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); };
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(directory, ignored))
-        if (sameLetters(entry.path().filename().string(), name))
-            return entry.path().filename().string();
+        if (const std::string found = entry.path().filename().string();
+            std::equal(found.begin(), found.end(), name.begin(), name.end(), sameLetter))
+            return found;
     return name;
 }
 

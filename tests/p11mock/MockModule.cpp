@@ -1,19 +1,27 @@
 // The scriptable PKCS#11 module: the C_ functions that sigbrid looks up, each
 // answering from the script named by P11MOCK_SCRIPT and appending one line per
 // call to the log named by P11MOCK_LOG. Script and log formats: README.md.
+// The script stays JSON: each call reads what it needs from it.
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "OwnFile.h"
 #include "Pkcs11.h"
-#include "Script.h"
 
 namespace p11mock {
 namespace {
+
+using Json = nlohmann::json;
+using Bytes = std::vector<unsigned char>;
 
 // Codes and flags the system itself never names.
 const CK_RV ckrAttributeTypeInvalid = 0x12;
@@ -26,57 +34,126 @@ const CK_FLAGS ckfTokenPresent = 0x1;
 const unsigned long findCallLimit = 1000;
 // Where the objects of an endless search are numbered from.
 const CK_OBJECT_HANDLE endlessHandles = 0x100000;
-
 // Long values are cut in the log so that one line stays readable.
 const std::size_t loggedBytesLimit = 4096;
 
-struct Session {
-    CK_SLOT_ID slot = 0;
-    bool loggedIn = false;
-    std::vector<CK_OBJECT_HANDLE> found;
-    std::size_t next = 0;
-    unsigned long findCalls = 0;
+struct NamedAttribute {
+    const char* name;
+    CK_ATTRIBUTE_TYPE type;
 };
 
-std::string hex(const unsigned char* data, std::size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    const std::size_t shown = length < loggedBytesLimit ? length : loggedBytesLimit;
-    for (std::size_t i = 0; i < shown; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 0xF];
-    }
-    if (shown < length)
-        out += "...";
-    return out;
-}
+const NamedAttribute namedAttributes[] = { { "CKA_CLASS", CKA_CLASS }, { "CKA_TOKEN", CKA_TOKEN },
+    { "CKA_PRIVATE", CKA_PRIVATE }, { "CKA_LABEL", CKA_LABEL }, { "CKA_VALUE", CKA_VALUE },
+    { "CKA_CERTIFICATE_TYPE", CKA_CERTIFICATE_TYPE }, { "CKA_ISSUER", CKA_ISSUER },
+    { "CKA_SERIAL_NUMBER", CKA_SERIAL_NUMBER }, { "CKA_SUBJECT", CKA_SUBJECT }, { "CKA_ID", CKA_ID },
+    { "CKA_SENSITIVE", CKA_SENSITIVE }, { "CKA_ENCRYPT", CKA_ENCRYPT }, { "CKA_DECRYPT", CKA_DECRYPT },
+    { "CKA_WRAP", CKA_WRAP }, { "CKA_UNWRAP", CKA_UNWRAP }, { "CKA_SIGN", CKA_SIGN }, { "CKA_VERIFY", CKA_VERIFY },
+    { "CKA_MODULUS", CKA_MODULUS }, { "CKA_MODULUS_BITS", CKA_MODULUS_BITS },
+    { "CKA_PUBLIC_EXPONENT", CKA_PUBLIC_EXPONENT }, { "CKA_MODIFIABLE", CKA_MODIFIABLE } };
 
 std::string hexNumber(CK_ULONG value)
 {
-    std::ostringstream out;
-    out << "0x" << std::hex << value;
-    return out.str();
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
+    return text;
+}
+
+// A number as JSON number, "0x.." or decimal text, or one of the two words of
+// the token information.
+CK_ULONG ulongOf(const Json& value)
+{
+    if (value.is_number_integer())
+        return value.get<CK_ULONG>();
+    const std::string text = value.get<std::string>();
+    if (text == "unavailable")
+        return CK_UNAVAILABLE_INFORMATION;
+    return text == "infinite" ? CK_EFFECTIVELY_INFINITE : static_cast<CK_ULONG>(std::stoull(text, nullptr, 0));
+}
+
+Bytes hexBytes(const std::string& hex)
+{
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// "text" as its bytes, {"hex": ..}, {"text": ..} or {"ulong": n}.
+Bytes bytesOf(const Json& value)
+{
+    if (value.is_string())
+        return Bytes(value.get_ref<const std::string&>().begin(), value.get_ref<const std::string&>().end());
+    if (value.contains("text"))
+        return bytesOf(value.at("text"));
+    if (!value.contains("ulong"))
+        return hexBytes(value.at("hex").get<std::string>());
+    const CK_ULONG number = ulongOf(value.at("ulong"));
+    Bytes out(sizeof number);
+    std::memcpy(out.data(), &number, sizeof number);
+    return out;
+}
+
+// The length a lying module reports instead of the true one, when scripted.
+CK_ULONG lengthOr(const Json& value, const char* key, CK_ULONG trueLength)
+{
+    return value.is_object() && value.contains(key) ? ulongOf(value.at(key)) : trueLength;
+}
+
+CK_ATTRIBUTE_TYPE attributeType(const std::string& name)
+{
+    for (const auto& known : namedAttributes)
+        if (name == known.name)
+            return known.type;
+    return ulongOf(Json(name));
+}
+
+// Attribute names as the log writes them ("CKA_ID"), or 0x-hex when unknown.
+std::string attributeName(CK_ATTRIBUTE_TYPE type)
+{
+    for (const auto& known : namedAttributes)
+        if (known.type == type)
+            return known.name;
+    return hexNumber(type);
+}
+
+bool sameLetters(const std::string& a, const std::string& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+        [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+std::string hex(const void* data, std::size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::string out;
+    for (std::size_t i = 0; i < length && i < loggedBytesLimit; ++i)
+        out += std::string { digits[bytes[i] >> 4], digits[bytes[i] & 0xF] };
+    return length > loggedBytesLimit ? out + "..." : out;
 }
 
 std::string pointer(const void* p) { return p ? "set" : "NULL"; }
+
+// An output buffer and the room its length pointer tells.
+std::string bufferText(const void* buffer, const CK_ULONG* length)
+{
+    return !buffer ? "NULL" : length ? "buffer/" + std::to_string(*length) : "buffer";
+}
 
 // One attribute of a template: the value it carries, or, for templates that
 // ask for values, only whether a buffer came and its length.
 std::string attributeText(const CK_ATTRIBUTE& attribute, bool withValue)
 {
     std::string out = attributeName(attribute.type) + "=";
-    if (!attribute.pValue)
-        return out + "NULL/" + std::to_string(attribute.ulValueLen);
-    if (!withValue)
-        return out + "buffer/" + std::to_string(attribute.ulValueLen);
-    const auto* bytes = static_cast<const unsigned char*>(attribute.pValue);
-    if (holdsUlong(attribute.type) && attribute.ulValueLen == sizeof(CK_ULONG)) {
-        CK_ULONG value;
-        std::memcpy(&value, bytes, sizeof value);
-        return out + "ulong:" + std::to_string(value);
-    }
-    return out + "hex:" + hex(bytes, attribute.ulValueLen);
+    if (!attribute.pValue || !withValue)
+        return out + (attribute.pValue ? "buffer/" : "NULL/") + std::to_string(attribute.ulValueLen);
+    const bool holdsUlong
+        = attribute.type == CKA_CLASS || attribute.type == CKA_CERTIFICATE_TYPE || attribute.type == CKA_MODULUS_BITS;
+    if (!holdsUlong || attribute.ulValueLen != sizeof(CK_ULONG))
+        return out + "hex:" + hex(attribute.pValue, attribute.ulValueLen);
+    CK_ULONG value;
+    std::memcpy(&value, attribute.pValue, sizeof value);
+    return out + "ulong:" + std::to_string(value);
 }
 
 std::string templateText(const CK_ATTRIBUTE* attributes, CK_ULONG count, bool withValues)
@@ -84,184 +161,231 @@ std::string templateText(const CK_ATTRIBUTE* attributes, CK_ULONG count, bool wi
     std::string out = "count=" + std::to_string(count) + " ";
     if (!attributes)
         return out + "NULL";
-    out += "[";
     for (CK_ULONG i = 0; i < count; ++i)
-        out += (i ? " " : "") + attributeText(attributes[i], withValues);
-    return out + "]";
+        out += (i ? " " : "[") + attributeText(attributes[i], withValues);
+    return out + (count ? "]" : "[]");
 }
 
 std::string mechanismText(const CK_MECHANISM* mechanism)
 {
     if (!mechanism)
         return "mechanism=NULL";
-    std::string out = "mechanism=" + hexNumber(mechanism->mechanism) + " parameter=";
+    const std::string out = "mechanism=" + hexNumber(mechanism->mechanism) + " parameter=";
     if (!mechanism->pParameter)
         return out + "NULL/" + std::to_string(mechanism->ulParameterLen);
-    return out + "hex:" + hex(static_cast<const unsigned char*>(mechanism->pParameter), mechanism->ulParameterLen);
+    return out + "hex:" + hex(mechanism->pParameter, mechanism->ulParameterLen);
 }
 
-// At most `room` bytes of `bytes`; an empty value has no pointer to copy from.
-void copyBytes(void* target, const Bytes& bytes, std::size_t room)
+std::string sessionText(CK_SESSION_HANDLE handle) { return "session=" + std::to_string(handle); }
+
+// A fixed-width field of slot or token information: the bytes, cut or filled.
+void writeField(unsigned char* target, std::size_t width, const Json& owner, const char* key)
 {
-    if (!bytes.empty() && room > 0)
-        std::memcpy(target, bytes.data(), bytes.size() < room ? bytes.size() : room);
+    const Json value = owner.value(key, Json(""));
+    const bool filled = value.is_object() && value.contains("fill");
+    std::memset(target, filled ? hexBytes(value.at("fill").get<std::string>()).at(0) : ' ', width);
+    const Bytes bytes = bytesOf(value);
+    std::copy_n(bytes.begin(), std::min(bytes.size(), width), target);
 }
 
-void writeField(unsigned char* target, std::size_t width, const Field& field)
+// A scripted value handed out as modules do: its length alone without a
+// buffer, else as many bytes as fit, CKR_BUFFER_TOO_SMALL when not all do.
+CK_RV answerValue(const Json& value, void* buffer, CK_ULONG& length)
 {
-    std::memset(target, field.fill, width);
-    copyBytes(target, field.bytes, width);
+    const Bytes bytes = bytesOf(value);
+    if (!buffer) {
+        length = lengthOr(value, "nullLength", bytes.size());
+        return CKR_OK;
+    }
+    const bool fits = length >= bytes.size();
+    std::copy_n(bytes.begin(), fits ? bytes.size() : length, static_cast<unsigned char*>(buffer));
+    length = lengthOr(value, "filledLength", fits ? bytes.size() : CK_UNAVAILABLE_INFORMATION);
+    return fits ? CKR_OK : CKR_BUFFER_TOO_SMALL;
 }
+
+const Json* attributeOf(const Json& object, CK_ATTRIBUTE_TYPE type)
+{
+    if (object.contains("attributes"))
+        for (const auto& [name, value] : object.at("attributes").items())
+            if (attributeType(name) == type)
+                return &value;
+    return nullptr;
+}
+
+bool matches(const Json& object, const CK_ATTRIBUTE* attributes, CK_ULONG count)
+{
+    for (CK_ULONG i = 0; i < count; ++i) {
+        const Json* value = attributeOf(object, attributes[i].type);
+        const Bytes bytes = value ? bytesOf(*value) : Bytes {};
+        if (!value || bytes.size() != attributes[i].ulValueLen
+            || (!bytes.empty()
+                && (!attributes[i].pValue || std::memcmp(bytes.data(), attributes[i].pValue, bytes.size()))))
+            return false;
+    }
+    return true;
+}
+
+struct Session {
+    CK_SLOT_ID slot = 0;
+    bool loggedIn = false;
+    std::vector<CK_OBJECT_HANDLE> found;
+    std::size_t next = 0;
+    unsigned long findCalls = 0;
+
+    void newSearch()
+    {
+        found.clear();
+        next = 0;
+        findCalls = 0;
+    }
+};
+
+// A call that ends with a code of its own: no such slot, session or object.
+struct Refusal {
+    CK_RV rv;
+};
 
 // The module's whole state: its script, the call counts and the sessions.
-class Mock {
-public:
+struct Mock {
     static Mock& instance()
     {
         static Mock mock;
         return mock;
     }
 
-    // Runs one call: counts it, hands the scripted code to `body`, logs the
-    // arguments and the code that the call answers.
-    template <typename Body> CK_RV call(const char* function, const std::string& arguments, Body body)
+    CK_RV scriptedCode(const char* function, unsigned long number) const
     {
-        const unsigned long number = ++callCounts_[function];
-        std::string note;
-        CK_RV rv = CKR_GENERAL_ERROR;
-        if (!loadError_.empty()) {
-            note = " script error: " + loadError_;
-        } else {
-            try {
-                rv = body(script_.returnCode(function, number), note);
-            } catch (const std::exception& failure) {
-                rv = CKR_GENERAL_ERROR;
-                note = std::string(" mock failure: ") + failure.what();
-            }
-        }
-        log(std::string(function) + (arguments.empty() ? "" : " ") + arguments + " -> " + hexNumber(rv) + note);
-        return rv;
+        if (!script.contains("rv") || !script.at("rv").contains(function))
+            return CKR_OK;
+        const Json& codes = script.at("rv").at(function);
+        if (!codes.is_object())
+            return ulongOf(codes);
+        const std::string call = std::to_string(number);
+        return ulongOf(codes.contains(call) ? codes.at(call) : codes.value("default", Json(0)));
     }
 
-    Slot* slot(CK_SLOT_ID id)
+    Json& slot(CK_SLOT_ID id)
     {
-        for (auto& each : script_.slots)
-            if (each.id == id)
-                return &each;
-        return nullptr;
+        for (auto& each : script["slots"])
+            if (ulongOf(each.at("id")) == id)
+                return each;
+        throw Refusal { CKR_SLOT_ID_INVALID };
     }
 
-    Session* session(CK_SESSION_HANDLE handle)
+    Session& session(CK_SESSION_HANDLE handle)
     {
-        const auto found = sessions_.find(handle);
-        return found == sessions_.end() ? nullptr : &found->second;
+        const auto found = sessions.find(handle);
+        if (found == sessions.end())
+            throw Refusal { CKR_SESSION_HANDLE_INVALID };
+        return found->second;
     }
 
-    Object* object(const Session& session, CK_OBJECT_HANDLE handle)
+    static bool visible(const Session& session, const Json& object)
     {
-        Slot* owner = slot(session.slot);
-        if (!owner)
-            return nullptr;
-        for (auto& each : owner->objects)
-            if (each.handle == handle && visible(session, each))
-                return &each;
-        return nullptr;
+        return session.loggedIn || !object.value("afterLogin", false);
     }
 
-    static bool visible(const Session& session, const Object& object)
+    const Json& object(const Session& session, CK_OBJECT_HANDLE handle)
     {
-        return !object.visibleOnlyAfterLogin || session.loggedIn;
+        for (const auto& each : slot(session.slot)["objects"])
+            if (ulongOf(each.at("handle")) == handle && visible(session, each))
+                return each;
+        throw Refusal { ckrObjectHandleInvalid };
     }
 
+    // Scripted session handles in order, then 1, 2, 3, ...
     CK_SESSION_HANDLE openSession(CK_SLOT_ID slot)
     {
-        CK_SESSION_HANDLE handle = nextCountedHandle_;
-        if (nextScriptedHandle_ < script_.sessionHandles.size())
-            handle = script_.sessionHandles[nextScriptedHandle_++];
-        else
-            ++nextCountedHandle_;
-        Session session;
-        session.slot = slot;
-        sessions_[handle] = session;
+        const Json& scripted = script.contains("sessionHandles") ? script.at("sessionHandles") : Json::array();
+        const CK_SESSION_HANDLE handle
+            = openedSessions < scripted.size() ? ulongOf(scripted.at(openedSessions)) : countedHandle++;
+        ++openedSessions;
+        sessions[handle] = Session {};
+        sessions[handle].slot = slot;
         return handle;
     }
 
-    void closeSession(CK_SESSION_HANDLE handle) { sessions_.erase(handle); }
-
-    const Script& script() const { return script_; }
-
-private:
-    Mock()
+    // Adds an object made from a template to the session's token.
+    CK_OBJECT_HANDLE addObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE handle, const CK_ATTRIBUTE* attributes,
+        CK_ULONG count, CK_OBJECT_CLASS defaultClass)
     {
-        const std::string self = ownFilePath();
-        name_ = baseName(self);
+        Json object = { { "handle", handle }, { "attributes", { { "CKA_CLASS", { { "ulong", defaultClass } } } } } };
+        for (CK_ULONG i = 0; i < count; ++i) {
+            const auto* bytes = static_cast<const char*>(attributes[i].pValue);
+            object["attributes"][attributeName(attributes[i].type)]
+                = bytes ? std::string(bytes, attributes[i].ulValueLen) : std::string();
+        }
+        slot(session(hSession).slot)["objects"].push_back(object);
+        return handle;
+    }
+
+    Mock()
+        : name(baseName(ownFilePath()))
+    {
         if (const char* log = std::getenv("P11MOCK_LOG"); log && *log)
-            logPath_ = log;
+            logPath = log;
         const char* scriptPath = std::getenv("P11MOCK_SCRIPT");
         if (!scriptPath || !*scriptPath)
             return;
         try {
-            script_ = loadScript(scriptPath, name_);
+            std::ifstream file(scriptPath, std::ios::binary);
+            script = Json::parse(file);
+            if (script.contains("modules")) {
+                // Each copy takes the entry of its own file name.
+                Json own = Json::object();
+                for (const auto& [module, entry] : script.at("modules").items())
+                    if (sameLetters(module, name))
+                        own = entry;
+                script = own;
+            }
         } catch (const std::exception& failure) {
-            loadError_ = failure.what();
+            loadError = failure.what();
         }
     }
 
     void log(const std::string& line) const
     {
-        if (logPath_.empty())
+        if (logPath.empty())
             return;
-        if (FILE* file = std::fopen(logPath_.c_str(), "ab")) {
-            const std::string text = name_ + ": " + line + "\n";
+        if (FILE* file = std::fopen(logPath.c_str(), "ab")) {
+            const std::string text = name + ": " + line + "\n";
             std::fwrite(text.data(), 1, text.size(), file);
             std::fclose(file);
         }
     }
 
-    std::string name_, logPath_, loadError_;
-    Script script_;
-    std::map<std::string, unsigned long> callCounts_;
-    std::map<CK_SESSION_HANDLE, Session> sessions_;
-    std::size_t nextScriptedHandle_ = 0;
-    CK_SESSION_HANDLE nextCountedHandle_ = 1;
+    std::string name, logPath, loadError, note;
+    Json script = Json::object();
+    std::map<std::string, unsigned long> callCounts;
+    std::map<CK_SESSION_HANDLE, Session> sessions;
+    std::size_t openedSessions = 0;
+    CK_SESSION_HANDLE countedHandle = 1;
 };
 
-std::string sessionText(CK_SESSION_HANDLE handle) { return "session=" + std::to_string(handle); }
-
-// Adds an object made from a template to the session's token.
-CK_OBJECT_HANDLE addObject(Mock& mock, const Session& session, CK_OBJECT_HANDLE handle, const CK_ATTRIBUTE* attributes,
-    CK_ULONG count, CK_OBJECT_CLASS defaultClass)
+// Runs one call: counts it, answers the scripted failure or what `body`
+// answers (a body that `seesFailures` gets the scripted code and answers for
+// it too), and logs the arguments and the code that the call answers.
+template <typename Body>
+CK_RV call(const char* function, const std::string& arguments, Body body, bool seesFailures = false)
 {
-    Slot* owner = mock.slot(session.slot);
-    if (!owner)
-        return handle;
-    Object object;
-    object.handle = handle;
-    Attribute classValue;
-    classValue.value.resize(sizeof defaultClass);
-    std::memcpy(classValue.value.data(), &defaultClass, sizeof defaultClass);
-    object.attributes[CKA_CLASS] = classValue;
-    for (CK_ULONG i = 0; attributes && i < count; ++i) {
-        const auto* bytes = static_cast<const unsigned char*>(attributes[i].pValue);
-        object.attributes[attributes[i].type].value = bytes ? Bytes(bytes, bytes + attributes[i].ulValueLen) : Bytes {};
+    Mock& mock = Mock::instance();
+    const unsigned long number = ++mock.callCounts[function];
+    mock.note.clear();
+    CK_RV rv = CKR_GENERAL_ERROR;
+    if (!mock.loadError.empty()) {
+        mock.note = " script error: " + mock.loadError;
+    } else {
+        try {
+            const CK_RV scripted = mock.scriptedCode(function, number);
+            rv = scripted != CKR_OK && !seesFailures ? scripted : body(mock, scripted);
+        } catch (const Refusal& refusal) {
+            rv = refusal.rv;
+        } catch (const std::exception& failure) {
+            mock.note = std::string(" mock failure: ") + failure.what();
+        }
     }
-    owner->objects.push_back(object);
-    return handle;
-}
-
-bool matches(const Object& object, const CK_ATTRIBUTE* attributes, CK_ULONG count)
-{
-    for (CK_ULONG i = 0; i < count; ++i) {
-        const auto found = object.attributes.find(attributes[i].type);
-        if (found == object.attributes.end())
-            return false;
-        const Bytes& value = found->second.value;
-        if (value.size() != attributes[i].ulValueLen)
-            return false;
-        if (!value.empty() && (!attributes[i].pValue || std::memcmp(value.data(), attributes[i].pValue, value.size())))
-            return false;
-    }
-    return true;
+    mock.log(std::string(function) + " " + arguments + " -> " + hexNumber(rv) + mock.note);
+    return rv;
 }
 
 } // namespace
@@ -273,90 +397,63 @@ extern "C" {
 
 CK_RV CK_CALL C_Initialize(CK_VOID_PTR pInitArgs)
 {
-    return Mock::instance().call(
-        "C_Initialize", "pInitArgs=" + pointer(pInitArgs), [&](CK_RV rv, std::string&) { return rv; });
+    return call("C_Initialize", "pInitArgs=" + pointer(pInitArgs), [](Mock&, CK_RV) { return CKR_OK; });
 }
 
 CK_RV CK_CALL C_Finalize(CK_VOID_PTR pReserved)
 {
-    return Mock::instance().call(
-        "C_Finalize", "pReserved=" + pointer(pReserved), [&](CK_RV rv, std::string&) { return rv; });
+    return call("C_Finalize", "pReserved=" + pointer(pReserved), [](Mock&, CK_RV) { return CKR_OK; });
 }
 
 CK_RV CK_CALL C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULONG_PTR pulCount)
 {
-    std::string arguments = "tokenPresent=" + std::to_string(tokenPresent) + " pSlotList=";
-    if (!pSlotList)
-        arguments += "NULL";
-    else
-        arguments += pulCount ? "buffer/" + std::to_string(*pulCount) : "buffer";
-    if (!pulCount)
-        arguments += " pulCount=NULL";
-    Mock& mock = Mock::instance();
-    return mock.call("C_GetSlotList", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        if (!pulCount)
-            return CKR_ARGUMENTS_BAD;
+    const std::string arguments = "tokenPresent=" + std::to_string(tokenPresent)
+        + " pSlotList=" + bufferText(pSlotList, pulCount) + (pulCount ? "" : " pulCount=NULL");
+    return call("C_GetSlotList", arguments, [&](Mock& mock, CK_RV) {
         std::vector<CK_SLOT_ID> listed;
-        for (const auto& slot : mock.script().slots)
-            if (slot.tokenPresent || !tokenPresent)
-                listed.push_back(slot.id);
+        for (const auto& slot : mock.script["slots"])
+            if (slot.value("tokenPresent", true) || !tokenPresent)
+                listed.push_back(ulongOf(slot.at("id")));
+        const Json counts = mock.script.value("slotList", Json::object());
         if (!pSlotList) {
-            *pulCount = mock.script().slotListFirstCount.value_or(listed.size());
+            *pulCount = lengthOr(counts, "firstCount", listed.size());
             return CKR_OK;
         }
         const CK_ULONG room = *pulCount;
-        for (CK_ULONG i = 0; i < room && i < listed.size(); ++i)
-            pSlotList[i] = listed[i];
-        *pulCount = mock.script().slotListSecondCount.value_or(listed.size());
+        std::copy_n(listed.begin(), std::min<std::size_t>(room, listed.size()), pSlotList);
+        *pulCount = lengthOr(counts, "secondCount", listed.size());
         return room < listed.size() ? CKR_BUFFER_TOO_SMALL : CKR_OK;
     });
 }
 
 CK_RV CK_CALL C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO* pInfo)
 {
-    Mock& mock = Mock::instance();
-    return mock.call(
-        "C_GetSlotInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo), [&](CK_RV rv, std::string&) {
-            if (rv != CKR_OK)
-                return rv;
-            const Slot* slot = mock.slot(slotID);
-            if (!slot)
-                return CKR_SLOT_ID_INVALID;
-            if (!pInfo)
-                return CKR_ARGUMENTS_BAD;
-            std::memset(pInfo, 0, sizeof *pInfo);
-            writeField(pInfo->slotDescription, sizeof pInfo->slotDescription, slot->slotDescription);
-            writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, slot->manufacturerId);
-            pInfo->flags = slot->tokenPresent ? ckfTokenPresent : 0;
-            return CKR_OK;
-        });
+    return call("C_GetSlotInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo), [&](Mock& mock, CK_RV) {
+        const Json& slot = mock.slot(slotID);
+        std::memset(pInfo, 0, sizeof *pInfo);
+        writeField(pInfo->slotDescription, sizeof pInfo->slotDescription, slot, "slotDescription");
+        writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, slot, "manufacturerID");
+        pInfo->flags = slot.value("tokenPresent", true) ? ckfTokenPresent : 0;
+        return CKR_OK;
+    });
 }
 
 #ifndef P11MOCK_WITHOUT_TOKEN_INFO
 CK_RV CK_CALL C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo)
 {
-    Mock& mock = Mock::instance();
-    return mock.call(
-        "C_GetTokenInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo), [&](CK_RV rv, std::string&) {
-            if (rv != CKR_OK)
-                return rv;
-            const Slot* slot = mock.slot(slotID);
-            if (!slot)
-                return CKR_SLOT_ID_INVALID;
-            if (!slot->tokenPresent)
+    return call(
+        "C_GetTokenInfo", "slot=" + std::to_string(slotID) + " pInfo=" + pointer(pInfo), [&](Mock& mock, CK_RV) {
+            const Json& slot = mock.slot(slotID);
+            if (!slot.value("tokenPresent", true))
                 return ckrTokenNotPresent;
-            if (!pInfo)
-                return CKR_ARGUMENTS_BAD;
-            const Token& token = slot->token;
+            const Json token = slot.value("token", Json::object());
             std::memset(pInfo, 0, sizeof *pInfo);
-            writeField(pInfo->label, sizeof pInfo->label, token.label);
-            writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, token.manufacturerId);
-            writeField(pInfo->model, sizeof pInfo->model, token.model);
-            writeField(pInfo->serialNumber, sizeof pInfo->serialNumber, token.serialNumber);
-            pInfo->ulFreePublicMemory = token.freePublicMemory;
-            pInfo->ulFreePrivateMemory = token.freePrivateMemory;
+            writeField(pInfo->label, sizeof pInfo->label, token, "label");
+            writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, token, "manufacturerID");
+            writeField(pInfo->model, sizeof pInfo->model, token, "model");
+            writeField(pInfo->serialNumber, sizeof pInfo->serialNumber, token, "serialNumber");
+            pInfo->ulFreePublicMemory = lengthOr(token, "ulFreePublicMemory", 0);
+            pInfo->ulFreePrivateMemory = lengthOr(token, "ulFreePrivateMemory", 0);
             return CKR_OK;
         });
 }
@@ -365,16 +462,10 @@ CK_RV CK_CALL C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo)
 CK_RV CK_CALL C_OpenSession(
     CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication, CK_VOID_PTR notify, CK_SESSION_HANDLE* phSession)
 {
-    Mock& mock = Mock::instance();
     const std::string arguments = "slot=" + std::to_string(slotID) + " flags=" + hexNumber(flags)
         + " pApplication=" + pointer(pApplication) + " notify=" + pointer(notify) + " phSession=" + pointer(phSession);
-    return mock.call("C_OpenSession", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        if (!mock.slot(slotID))
-            return CKR_SLOT_ID_INVALID;
-        if (!phSession)
-            return CKR_ARGUMENTS_BAD;
+    return call("C_OpenSession", arguments, [&](Mock& mock, CK_RV) {
+        mock.slot(slotID);
         *phSession = mock.openSession(slotID);
         return CKR_OK;
     });
@@ -382,31 +473,17 @@ CK_RV CK_CALL C_OpenSession(
 
 CK_RV CK_CALL C_CloseSession(CK_SESSION_HANDLE hSession)
 {
-    Mock& mock = Mock::instance();
-    return mock.call("C_CloseSession", sessionText(hSession), [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        if (!mock.session(hSession))
-            return CKR_SESSION_HANDLE_INVALID;
-        mock.closeSession(hSession);
-        return CKR_OK;
-    });
+    return call("C_CloseSession", sessionText(hSession),
+        [&](Mock& mock, CK_RV) { return mock.sessions.erase(hSession) ? CKR_OK : CKR_SESSION_HANDLE_INVALID; });
 }
 
 #ifndef P11MOCK_WITHOUT_LOGIN
 CK_RV CK_CALL C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR* pPin, CK_ULONG ulPinLen)
 {
-    Mock& mock = Mock::instance();
-    std::string arguments = sessionText(hSession) + " userType=" + std::to_string(userType) + " pin=";
-    arguments += pPin ? "hex:" + hex(pPin, ulPinLen) : std::string("NULL");
-    arguments += " pinLen=" + std::to_string(ulPinLen);
-    return mock.call("C_Login", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        Session* session = mock.session(hSession);
-        if (!session)
-            return CKR_SESSION_HANDLE_INVALID;
-        session->loggedIn = true;
+    const std::string arguments = sessionText(hSession) + " userType=" + std::to_string(userType)
+        + " pin=" + (pPin ? "hex:" + hex(pPin, ulPinLen) : "NULL") + " pinLen=" + std::to_string(ulPinLen);
+    return call("C_Login", arguments, [&](Mock& mock, CK_RV) {
+        mock.session(hSession).loggedIn = true;
         return CKR_OK;
     });
 }
@@ -414,89 +491,65 @@ CK_RV CK_CALL C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8
 
 CK_RV CK_CALL C_Logout(CK_SESSION_HANDLE hSession)
 {
-    Mock& mock = Mock::instance();
-    return mock.call("C_Logout", sessionText(hSession), [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        Session* session = mock.session(hSession);
-        if (!session)
-            return CKR_SESSION_HANDLE_INVALID;
-        if (!session->loggedIn)
+    return call("C_Logout", sessionText(hSession), [&](Mock& mock, CK_RV) {
+        Session& session = mock.session(hSession);
+        if (!session.loggedIn)
             return CKR_USER_NOT_LOGGED_IN;
-        session->loggedIn = false;
+        session.loggedIn = false;
         return CKR_OK;
     });
 }
 
 CK_RV CK_CALL C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount)
 {
-    Mock& mock = Mock::instance();
-    return mock.call("C_FindObjectsInit", sessionText(hSession) + " " + templateText(pTemplate, ulCount, true),
-        [&](CK_RV rv, std::string&) {
-            if (rv != CKR_OK)
-                return rv;
-            Session* session = mock.session(hSession);
-            if (!session)
-                return CKR_SESSION_HANDLE_INVALID;
-            if (!pTemplate && ulCount)
-                return CKR_ARGUMENTS_BAD;
-            session->found.clear();
-            session->next = 0;
-            session->findCalls = 0;
-            if (const Slot* slot = mock.slot(session->slot))
-                for (const auto& object : slot->objects)
-                    if (Mock::visible(*session, object) && matches(object, pTemplate, ulCount))
-                        session->found.push_back(object.handle);
-            return CKR_OK;
-        });
+    const std::string arguments = sessionText(hSession) + " " + templateText(pTemplate, ulCount, true);
+    return call("C_FindObjectsInit", arguments, [&](Mock& mock, CK_RV) {
+        Session& session = mock.session(hSession);
+        session.newSearch();
+        for (const auto& object : mock.slot(session.slot)["objects"])
+            if (Mock::visible(session, object) && matches(object, pTemplate, ulCount))
+                session.found.push_back(ulongOf(object.at("handle")));
+        return CKR_OK;
+    });
 }
 
 CK_RV CK_CALL C_FindObjects(
     CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* phObject, CK_ULONG ulMaxObjectCount, CK_ULONG_PTR pulObjectCount)
 {
-    Mock& mock = Mock::instance();
     const std::string arguments = sessionText(hSession) + " phObject=" + pointer(phObject)
         + " max=" + std::to_string(ulMaxObjectCount) + " pulObjectCount=" + pointer(pulObjectCount);
-    return mock.call("C_FindObjects", arguments, [&](CK_RV rv, std::string& note) {
-        Session* session = mock.session(hSession);
-        if (session && phObject && pulObjectCount && mock.script().findEndless && rv == CKR_OK) {
-            *phObject = endlessHandles + ++session->findCalls;
+    const auto body = [&](Mock& mock, CK_RV rv) {
+        const Json search = mock.script.value("findObjects", Json::object());
+        if (search.value("endless", false) && rv == CKR_OK) {
+            *phObject = endlessHandles + ++mock.session(hSession).findCalls;
             *pulObjectCount = 1;
             return CKR_OK;
         }
-        if (session && pulObjectCount && ++session->findCalls > findCallLimit) {
-            note = " (call limit: answered 0)";
+        const auto session = mock.sessions.find(hSession);
+        if (session != mock.sessions.end() && ++session->second.findCalls > findCallLimit) {
+            mock.note = " (call limit: answered 0)";
             *pulObjectCount = 0;
             return CKR_OK;
         }
         if (rv != CKR_OK) {
-            if (pulObjectCount && mock.script().findCountOnFailure)
-                *pulObjectCount = *mock.script().findCountOnFailure;
+            if (search.contains("countOnFailure"))
+                *pulObjectCount = ulongOf(search.at("countOnFailure"));
             return rv;
         }
-        if (!session)
-            return CKR_SESSION_HANDLE_INVALID;
-        if (!phObject || !pulObjectCount)
-            return CKR_ARGUMENTS_BAD;
+        Session& found = mock.session(hSession);
         CK_ULONG given = 0;
-        while (given < ulMaxObjectCount && session->next < session->found.size())
-            phObject[given++] = session->found[session->next++];
-        *pulObjectCount = given > 0 ? mock.script().findCountWhileFound.value_or(given) : 0;
+        while (given < ulMaxObjectCount && found.next < found.found.size())
+            phObject[given++] = found.found[found.next++];
+        *pulObjectCount = given > 0 ? lengthOr(search, "countWhileFound", given) : 0;
         return CKR_OK;
-    });
+    };
+    return call("C_FindObjects", arguments, body, true);
 }
 
 CK_RV CK_CALL C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 {
-    Mock& mock = Mock::instance();
-    return mock.call("C_FindObjectsFinal", sessionText(hSession), [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        Session* session = mock.session(hSession);
-        if (!session)
-            return CKR_SESSION_HANDLE_INVALID;
-        session->found.clear();
-        session->next = 0;
+    return call("C_FindObjectsFinal", sessionText(hSession), [&](Mock& mock, CK_RV) {
+        mock.session(hSession).newSearch();
         return CKR_OK;
     });
 }
@@ -504,40 +557,18 @@ CK_RV CK_CALL C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 CK_RV CK_CALL C_GetAttributeValue(
     CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount)
 {
-    Mock& mock = Mock::instance();
     const std::string arguments
         = sessionText(hSession) + " object=" + std::to_string(hObject) + " " + templateText(pTemplate, ulCount, false);
-    return mock.call("C_GetAttributeValue", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        Session* session = mock.session(hSession);
-        if (!session)
-            return CKR_SESSION_HANDLE_INVALID;
-        const Object* object = mock.object(*session, hObject);
-        if (!object)
-            return ckrObjectHandleInvalid;
-        if (!pTemplate && ulCount)
-            return CKR_ARGUMENTS_BAD;
+    return call("C_GetAttributeValue", arguments, [&](Mock& mock, CK_RV) {
+        const Json& object = mock.object(mock.session(hSession), hObject);
         CK_RV result = CKR_OK;
         for (CK_ULONG i = 0; i < ulCount; ++i) {
             CK_ATTRIBUTE& asked = pTemplate[i];
-            const auto found = object->attributes.find(asked.type);
-            if (found == object->attributes.end()) {
+            const Json* value = attributeOf(object, asked.type);
+            if (!value)
                 asked.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                result = ckrAttributeTypeInvalid;
-                continue;
-            }
-            const Attribute& attribute = found->second;
-            const CK_ULONG size = attribute.value.size();
-            if (!asked.pValue) {
-                asked.ulValueLen = attribute.nullLength.value_or(size);
-                continue;
-            }
-            const CK_ULONG copied = asked.ulValueLen < size ? asked.ulValueLen : size;
-            copyBytes(asked.pValue, attribute.value, copied);
-            if (copied < size)
-                result = CKR_BUFFER_TOO_SMALL;
-            asked.ulValueLen = attribute.filledLength.value_or(copied < size ? CK_UNAVAILABLE_INFORMATION : size);
+            const CK_RV rv = value ? answerValue(*value, asked.pValue, asked.ulValueLen) : ckrAttributeTypeInvalid;
+            result = rv != CKR_OK ? rv : result;
         }
         return result;
     });
@@ -545,46 +576,23 @@ CK_RV CK_CALL C_GetAttributeValue(
 
 CK_RV CK_CALL C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey)
 {
-    Mock& mock = Mock::instance();
     const std::string arguments
         = sessionText(hSession) + " " + mechanismText(pMechanism) + " key=" + std::to_string(hKey);
-    return mock.call("C_SignInit", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        return mock.session(hSession) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+    return call("C_SignInit", arguments, [&](Mock& mock, CK_RV) {
+        mock.session(hSession);
+        return CKR_OK;
     });
 }
 
 CK_RV CK_CALL C_Sign(
     CK_SESSION_HANDLE hSession, CK_BYTE* pData, CK_ULONG ulDataLen, CK_BYTE* pSignature, CK_ULONG_PTR pulSignatureLen)
 {
-    Mock& mock = Mock::instance();
-    std::string arguments = sessionText(hSession) + " data=";
-    arguments += pData ? "hex:" + hex(pData, ulDataLen) : std::string("NULL");
-    arguments += " dataLen=" + std::to_string(ulDataLen) + " pSignature=";
-    if (!pSignature)
-        arguments += "NULL";
-    else
-        arguments += pulSignatureLen ? "buffer/" + std::to_string(*pulSignatureLen) : "buffer";
-    if (!pulSignatureLen)
-        arguments += " pulSignatureLen=NULL";
-    return mock.call("C_Sign", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        if (!mock.session(hSession))
-            return CKR_SESSION_HANDLE_INVALID;
-        if (!pulSignatureLen)
-            return CKR_ARGUMENTS_BAD;
-        const Attribute& signature = mock.script().signature;
-        const CK_ULONG size = signature.value.size();
-        if (!pSignature) {
-            *pulSignatureLen = signature.nullLength.value_or(size);
-            return CKR_OK;
-        }
-        const CK_ULONG copied = *pulSignatureLen < size ? *pulSignatureLen : size;
-        copyBytes(pSignature, signature.value, copied);
-        *pulSignatureLen = signature.filledLength.value_or(size);
-        return copied < size ? CKR_BUFFER_TOO_SMALL : CKR_OK;
+    const std::string arguments = sessionText(hSession) + " data=" + (pData ? "hex:" + hex(pData, ulDataLen) : "NULL")
+        + " dataLen=" + std::to_string(ulDataLen) + " pSignature=" + bufferText(pSignature, pulSignatureLen)
+        + (pulSignatureLen ? "" : " pulSignatureLen=NULL");
+    return call("C_Sign", arguments, [&](Mock& mock, CK_RV) {
+        mock.session(hSession);
+        return answerValue(mock.script.value("signature", Json("")), pSignature, *pulSignatureLen);
     });
 }
 
@@ -592,23 +600,14 @@ CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMecha
     CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE* pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
     CK_OBJECT_HANDLE* phPublicKey, CK_OBJECT_HANDLE* phPrivateKey)
 {
-    Mock& mock = Mock::instance();
     const std::string arguments = sessionText(hSession) + " " + mechanismText(pMechanism) + " public "
         + templateText(pPublicKeyTemplate, ulPublicKeyAttributeCount, true) + " private "
         + templateText(pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true) + " phPublicKey=" + pointer(phPublicKey)
         + " phPrivateKey=" + pointer(phPrivateKey);
-    return mock.call("C_GenerateKeyPair", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        const Session* session = mock.session(hSession);
-        if (!session)
-            return CKR_SESSION_HANDLE_INVALID;
-        if (!phPublicKey || !phPrivateKey)
-            return CKR_ARGUMENTS_BAD;
-        *phPublicKey = addObject(mock, *session, mock.script().generatedPublicKey, pPublicKeyTemplate,
-            ulPublicKeyAttributeCount, CKO_PUBLIC_KEY);
-        *phPrivateKey = addObject(mock, *session, mock.script().generatedPrivateKey, pPrivateKeyTemplate,
-            ulPrivateKeyAttributeCount, CKO_PRIVATE_KEY);
+    return call("C_GenerateKeyPair", arguments, [&](Mock& mock, CK_RV) {
+        *phPublicKey = mock.addObject(hSession, 0x100, pPublicKeyTemplate, ulPublicKeyAttributeCount, CKO_PUBLIC_KEY);
+        *phPrivateKey
+            = mock.addObject(hSession, 0x101, pPrivateKeyTemplate, ulPrivateKeyAttributeCount, CKO_PRIVATE_KEY);
         return CKR_OK;
     });
 }
@@ -616,18 +615,10 @@ CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMecha
 CK_RV CK_CALL C_CreateObject(
     CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE* phObject)
 {
-    Mock& mock = Mock::instance();
     const std::string arguments
         = sessionText(hSession) + " " + templateText(pTemplate, ulCount, true) + " phObject=" + pointer(phObject);
-    return mock.call("C_CreateObject", arguments, [&](CK_RV rv, std::string&) {
-        if (rv != CKR_OK)
-            return rv;
-        const Session* session = mock.session(hSession);
-        if (!session)
-            return CKR_SESSION_HANDLE_INVALID;
-        if (!phObject)
-            return CKR_ARGUMENTS_BAD;
-        *phObject = addObject(mock, *session, mock.script().createdObject, pTemplate, ulCount, CKO_CERTIFICATE);
+    return call("C_CreateObject", arguments, [&](Mock& mock, CK_RV) {
+        *phObject = mock.addObject(hSession, 0x200, pTemplate, ulCount, CKO_CERTIFICATE);
         return CKR_OK;
     });
 }

@@ -16,9 +16,11 @@ namespace {
 
 struct Pipe {
     int fd[2] = {-1, -1};
+    // Close-on-exec: a child keeps only the ends it is given as its output,
+    // and no other caller's pipes.
     Pipe()
     {
-        if (pipe(fd) != 0)
+        if (pipe2(fd, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
     }
     ~Pipe()
@@ -34,19 +36,15 @@ struct Pipe {
     }
 };
 
+// This process's environment with `extra` added, as "KEY=value" texts.
 std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra)
 {
-    std::map<std::string, std::string> merged;
-    for (char** e = environ; *e; ++e) {
-        const char* eq = std::strchr(*e, '=');
-        if (eq)
-            merged[std::string(*e, static_cast<std::size_t>(eq - *e))] = eq + 1;
-    }
-    for (const auto& [key, value] : extra)
-        merged[key] = value;
     std::vector<std::string> out;
-    for (const auto& [key, value] : merged)
+    for (const auto& [key, value] : extra)
         out.push_back(key + "=" + value);
+    for (char** e = environ; *e; ++e)
+        if (extra.count(std::string(*e, std::strcspn(*e, "="))) == 0)
+            out.push_back(*e);
     return out;
 }
 
@@ -69,8 +67,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out.fd[0]);
-    posix_spawn_file_actions_addclose(&actions, err.fd[0]);
 
     std::vector<std::string> args = argv;
     std::vector<std::string> env = mergedEnvironment(environment);
@@ -107,9 +103,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
                 fds[i].fd = -1;
             }
         }
-        if (fds[0].fd < 0 && fds[1].fd < 0)
-            break;
-        if (exited && !readSome)
+        if ((fds[0].fd < 0 && fds[1].fd < 0) || (exited && !readSome))
             break;
         if (!exited && waitpid(pid, &status, WNOHANG) == pid)
             exited = true;

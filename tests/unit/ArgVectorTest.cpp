@@ -2,48 +2,34 @@
 
 #include <climits>
 #include <stdexcept>
+#include <utility>
 
 #include "ArgVector.h"
 
 namespace {
 
-TEST(ToInt, FollowsAtoiRules)
+// atoi's rules, saturating out of range.
+TEST(ToInt, FollowsAtoiRulesAndSaturates)
 {
-    EXPECT_EQ(toInt("2048"), 2048);
-    EXPECT_EQ(toInt("2048bits"), 2048);
-    EXPECT_EQ(toInt("abc"), 0);
-    EXPECT_EQ(toInt(""), 0);
-    EXPECT_EQ(toInt("  \t-24"), -24);
-    EXPECT_EQ(toInt("+7"), 7);
-    EXPECT_EQ(toInt("- 7"), 0);
-    EXPECT_EQ(toInt("0x18"), 0);
-}
-
-TEST(ToInt, SaturatesOutOfRange)
-{
-    EXPECT_EQ(toInt("2147483647"), INT_MAX);
-    EXPECT_EQ(toInt("-2147483648"), INT_MIN);
-    EXPECT_EQ(toInt("2147483648"), INT_MAX);
-    EXPECT_EQ(toInt("-99999999999999999999999"), INT_MIN);
-    EXPECT_EQ(toInt(std::string(5000, '9')), INT_MAX);
+    const std::pair<std::string, int> rows[]
+        = { { "2048", 2048 }, { "2048bits", 2048 }, { "abc", 0 }, { "", 0 }, { "  \t-24", -24 }, { "+7", 7 },
+              { "- 7", 0 }, { "0x18", 0 }, { "2147483647", INT_MAX }, { "-2147483648", INT_MIN },
+              { "2147483648", INT_MAX }, { "-99999999999999999999999", INT_MIN }, { std::string(5000, '9'), INT_MAX } };
+    for (const auto& [text, value] : rows)
+        EXPECT_EQ(toInt(text), value) << text.substr(0, 30);
 }
 
 TEST(ToBool, OnlyTrueInAnyCase)
 {
-    EXPECT_TRUE(toBool("true"));
-    EXPECT_TRUE(toBool("TRUE"));
-    EXPECT_TRUE(toBool("True"));
-    EXPECT_TRUE(toBool("tRuE"));
-    EXPECT_FALSE(toBool("1"));
-    EXPECT_FALSE(toBool("yes"));
-    EXPECT_FALSE(toBool(""));
-    EXPECT_FALSE(toBool("true "));
-    EXPECT_FALSE(toBool("false"));
+    for (const char* text : { "true", "TRUE", "True", "tRuE" })
+        EXPECT_TRUE(toBool(text)) << text;
+    for (const char* text : { "1", "yes", "", "true ", "false" })
+        EXPECT_FALSE(toBool(text)) << text;
 }
 
 TEST(ArgVector, SkipsProgramNameAndRefusesMissingPositions)
 {
-    const char* argv[] = {"sigbrid", "capi", "list", "countContainer", "12x"};
+    const char* argv[] = { "sigbrid", "capi", "list", "countContainer", "12x" };
     const ArgVector args(5, argv);
     EXPECT_EQ(args.size(), 4u);
     EXPECT_EQ(args.text(0), "capi");
@@ -51,4 +37,4 @@ TEST(ArgVector, SkipsProgramNameAndRefusesMissingPositions)
     EXPECT_THROW(args.text(4), std::out_of_range);
 }
 
-}  // namespace
+} // namespace

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "Encoding.h"
 
@@ -11,20 +12,24 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 
 TEST(Base64, EncodesFullGroupsAndPadding)
 {
-    EXPECT_EQ(base64Encode(bytesOf("abc")), "YWJj");
-    EXPECT_EQ(base64Encode(bytesOf("ab")), "YWI=");
-    EXPECT_EQ(base64Encode(bytesOf("a")), "YQ==");
-    EXPECT_EQ(base64Encode(Bytes{}), "");
-    const Bytes high{0xFF, 0xFE, 0xFD, 0x00, 0x3E, 0x3F};
-    EXPECT_EQ(base64Encode(high), "//79AD4/");
+    const std::pair<Bytes, const char*> rows[] = { { bytesOf("abc"), "YWJj" }, { bytesOf("ab"), "YWI=" },
+        { bytesOf("a"), "YQ==" }, { {}, "" }, { { 0xFF, 0xFE, 0xFD, 0x00, 0x3E, 0x3F }, "//79AD4/" } };
+    for (const auto& [bytes, text] : rows)
+        EXPECT_EQ(base64Encode(bytes), text);
 }
 
-TEST(Base64, DecodesAcrossLineBreaksAndPadding)
+// Line breaks are dropped and only complete groups count, padding judged on
+// the last of them; nothing is read past the end. Characters outside the
+// alphabet are not rejected: a blank has no index, so its byte is skipped and
+// the next one moves up, with the blank counted as zero bits.
+TEST(Base64, DecodesAsTheCallersRelyOn)
 {
-    EXPECT_EQ(base64Decode("YW\r\nJj"), bytesOf("abc"));
-    EXPECT_EQ(base64Decode("YQ=="), bytesOf("a"));
-    EXPECT_EQ(base64Decode("YWI="), bytesOf("ab"));
-    EXPECT_EQ(textUpToZero(base64Decode("YQ==")), "a");
+    const std::pair<const char*, Bytes> rows[] = { { "YW\r\nJj", bytesOf("abc") }, { "YQ==", bytesOf("a") },
+        { "YWI=", bytesOf("ab") }, { "", {} }, { "\r\n", {} }, { "Y", {} }, { "YWJ", {} }, { "YWJjY", bytesOf("abc") },
+        { "YQ==YW", bytesOf("a") }, { "YWJj=", bytesOf("abc") }, { "YW J", { 'a', 9, 0 } }, { "!!!!", { 0, 0, 0 } } };
+    for (const auto& [text, bytes] : rows)
+        EXPECT_EQ(base64Decode(text), bytes) << text;
+    EXPECT_EQ(textUpToZero({ 'a', 'b', 0, 'c' }), "ab");
 }
 
 TEST(Base64, RoundTripsEveryByteValueAtEveryLength)
@@ -36,91 +41,55 @@ TEST(Base64, RoundTripsEveryByteValueAtEveryLength)
     }
 }
 
-TEST(Base64, EmptyAndIncompleteTextsNeverReadPastTheEnd)
-{
-    EXPECT_TRUE(base64Decode("").empty());
-    EXPECT_TRUE(base64Decode("\r\n").empty());
-    EXPECT_TRUE(base64Decode("Y").empty());
-    EXPECT_TRUE(base64Decode("YWJ").empty());
-    // Only the complete groups count; padding is judged on the last of them.
-    EXPECT_EQ(base64Decode("YWJjY"), bytesOf("abc"));
-    EXPECT_EQ(base64Decode("YQ==YW"), bytesOf("a"));
-    EXPECT_EQ(base64Decode("YWJj="), bytesOf("abc"));
-}
-
-TEST(Base64, CharactersOutsideTheAlphabetAreNotRejected)
-{
-    // A blank is kept and has no index: its byte is skipped and the next one
-    // moves up, with the blank counted as zero bits.
-    const Bytes decoded = base64Decode("YW J");
-    ASSERT_EQ(decoded.size(), 3u);
-    EXPECT_EQ(decoded[0], 'a');
-    EXPECT_EQ(decoded[1], 9);
-    EXPECT_EQ(decoded[2], 0);
-    EXPECT_EQ(base64Decode("!!!!").size(), 3u);
-}
-
 TEST(Base64, StrictCheckAcceptsOnlyWellFormedText)
 {
     for (const char* text : { "", "\r\n", "YWJj", "YW\r\nJj", "YWI=", "YQ==", "+/+/YQ==" })
         EXPECT_TRUE(isBase64(text)) << text;
-    for (const char* text : { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "Y===", "YWJ\t", "YQ-_", "!QQ=" })
+    for (const char* text :
+        { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "Y===", "YWJ\t", "YQ-_", "!QQ=" })
         EXPECT_FALSE(isBase64(text)) << text;
 }
 
+// Lower case out; only lower case in, any other digit counting as 15, an odd
+// last digit ignored.
 TEST(Hex, EncodesLowerCaseAndDecodesOnlyLowerCase)
 {
-    const Bytes bytes{0x0A, 0xFF};
-    EXPECT_EQ(hexEncode(bytes), "0aff");
-    EXPECT_EQ(hexDecode("0aff"), bytes);
-    EXPECT_EQ(hexDecode("0AFF"), (Bytes{0x0F, 0xFF}));
-    EXPECT_EQ(hexDecode("0af"), Bytes{0x0A});
-    EXPECT_TRUE(hexDecode("").empty());
-    EXPECT_TRUE(hexDecode("f").empty());
-    EXPECT_EQ(hexEncode(Bytes{0x00, 0x0F, 0xA0}), "000fa0");
+    EXPECT_EQ(hexEncode(Bytes { 0x00, 0x0F, 0xA0, 0xFF }), "000fa0ff");
+    const std::pair<const char*, Bytes> rows[]
+        = { { "0aff", { 0x0A, 0xFF } }, { "0AFF", { 0x0F, 0xFF } }, { "0af", { 0x0A } }, { "", {} }, { "f", {} } };
+    for (const auto& [text, bytes] : rows)
+        EXPECT_EQ(hexDecode(text), bytes) << text;
 }
 
 TEST(Reverse, ReversesByteOrder)
 {
-    const Bytes bytes{1, 2, 3};
-    EXPECT_EQ(reverseBytes(bytes.data(), bytes.size()), (Bytes{3, 2, 1}));
+    const Bytes bytes { 1, 2, 3 };
+    EXPECT_EQ(reverseBytes(bytes.data(), bytes.size()), (Bytes { 3, 2, 1 }));
     EXPECT_TRUE(reverseBytes(bytes.data(), 0).empty());
 }
 
+// A fixed field, given with its width plus one: blank padding trimmed, read
+// up to a zero byte, and a full field (no terminator) exactly to its width.
 TEST(FixedField, TrimsBlankPaddingAndStopsAtZero)
 {
-    unsigned char label[32];
-    std::memset(label, ' ', sizeof label);
-    std::memcpy(label, "My Token", 8);
-    EXPECT_EQ(fixedFieldText(label, 33), "My Token");
-
-    std::memset(label, ' ', sizeof label);
-    EXPECT_EQ(fixedFieldText(label, 33), "");
-
-    unsigned char serial[16];
-    std::memset(serial, ' ', sizeof serial);
-    std::memcpy(serial + 2, "0A1B2C3D", 8);
-    EXPECT_EQ(fixedFieldText(serial, 17), "0A1B2C3D");
-
-    // A full field has no terminator: exactly its width is read.
-    unsigned char model[17];
-    std::memset(model, 'M', sizeof model);
-    model[16] = 'X';
-    EXPECT_EQ(fixedFieldText(model, 17), std::string(16, 'M'));
-
-    unsigned char embedded[16];
-    std::memset(embedded, ' ', sizeof embedded);
-    std::memcpy(embedded, "ab\0cd", 5);
-    EXPECT_EQ(fixedFieldText(embedded, 17), "ab");
+    const std::tuple<std::string, std::size_t, std::string> rows[] = {
+        { "My Token" + std::string(24, ' '), 33, "My Token" },
+        { std::string(32, ' '), 33, "" },
+        { "  0A1B2C3D" + std::string(6, ' '), 17, "0A1B2C3D" },
+        { std::string(16, 'M') + "X", 17, std::string(16, 'M') },
+        { std::string("ab\0cd", 5) + std::string(11, ' '), 17, "ab" },
+    };
+    for (const auto& [field, widthPlusOne, text] : rows)
+        EXPECT_EQ(fixedFieldText(reinterpret_cast<const unsigned char*>(field.data()), widthPlusOne), text) << field;
 }
 
 TEST(Trim, RemovesClassicWhiteSpaceAtBothEndsOnly)
 {
-    EXPECT_EQ(trim(" \t\n\v\f\rin side \t\n\v\f\r"), "in side");
-    EXPECT_EQ(trim(""), "");
-    EXPECT_EQ(trim(" \t "), "");
     // A non-breaking space in UTF-8 is not classic white space.
-    EXPECT_EQ(trim("\xC2\xA0x"), "\xC2\xA0x");
+    const std::pair<const char*, const char*> rows[]
+        = { { " \t\n\v\f\rin side \t\n\v\f\r", "in side" }, { "", "" }, { " \t ", "" }, { "\xC2\xA0x", "\xC2\xA0x" } };
+    for (const auto& [text, trimmed] : rows)
+        EXPECT_EQ(trim(text), trimmed) << text;
 }
 
-}  // namespace
+} // namespace
