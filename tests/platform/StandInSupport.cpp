@@ -95,14 +95,6 @@ Bytes msBlob(EVP_PKEY* key, bool withPrivate)
     return Bytes(data, data + size);
 }
 
-bool verifies(const char* digest, const Bytes& data, const Bytes& signature)
-{
-    const Bytes bigEndian(signature.rbegin(), signature.rend());
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    return EVP_DigestVerifyInit_ex(ctx.get(), nullptr, digest, nullptr, nullptr, testKey(), nullptr) == 1
-        && EVP_DigestVerify(ctx.get(), bigEndian.data(), bigEndian.size(), data.data(), data.size()) == 1;
-}
-
 Bytes makeCertificate(long serial, const std::string& commonName)
 {
     std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
@@ -132,9 +124,12 @@ Bytes sha1Of(const Bytes& data)
     return digest;
 }
 
-HCERTSTORE openMyStore(DWORD extraFlags)
+HCERTSTORE openMyStore() { return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"); }
+
+mode_t modeOf(const std::string& path)
 {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | extraFlags, L"MY");
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
 }
 
 void expectRefusals(const std::vector<Refusal>& refusals)

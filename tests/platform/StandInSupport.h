@@ -5,6 +5,8 @@
 
 #include <openssl/evp.h>
 
+#include <sys/stat.h>
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -96,14 +98,13 @@ Pkey generateRsa(int bits);
 EVP_PKEY* testKey();
 // The key as a CryptoAPI blob, written by OpenSSL's own MSBLOB encoder.
 Bytes msBlob(EVP_PKEY* key, bool withPrivate);
-// OpenSSL's verdict on a PKCS#1 v1.5 signature (least significant byte first,
-// as CryptSignHash writes it).
-bool verifies(const char* digest, const Bytes& data, const Bytes& signature);
 // A self-signed certificate for testKey(), distinct for each serial.
 Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate");
 Bytes sha1Of(const Bytes& data);
 
-HCERTSTORE openMyStore(DWORD extraFlags = 0);
+HCERTSTORE openMyStore();
+// A file's permission bits; 0 when it is missing.
+mode_t modeOf(const std::string& path);
 
 // Calls that must fail, each with its Windows code as the last error.
 using Refusal = std::pair<std::function<BOOL()>, LONG>;

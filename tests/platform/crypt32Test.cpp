@@ -3,14 +3,11 @@
 // the key link in the MY store, and a store that survives a killed installer.
 #include "StandInSupport.h"
 
-
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <fstream>
-#include <iterator>
 
 namespace standin {
 namespace {
@@ -56,6 +53,11 @@ Certificate findByHash(HCERTSTORE store, const Bytes& der)
     const Bytes hash = sha1Of(der);
     CRYPT_HASH_BLOB blob { static_cast<DWORD>(hash.size()), const_cast<BYTE*>(hash.data()) };
     return Certificate(CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_HASH, &blob, nullptr));
+}
+
+BOOL openStore(DWORD flags, const wchar_t* name)
+{
+    return Store(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, flags, name)) ? TRUE : FALSE;
 }
 
 // The key link as read back; empty when there is none.
@@ -120,15 +122,12 @@ struct Requester {
         request.SubjectPublicKeyInfo = *publicKey();
     }
     PCERT_PUBLIC_KEY_INFO publicKey() { return reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo.data()); }
-    BOOL signRequest(DWORD keySpec, const char* oid, BYTE* out, DWORD* size) const
-    {
-        return sign(keySpec, X509_CERT_REQUEST_TO_BE_SIGNED, &request, oid, out, size);
-    }
-    BOOL sign(DWORD keySpec, LPCSTR structType, const void* info, const char* oid, BYTE* out, DWORD* size) const
+    BOOL signRequest(DWORD keySpec, const char* oid, BYTE* out, DWORD* size,
+        LPCSTR structType = X509_CERT_REQUEST_TO_BE_SIGNED) const
     {
         CRYPT_ALGORITHM_IDENTIFIER algorithm { const_cast<LPSTR>(oid), { 0, nullptr } };
         return CryptSignAndEncodeCertificate(
-            context.get(), keySpec, kEncoding, structType, info, &algorithm, nullptr, out, size);
+            context.get(), keySpec, kEncoding, structType, &request, &algorithm, nullptr, out, size);
     }
 
     Context context;
@@ -151,27 +150,24 @@ TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
         { [&] { return decode(der, 10) ? TRUE : FALSE; }, CRYPT_E_ASN1_EOD },
         { [&] { return CertGetCertificateContextProperty(found.get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size); },
             CRYPT_E_NOT_FOUND },
-        { [&] {
-             return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0,
-                        CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG, L"Absent")
-                 ? TRUE
-                 : FALSE;
-         },
+        // The current user's stores only, opened by the UTF-16 provider without flags.
+        { [&] { return CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr) ? TRUE : FALSE; },
             ERROR_FILE_NOT_FOUND },
+        { [&] { return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, 0, "MY") ? TRUE : FALSE; }, ERROR_FILE_NOT_FOUND },
+        { [&] { return openStore(CERT_SYSTEM_STORE_LOCAL_MACHINE, L"MY"); }, E_INVALIDARG },
+        { [&] { return openStore(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"MY"); }, E_INVALIDARG },
+        { [&] { return openStore(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG, L"MY"); },
+            E_INVALIDARG },
         { [&] { return CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &der, nullptr, &size); },
             ERROR_FILE_NOT_FOUND },
         { [&] { return requester.signRequest(AT_KEYEXCHANGE, "1.2.3.4", nullptr, &size); }, NTE_BAD_ALGID },
         // Requests alone are signed, and with SHA-256 alone.
         { [&] { return requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA1RSA, nullptr, &size); }, NTE_BAD_ALGID },
         { [&] {
-             CERT_INFO info {};
-             return requester.sign(
-                 AT_KEYEXCHANGE, X509_CERT_TO_BE_SIGNED, &info, szOID_RSA_SHA256RSA, nullptr, &size);
+             return requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, nullptr, &size, X509_CERT_TO_BE_SIGNED);
          },
             ERROR_FILE_NOT_FOUND },
-        { [&] {
-             return CryptEncodeObject(kEncoding, X509_PUBLIC_KEY_INFO, requester.publicKey(), nullptr, &size);
-         },
+        { [&] { return CryptEncodeObject(kEncoding, X509_PUBLIC_KEY_INFO, requester.publicKey(), nullptr, &size); },
             ERROR_FILE_NOT_FOUND },
         // The signature key spec has no key in this container.
         { [&] { return requester.signRequest(AT_SIGNATURE, szOID_RSA_SHA256RSA, nullptr, &size); }, NTE_NO_KEY },
@@ -240,7 +236,7 @@ TEST_F(Crypt32, TheKeyLinkPersistsAndContextsOutliveTheirStore)
     EXPECT_EQ(containerOf(findByHash(reopened.get(), der).get()), L"held");
 }
 
-TEST_F(Crypt32, StoresTakeNewCopiesAndNamesIgnoreCase)
+TEST_F(Crypt32, StoresTakeNewCopies)
 {
     const Bytes der = makeCertificate(3003);
     install(der, L"kept");
@@ -248,15 +244,13 @@ TEST_F(Crypt32, StoresTakeNewCopiesAndNamesIgnoreCase)
     Certificate created = decode(der);
     // Every addition is a new copy; no other disposition is offered.
     PCCERT_CONTEXT result = reinterpret_cast<PCCERT_CONTEXT>(1);
-    for (const DWORD disposition : { CERT_STORE_ADD_NEW, CERT_STORE_ADD_USE_EXISTING, CERT_STORE_ADD_REPLACE_EXISTING }) {
+    for (const DWORD disposition :
+        { CERT_STORE_ADD_NEW, CERT_STORE_ADD_USE_EXISTING, CERT_STORE_ADD_REPLACE_EXISTING }) {
         EXPECT_FALSE(CertAddCertificateContextToStore(store.get(), created.get(), disposition, &result)) << disposition;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG)) << disposition;
         EXPECT_EQ(result, nullptr) << disposition;
     }
-    EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    Store lower(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "my"));
-    ASSERT_TRUE(CertAddCertificateContextToStore(lower.get(), created.get(), CERT_STORE_ADD_ALWAYS, nullptr));
+    ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, nullptr));
     EXPECT_EQ(countCertificates(Store(openMyStore()).get()), 2);
     // The newer copy, without a key link, is the one found.
     EXPECT_EQ(containerOf(findByHash(Store(openMyStore()).get(), der).get()), L"<none>");
@@ -272,11 +266,8 @@ TEST_F(Crypt32, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnored)
     const std::string directory = machine_.root() + "/certstores/CurrentUser/MY";
     const std::pair<std::string, mode_t> modes[] = { { directory, 0700 },
         { directory + "/00000001/certificate.cer", 0600 }, { directory + "/00000001/properties", 0600 } };
-    for (const auto& [path, mode] : modes) {
-        struct stat status;
-        ASSERT_EQ(stat(path.c_str(), &status), 0) << path;
-        EXPECT_EQ(status.st_mode & 0777, mode) << path;
-    }
+    for (const auto& [path, mode] : modes)
+        EXPECT_EQ(modeOf(path), mode) << path;
     // What a killed process may leave: an entry without its certificate, a
     // half-written temporary file, a damaged properties file.
     ASSERT_EQ(mkdir((directory + "/00000002").c_str(), 0700), 0);

@@ -16,7 +16,7 @@ std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>>& liveContexts(
 
 } // namespace
 
-std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool readOnly)
+std::shared_ptr<CertStore> CertStore::persisted(std::string directory)
 {
     auto store = std::make_shared<CertStore>();
     for (StoreEntryFiles& entry : loadStoreEntries(directory))
@@ -24,14 +24,11 @@ std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool read
             std::move(entry.encoded), std::move(entry.properties), std::move(entry.id), X509_ASN_ENCODING }));
     std::reverse(store->certificates_.begin(), store->certificates_.end());
     store->directory_ = std::move(directory);
-    store->readOnly_ = readOnly;
     return store;
 }
 
 std::shared_ptr<StoredCertificate> CertStore::add(const Bytes& encoded, const Properties& properties)
 {
-    if (readOnly_)
-        failWith(E_ACCESSDENIED);
     auto certificate
         = std::make_shared<StoredCertificate>(StoredCertificate { encoded, properties, {}, X509_ASN_ENCODING });
     certificate->entryId = addStoreEntry(directory_, encoded, properties);
@@ -69,9 +66,6 @@ CertContextObject* contextObject(PCCERT_CONTEXT context)
     return found == liveContexts().end() ? nullptr : found->second.get();
 }
 
-void releaseContext(PCCERT_CONTEXT context)
-{
-    liveContexts().erase(context);
-}
+void releaseContext(PCCERT_CONTEXT context) { liveContexts().erase(context); }
 
 } // namespace standin

@@ -31,10 +31,9 @@ struct StoredCertificate {
 class CertStore {
 public:
     // Loads the persisted store in `directory`.
-    static std::shared_ptr<CertStore> persisted(std::string directory, bool readOnly);
+    static std::shared_ptr<CertStore> persisted(std::string directory);
 
     const std::vector<std::shared_ptr<StoredCertificate>>& certificates() const { return certificates_; }
-    bool readOnly() const { return readOnly_; }
 
     std::shared_ptr<StoredCertificate> add(const Bytes& encoded, const Properties& properties);
     // Writes the certificate's properties through to the persisted entry.
@@ -42,7 +41,6 @@ public:
 
 private:
     std::string directory_;
-    bool readOnly_ = false;
     std::vector<std::shared_ptr<StoredCertificate>> certificates_;
 };
 

@@ -30,16 +30,6 @@ standin::HandleTable<OpenStore>& openStores()
     return stores;
 }
 
-struct SystemStoreLocation {
-    DWORD flag;
-    const char* directory;
-};
-
-constexpr SystemStoreLocation kSystemStoreLocations[] = {
-    { CERT_SYSTEM_STORE_CURRENT_USER, "CurrentUser" },
-    { CERT_SYSTEM_STORE_LOCAL_MACHINE, "LocalMachine" },
-};
-
 std::shared_ptr<standin::CertStore> storeOf(HCERTSTORE handle)
 {
     OpenStore* open = openStores().find(reinterpret_cast<ULONG_PTR>(handle));
@@ -67,42 +57,23 @@ void appendUtf8(std::string& out, char32_t c)
     }
 }
 
-// System store names are case-insensitive: "my" and "MY" are one store.
-std::string canonicalStoreName(LPCSTR provider, const void* name)
+// The current user's system stores only, named in UTF-16 as every caller does.
+std::shared_ptr<standin::CertStore> openSystemStore(DWORD flags, const void* name)
 {
-    if (!name)
+    if (flags != CERT_SYSTEM_STORE_CURRENT_USER || !name)
         standin::failWith(E_INVALIDARG);
     std::string text;
-    if (provider == CERT_STORE_PROV_SYSTEM_A)
-        text = static_cast<const char*>(name);
-    else
-        for (const WCHAR* c = static_cast<const WCHAR*>(name); *c; ++c)
-            appendUtf8(text, static_cast<char32_t>(*c));
+    for (const WCHAR* c = static_cast<const WCHAR*>(name); *c; ++c)
+        appendUtf8(text, static_cast<char32_t>(*c));
     if (text.empty())
         standin::failWith(E_INVALIDARG);
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-    return text;
-}
-
-std::shared_ptr<standin::CertStore> openSystemStore(LPCSTR provider, DWORD flags, const void* name)
-{
-    const DWORD location = flags & CERT_SYSTEM_STORE_LOCATION_MASK;
-    const auto* known = std::find_if(std::begin(kSystemStoreLocations), std::end(kSystemStoreLocations),
-        [location](const SystemStoreLocation& row) { return row.flag == location; });
-    if (known == std::end(kSystemStoreLocations))
-        standin::failWith(E_INVALIDARG);
-    const std::string directory = standin::storeDirectory(known->directory, canonicalStoreName(provider, name));
+    const std::string directory = standin::storeDirectory("CurrentUser", text);
+    // Windows creates a system store on first open.
     struct stat status;
     const bool exists = ::stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-    const bool readOnly = (flags & CERT_STORE_READONLY_FLAG) != 0;
-    if (!exists && (flags & CERT_STORE_OPEN_EXISTING_FLAG))
-        standin::failWith(ERROR_FILE_NOT_FOUND);
-    // Windows creates a system store on first open; a read-only open of a
-    // missing one sees it empty.
-    if (!exists && !readOnly && !standin::makePrivateTree(directory))
+    if (!exists && !standin::makePrivateTree(directory))
         standin::failWith(ERROR_ACCESS_DENIED);
-    return standin::CertStore::persisted(directory, readOnly);
+    return standin::CertStore::persisted(directory);
 }
 
 using Match = std::function<bool(const standin::StoredCertificate&)>;
@@ -170,9 +141,9 @@ HCERTSTORE WINAPI CertOpenStore(
     if (standin::injectFault("CertOpenStore"))
         return nullptr;
     return standin::answerOrFail<HCERTSTORE>(nullptr, [&]() {
-        if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W && lpszStoreProvider != CERT_STORE_PROV_SYSTEM_A)
+        if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W)
             standin::failWith(ERROR_FILE_NOT_FOUND); // no such store provider is installed
-        const auto store = openSystemStore(lpszStoreProvider, dwFlags, pvPara);
+        const auto store = openSystemStore(dwFlags, pvPara);
         return reinterpret_cast<HCERTSTORE>(openStores().add(std::make_unique<OpenStore>(OpenStore { store })));
     });
 }
