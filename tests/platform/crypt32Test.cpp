@@ -24,28 +24,18 @@ Certificate decode(const Bytes& der, std::size_t cut = 0)
     return Certificate(CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size() - cut)));
 }
 
-CRYPT_KEY_PROV_INFO keyProvInfo(const wchar_t* container, const wchar_t* provider)
+// The installation the product performs: ADD_ALWAYS, then the key link.
+void install(const Bytes& der, const wchar_t* container)
 {
     CRYPT_KEY_PROV_INFO info {};
     info.pwszContainerName = const_cast<LPWSTR>(container);
-    info.pwszProvName = const_cast<LPWSTR>(provider);
+    info.pwszProvName = const_cast<LPWSTR>(L"Microsoft Enhanced RSA and AES Cryptographic Provider");
     info.dwProvType = PROV_RSA_AES;
     info.dwKeySpec = AT_KEYEXCHANGE;
-    return info;
-}
-
-// The installation the product performs: ADD_ALWAYS, then the key link.
-void install(const Bytes& der, const CRYPT_KEY_PROV_INFO& info)
-{
     Store store(openMyStore());
     Certificate stored;
     ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), decode(der).get(), CERT_STORE_ADD_ALWAYS, stored.out()));
     ASSERT_TRUE(CertSetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
-}
-
-void install(const Bytes& der, const wchar_t* container)
-{
-    install(der, keyProvInfo(container, L"Microsoft Enhanced RSA and AES Cryptographic Provider"));
 }
 
 Certificate findByHash(HCERTSTORE store, const Bytes& der)
@@ -55,9 +45,10 @@ Certificate findByHash(HCERTSTORE store, const Bytes& der)
     return Certificate(CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_HASH, &blob, nullptr));
 }
 
-BOOL openStore(DWORD flags, const wchar_t* name)
+// Opening "MY" with these flags, as a refusal table's call.
+std::function<BOOL()> openingMy(DWORD flags)
 {
-    return Store(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, flags, name)) ? TRUE : FALSE;
+    return [=] { return Store(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, flags, L"MY")) ? TRUE : FALSE; };
 }
 
 // The key link as read back; empty when there is none.
@@ -96,14 +87,6 @@ BOOL encodeCommonName(std::string value, BYTE* out, DWORD* size)
     return CryptEncodeObject(kEncoding, X509_NAME, &name, out, size);
 }
 
-Bytes commonName(const std::string& value)
-{
-    DWORD size = 0;
-    encodeCommonName(value, nullptr, &size);
-    Bytes encoded(size);
-    return encodeCommonName(value, encoded.data(), &size) ? encoded : Bytes {};
-}
-
 // A container with a fresh exchange key, as createKeyPair leaves it, and the
 // request for it that generateCSR signs.
 struct Requester {
@@ -118,6 +101,10 @@ struct Requester {
         keyInfo.resize(size);
         if (!CryptExportPublicKeyInfo(context.get(), AT_KEYEXCHANGE, kEncoding, publicKey(), &size))
             ADD_FAILURE() << "no public key info: " << std::hex << GetLastError();
+        encodeCommonName("Requester", nullptr, &size);
+        subject.resize(size);
+        if (!encodeCommonName("Requester", subject.data(), &size))
+            ADD_FAILURE() << "no subject: " << std::hex << GetLastError();
         request.Subject = { static_cast<DWORD>(subject.size()), subject.data() };
         request.SubjectPublicKeyInfo = *publicKey();
     }
@@ -132,16 +119,38 @@ struct Requester {
 
     Context context;
     Bytes keyInfo;
-    Bytes subject = commonName("Requester");
+    Bytes subject;
     CERT_REQUEST_INFO request {};
 };
 
-TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
+TEST_F(Crypt32, RefusalsTheSizeProtocolAndTheKeyLink)
 {
     const Bytes der = makeCertificate(7);
-    install(der, L"kept");
+    install(der, L"held");
     Store store(openMyStore());
     Certificate found = findByHash(store.get(), der);
+    ASSERT_TRUE(found);
+    // The link comes back with its strings inside the caller's buffer.
+    const Bytes link = keyLink(found.get());
+    ASSERT_FALSE(link.empty());
+    const auto* read = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(link.data());
+    EXPECT_EQ(std::wstring(read->pwszContainerName), L"held");
+    EXPECT_GE(reinterpret_cast<const BYTE*>(read->pwszContainerName), link.data());
+    EXPECT_LT(reinterpret_cast<const BYTE*>(read->pwszContainerName), link.data() + link.size());
+
+    BYTE pin[] = { '1', '2', '3', '4' };
+    CRYPT_KEY_PROV_PARAM param { 32, pin, sizeof pin, 0 };
+    CRYPT_KEY_PROV_INFO withParams = *read;
+    withParams.cProvParam = 1;
+    withParams.rgProvParam = &param;
+    CRYPT_DATA_BLOB name { sizeof pin, pin };
+    const PCCERT_CONTEXT context = found.get();
+    const auto setting = [&](DWORD property, DWORD flags, const void* value) {
+        return [=] { return CertSetCertificateContextProperty(context, property, flags, value); };
+    };
+    const auto adding = [&](DWORD disposition) {
+        return [=, &store] { return CertAddCertificateContextToStore(store.get(), context, disposition, nullptr); };
+    };
     Requester requester;
     const Bytes garbage { 0x04, 0x03, 'a', 'b', 'c' };
     DWORD size = 0;
@@ -154,10 +163,9 @@ TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
         { [&] { return CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr) ? TRUE : FALSE; },
             ERROR_FILE_NOT_FOUND },
         { [&] { return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, 0, "MY") ? TRUE : FALSE; }, ERROR_FILE_NOT_FOUND },
-        { [&] { return openStore(CERT_SYSTEM_STORE_LOCAL_MACHINE, L"MY"); }, E_INVALIDARG },
-        { [&] { return openStore(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"MY"); }, E_INVALIDARG },
-        { [&] { return openStore(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG, L"MY"); },
-            E_INVALIDARG },
+        { openingMy(CERT_SYSTEM_STORE_LOCAL_MACHINE), E_INVALIDARG },
+        { openingMy(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG), E_INVALIDARG },
+        { openingMy(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG), E_INVALIDARG },
         { [&] { return CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &der, nullptr, &size); },
             ERROR_FILE_NOT_FOUND },
         { [&] { return requester.signRequest(AT_KEYEXCHANGE, "1.2.3.4", nullptr, &size); }, NTE_BAD_ALGID },
@@ -171,8 +179,18 @@ TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
             ERROR_FILE_NOT_FOUND },
         // The signature key spec has no key in this container.
         { [&] { return requester.signRequest(AT_SIGNATURE, szOID_RSA_SHA256RSA, nullptr, &size); }, NTE_NO_KEY },
+        // The key link is the only property: nothing else is kept, nothing removed.
+        { [&] { return CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, nullptr, &size); },
+            CRYPT_E_NOT_FOUND },
+        { setting(CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr), E_INVALIDARG },
+        { setting(CERT_KEY_PROV_INFO_PROP_ID, 0, &withParams), E_INVALIDARG },
+        { setting(CERT_FRIENDLY_NAME_PROP_ID, 0, &name), E_INVALIDARG },
+        { setting(CERT_KEY_PROV_INFO_PROP_ID, CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG, read), E_INVALIDARG },
+        // Every addition is a new copy; no other disposition is offered.
+        { adding(CERT_STORE_ADD_NEW), E_INVALIDARG },
+        { adding(CERT_STORE_ADD_USE_EXISTING), E_INVALIDARG },
+        { adding(CERT_STORE_ADD_REPLACE_EXISTING), E_INVALIDARG },
     };
-    ASSERT_TRUE(found);
     expectRefusals(refusals);
 
     // Sizes that depend on the key or on the layout are not pinned (0).
@@ -185,78 +203,6 @@ TEST_F(Crypt32, RefusalsAndTheSizeProtocol)
         { [&](BYTE* out, DWORD* size) { return requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, out, size); },
             0 },
     });
-}
-
-TEST_F(Crypt32, TheKeyLinkPersistsAndContextsOutliveTheirStore)
-{
-    const Bytes der = makeCertificate(0x138D);
-    install(der, keyProvInfo(L"held", nullptr));
-
-    HCERTSTORE store = openMyStore();
-    Certificate found = findByHash(store, der);
-    ASSERT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG));
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found.get()->pCertInfo->SerialNumber.pbData[0], 0x8D);
-    // A missing provider name comes back as such, the container inside the buffer.
-    const Bytes link = keyLink(found.get());
-    ASSERT_FALSE(link.empty());
-    const auto* read = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(link.data());
-    EXPECT_EQ(std::wstring(read->pwszContainerName), L"held");
-    EXPECT_EQ(read->pwszProvName, nullptr);
-    EXPECT_EQ(read->cProvParam, 0u);
-    EXPECT_GE(reinterpret_cast<const BYTE*>(read->pwszContainerName), link.data());
-    EXPECT_LT(reinterpret_cast<const BYTE*>(read->pwszContainerName), link.data() + link.size());
-
-    // The key link is the only property: nothing else is kept, nothing removed.
-    BYTE pin[] = { '1', '2', '3', '4' };
-    CRYPT_KEY_PROV_PARAM param { 32, pin, sizeof pin, 0 };
-    CRYPT_KEY_PROV_INFO withParams = keyProvInfo(L"other", nullptr);
-    withParams.cProvParam = 1;
-    withParams.rgProvParam = &param;
-    CRYPT_DATA_BLOB name { sizeof pin, pin };
-    const CRYPT_KEY_PROV_INFO plain = keyProvInfo(L"other", nullptr);
-    DWORD size = 0;
-    const PCCERT_CONTEXT context = found.get();
-    expectRefusals({
-        { [&] { return CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, nullptr, &size); },
-            CRYPT_E_NOT_FOUND },
-        { [&] { return CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr); },
-            E_INVALIDARG },
-        { [&] { return CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &withParams); },
-            E_INVALIDARG },
-        { [&] { return CertSetCertificateContextProperty(context, CERT_FRIENDLY_NAME_PROP_ID, 0, &name); },
-            E_INVALIDARG },
-        { [&] {
-             return CertSetCertificateContextProperty(
-                 context, CERT_KEY_PROV_INFO_PROP_ID, CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG, &plain);
-         },
-            E_INVALIDARG },
-    });
-    Store reopened(openMyStore());
-    EXPECT_EQ(containerOf(findByHash(reopened.get(), der).get()), L"held");
-}
-
-TEST_F(Crypt32, StoresTakeNewCopies)
-{
-    const Bytes der = makeCertificate(3003);
-    install(der, L"kept");
-    Store store(openMyStore());
-    Certificate created = decode(der);
-    // Every addition is a new copy; no other disposition is offered.
-    PCCERT_CONTEXT result = reinterpret_cast<PCCERT_CONTEXT>(1);
-    for (const DWORD disposition :
-        { CERT_STORE_ADD_NEW, CERT_STORE_ADD_USE_EXISTING, CERT_STORE_ADD_REPLACE_EXISTING }) {
-        EXPECT_FALSE(CertAddCertificateContextToStore(store.get(), created.get(), disposition, &result)) << disposition;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG)) << disposition;
-        EXPECT_EQ(result, nullptr) << disposition;
-    }
-    ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, nullptr));
-    EXPECT_EQ(countCertificates(Store(openMyStore()).get()), 2);
-    // The newer copy, without a key link, is the one found.
-    EXPECT_EQ(containerOf(findByHash(Store(openMyStore()).get(), der).get()), L"<none>");
-    EXPECT_EQ(countCertificates(
-                  Store(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root")).get()),
-        0);
 }
 
 TEST_F(Crypt32, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnored)
@@ -276,8 +222,13 @@ TEST_F(Crypt32, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnored)
     Store store(openMyStore());
     EXPECT_EQ(countCertificates(store.get()), 1);
     EXPECT_EQ(containerOf(findByHash(store.get(), der).get()), L"private");
-    install(makeCertificate(7008), L"next"); // numbering steps over the leftover
-    EXPECT_EQ(countCertificates(Store(openMyStore()).get()), 2);
+    // A second copy, without a key link, steps over the leftover's number and
+    // is the one found.
+    ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), decode(der).get(), CERT_STORE_ADD_ALWAYS, nullptr));
+    Store reopened(openMyStore());
+    EXPECT_EQ(countCertificates(reopened.get()), 2);
+    EXPECT_EQ(containerOf(findByHash(reopened.get(), der).get()), L"<none>");
+    EXPECT_EQ(modeOf(directory + "/00000003/certificate.cer"), 0600);
 }
 
 TEST_F(Crypt32, InstallerKilledMidWayLeavesEveryListedEntryWhole)
