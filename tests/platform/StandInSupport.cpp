@@ -1,8 +1,9 @@
 #include <openssl/bio.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include "StandInSupport.h"
+
+#include "KeyMaterial.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -97,31 +98,14 @@ Bytes msBlob(EVP_PKEY* key, bool withPrivate)
 
 Bytes makeCertificate(long serial, const std::string& commonName)
 {
-    std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
-    X509_set_version(certificate.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), serial);
-    X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
-    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 365L * 24 * 3600);
-    auto* name = X509_get_subject_name(certificate.get());
-    X509_NAME_add_entry_by_txt(
-        name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-    X509_set_issuer_name(certificate.get(), name);
-    X509_set_pubkey(certificate.get(), testKey());
-    if (X509_sign(certificate.get(), testKey(), EVP_sha256()) <= 0)
-        throw std::runtime_error("X509_sign failed");
-    Bytes der(static_cast<std::size_t>(i2d_X509(certificate.get(), nullptr)));
-    unsigned char* out = der.data();
-    i2d_X509(certificate.get(), &out);
-    return der;
+    const std::string der = selfSignedCertificate(serial, commonName);
+    return Bytes(der.begin(), der.end());
 }
 
 Bytes sha1Of(const Bytes& data)
 {
-    Bytes digest(EVP_MAX_MD_SIZE);
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest.data(), &size, EVP_sha1(), nullptr);
-    digest.resize(size);
-    return digest;
+    const std::string digest = digestOf("sha1", std::string(data.begin(), data.end()));
+    return Bytes(digest.begin(), digest.end());
 }
 
 HCERTSTORE openMyStore() { return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"); }

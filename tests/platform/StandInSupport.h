@@ -98,7 +98,7 @@ Pkey generateRsa(int bits);
 EVP_PKEY* testKey();
 // The key as a CryptoAPI blob, written by OpenSSL's own MSBLOB encoder.
 Bytes msBlob(EVP_PKEY* key, bool withPrivate);
-// A self-signed certificate for testKey(), distinct for each serial.
+// A self-signed certificate, distinct for each serial.
 Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate");
 Bytes sha1Of(const Bytes& data);
 
