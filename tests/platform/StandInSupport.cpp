@@ -52,18 +52,6 @@ Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags)
     return key;
 }
 
-Bytes exportKey(HCRYPTKEY key, DWORD blobType)
-{
-    DWORD size = 0;
-    if (!CryptExportKey(key, 0, blobType, 0, nullptr, &size))
-        return {};
-    Bytes blob(size);
-    if (!CryptExportKey(key, 0, blobType, 0, blob.data(), &size))
-        return {};
-    blob.resize(size);
-    return blob;
-}
-
 std::string textParam(HCRYPTPROV context, DWORD param)
 {
     DWORD size = 0;

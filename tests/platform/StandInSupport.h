@@ -85,7 +85,6 @@ using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
 // CryptAcquireContextA; an empty context and the last error on failure.
 Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
 Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
-Bytes exportKey(HCRYPTKEY key, DWORD blobType);
 std::string textParam(HCRYPTPROV context, DWORD param);
 
 struct PkeyFree {

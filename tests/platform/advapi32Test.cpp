@@ -252,7 +252,10 @@ TEST_F(Advapi32, WriterKilledAtAnyMomentLeavesAWholeKey)
         Context reader = acquire("rewritten", kAes, PROV_RSA_AES, 0);
         Key key;
         ASSERT_TRUE(CryptGetUserKey(reader.get(), AT_KEYEXCHANGE, key.out())) << std::hex << GetLastError();
-        const Bytes publicBlob = exportKey(key.get(), PUBLICKEYBLOB);
+        DWORD size = 0;
+        ASSERT_TRUE(CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, nullptr, &size));
+        Bytes publicBlob(size);
+        ASSERT_TRUE(CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, publicBlob.data(), &size));
         EXPECT_TRUE(publicBlob == msBlob(testKey(), false) || publicBlob == msBlob(other.get(), false));
     }
 }

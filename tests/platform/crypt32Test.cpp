@@ -148,17 +148,22 @@ TEST_F(Crypt32, RefusalsTheSizeProtocolAndTheKeyLink)
     const auto setting = [&](DWORD property, DWORD flags, const void* value) {
         return [=] { return CertSetCertificateContextProperty(context, property, flags, value); };
     };
+    DWORD size = 0;
+    const auto getting = [&](DWORD property) {
+        return [=, &size] { return CertGetCertificateContextProperty(context, property, nullptr, &size); };
+    };
+    Requester requester;
+    const auto signing = [&](DWORD keySpec, const char* oid, LPCSTR structType = X509_CERT_REQUEST_TO_BE_SIGNED) {
+        return [=, &requester, &size] { return requester.signRequest(keySpec, oid, nullptr, &size, structType); };
+    };
     const auto adding = [&](DWORD disposition) {
         return [=, &store] { return CertAddCertificateContextToStore(store.get(), context, disposition, nullptr); };
     };
-    Requester requester;
     const Bytes garbage { 0x04, 0x03, 'a', 'b', 'c' };
-    DWORD size = 0;
     const std::vector<Refusal> refusals = {
         { [&] { return decode(garbage) ? TRUE : FALSE; }, CRYPT_E_ASN1_BADTAG },
         { [&] { return decode(der, 10) ? TRUE : FALSE; }, CRYPT_E_ASN1_EOD },
-        { [&] { return CertGetCertificateContextProperty(found.get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size); },
-            CRYPT_E_NOT_FOUND },
+        { getting(CERT_FRIENDLY_NAME_PROP_ID), CRYPT_E_NOT_FOUND },
         // The current user's stores only, opened by the UTF-16 provider without flags.
         { [&] { return CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr) ? TRUE : FALSE; },
             ERROR_FILE_NOT_FOUND },
@@ -168,20 +173,16 @@ TEST_F(Crypt32, RefusalsTheSizeProtocolAndTheKeyLink)
         { openingMy(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG), E_INVALIDARG },
         { [&] { return CryptEncodeObject(kEncoding, reinterpret_cast<LPCSTR>(9999), &der, nullptr, &size); },
             ERROR_FILE_NOT_FOUND },
-        { [&] { return requester.signRequest(AT_KEYEXCHANGE, "1.2.3.4", nullptr, &size); }, NTE_BAD_ALGID },
+        { signing(AT_KEYEXCHANGE, "1.2.3.4"), NTE_BAD_ALGID },
         // Requests alone are signed, and with SHA-256 alone.
-        { [&] { return requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA1RSA, nullptr, &size); }, NTE_BAD_ALGID },
-        { [&] {
-             return requester.signRequest(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, nullptr, &size, X509_CERT_TO_BE_SIGNED);
-         },
-            ERROR_FILE_NOT_FOUND },
+        { signing(AT_KEYEXCHANGE, szOID_RSA_SHA1RSA), NTE_BAD_ALGID },
+        { signing(AT_KEYEXCHANGE, szOID_RSA_SHA256RSA, X509_CERT_TO_BE_SIGNED), ERROR_FILE_NOT_FOUND },
         { [&] { return CryptEncodeObject(kEncoding, X509_PUBLIC_KEY_INFO, requester.publicKey(), nullptr, &size); },
             ERROR_FILE_NOT_FOUND },
         // The signature key spec has no key in this container.
-        { [&] { return requester.signRequest(AT_SIGNATURE, szOID_RSA_SHA256RSA, nullptr, &size); }, NTE_NO_KEY },
+        { signing(AT_SIGNATURE, szOID_RSA_SHA256RSA), NTE_NO_KEY },
         // The key link is the only property: nothing else is kept, nothing removed.
-        { [&] { return CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, nullptr, &size); },
-            CRYPT_E_NOT_FOUND },
+        { getting(CERT_SHA1_HASH_PROP_ID), CRYPT_E_NOT_FOUND },
         { setting(CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr), E_INVALIDARG },
         { setting(CERT_KEY_PROV_INFO_PROP_ID, 0, &withParams), E_INVALIDARG },
         { setting(CERT_FRIENDLY_NAME_PROP_ID, 0, &name), E_INVALIDARG },
