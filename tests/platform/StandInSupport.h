@@ -36,6 +36,7 @@ private:
     TempDir dir_;
 };
 
+// Owns one handle; it moves, and declaring the moves leaves it without copies.
 template <typename Handle, BOOL (*Release)(Handle)> class Owned {
 public:
     Owned() = default;
@@ -43,8 +44,6 @@ public:
         : handle_(handle)
     {
     }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
     Owned(Owned&& other) noexcept
         : handle_(std::exchange(other.handle_, Handle {}))
     {
