@@ -103,7 +103,6 @@ TEST_F(Advapi32, RefusalsAndTheSizeProtocol)
     const std::string tooLong(86, '\xe9');
     DWORD size = 0;
     DWORD type = 0;
-    DWORD reserved = 0;
     HCRYPTKEY newKey = 0;
     HCRYPTHASH newHash = 0;
     const std::vector<Refusal> refusals = {
@@ -128,7 +127,8 @@ TEST_F(Advapi32, RefusalsAndTheSizeProtocol)
         // Names are read into the caller's buffer; there is no size query.
         { [&] { return CryptGetProvParam(provider, PP_ENUMCONTAINERS, nullptr, &size, CRYPT_FIRST); },
             ERROR_INVALID_PARAMETER },
-        { [&] { return CryptEnumProvidersA(0, &reserved, 0, &type, nullptr, &size); }, ERROR_INVALID_PARAMETER },
+        // Any reserved pointer is refused, whatever it points at.
+        { [&] { return CryptEnumProvidersA(0, &type, 0, &type, nullptr, &size); }, ERROR_INVALID_PARAMETER },
         { [&] { return CryptEnumProvidersA(0, nullptr, 1, &type, nullptr, &size); }, NTE_BAD_FLAGS },
         { [&] { return CryptGetUserKey(provider, AT_SIGNATURE, &newKey); }, NTE_NO_KEY },
         { [&] { return CryptGetUserKey(provider, 3, &newKey); }, NTE_BAD_KEY },
