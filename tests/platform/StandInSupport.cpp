@@ -1,8 +1,9 @@
 #include <openssl/bio.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include "StandInSupport.h"
+
+#include "KeyMaterial.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,7 +11,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -51,18 +51,6 @@ Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags)
     return key;
 }
 
-Bytes exportKey(HCRYPTKEY key, DWORD blobType)
-{
-    DWORD size = 0;
-    if (!CryptExportKey(key, 0, blobType, 0, nullptr, &size))
-        return {};
-    Bytes blob(size);
-    if (!CryptExportKey(key, 0, blobType, 0, blob.data(), &size))
-        return {};
-    blob.resize(size);
-    return blob;
-}
-
 std::string textParam(HCRYPTPROV context, DWORD param)
 {
     DWORD size = 0;
@@ -80,8 +68,6 @@ Pkey generateRsa(int bits) { return Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "RS
 EVP_PKEY* testKey()
 {
     static Pkey key = generateRsa(1024);
-    if (!key)
-        throw std::runtime_error("RSA key generation failed");
     return key.get();
 }
 
@@ -95,46 +81,24 @@ Bytes msBlob(EVP_PKEY* key, bool withPrivate)
     return Bytes(data, data + size);
 }
 
-bool verifies(const char* digest, const Bytes& data, const Bytes& signature)
-{
-    const Bytes bigEndian(signature.rbegin(), signature.rend());
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    return EVP_DigestVerifyInit_ex(ctx.get(), nullptr, digest, nullptr, nullptr, testKey(), nullptr) == 1
-        && EVP_DigestVerify(ctx.get(), bigEndian.data(), bigEndian.size(), data.data(), data.size()) == 1;
-}
-
 Bytes makeCertificate(long serial, const std::string& commonName)
 {
-    std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
-    X509_set_version(certificate.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), serial);
-    X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
-    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 365L * 24 * 3600);
-    auto* name = X509_get_subject_name(certificate.get());
-    X509_NAME_add_entry_by_txt(
-        name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-    X509_set_issuer_name(certificate.get(), name);
-    X509_set_pubkey(certificate.get(), testKey());
-    if (X509_sign(certificate.get(), testKey(), EVP_sha256()) <= 0)
-        throw std::runtime_error("X509_sign failed");
-    Bytes der(static_cast<std::size_t>(i2d_X509(certificate.get(), nullptr)));
-    unsigned char* out = der.data();
-    i2d_X509(certificate.get(), &out);
-    return der;
+    const std::string der = selfSignedCertificate(serial, commonName);
+    return Bytes(der.begin(), der.end());
 }
 
 Bytes sha1Of(const Bytes& data)
 {
-    Bytes digest(EVP_MAX_MD_SIZE);
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest.data(), &size, EVP_sha1(), nullptr);
-    digest.resize(size);
-    return digest;
+    const std::string digest = digestOf("sha1", std::string(data.begin(), data.end()));
+    return Bytes(digest.begin(), digest.end());
 }
 
-HCERTSTORE openMyStore(DWORD extraFlags)
+HCERTSTORE openMyStore() { return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"); }
+
+mode_t modeOf(const std::string& path)
 {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | extraFlags, L"MY");
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
 }
 
 void expectRefusals(const std::vector<Refusal>& refusals)

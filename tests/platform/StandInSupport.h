@@ -5,6 +5,8 @@
 
 #include <openssl/evp.h>
 
+#include <sys/stat.h>
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -34,6 +36,7 @@ private:
     TempDir dir_;
 };
 
+// Owns one handle; it moves, and declaring the moves leaves it without copies.
 template <typename Handle, BOOL (*Release)(Handle)> class Owned {
 public:
     Owned() = default;
@@ -41,8 +44,6 @@ public:
         : handle_(handle)
     {
     }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
     Owned(Owned&& other) noexcept
         : handle_(std::exchange(other.handle_, Handle {}))
     {
@@ -83,7 +84,6 @@ using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
 // CryptAcquireContextA; an empty context and the last error on failure.
 Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
 Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
-Bytes exportKey(HCRYPTKEY key, DWORD blobType);
 std::string textParam(HCRYPTPROV context, DWORD param);
 
 struct PkeyFree {
@@ -96,14 +96,13 @@ Pkey generateRsa(int bits);
 EVP_PKEY* testKey();
 // The key as a CryptoAPI blob, written by OpenSSL's own MSBLOB encoder.
 Bytes msBlob(EVP_PKEY* key, bool withPrivate);
-// OpenSSL's verdict on a PKCS#1 v1.5 signature (least significant byte first,
-// as CryptSignHash writes it).
-bool verifies(const char* digest, const Bytes& data, const Bytes& signature);
-// A self-signed certificate for testKey(), distinct for each serial.
+// A self-signed certificate, distinct for each serial.
 Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate");
 Bytes sha1Of(const Bytes& data);
 
-HCERTSTORE openMyStore(DWORD extraFlags = 0);
+HCERTSTORE openMyStore();
+// A file's permission bits; 0 when it is missing.
+mode_t modeOf(const std::string& path);
 
 // Calls that must fail, each with its Windows code as the last error.
 using Refusal = std::pair<std::function<BOOL()>, LONG>;

@@ -19,7 +19,6 @@ namespace standin {
 
 struct ProviderContext {
     ProviderInfo provider;
-    bool machine = false;
     std::shared_ptr<KeyContainer> container;
     // PP_ENUMCONTAINERS: the names seen at CRYPT_FIRST and the next to give.
     std::vector<std::string> enumeration;
@@ -28,8 +27,7 @@ struct ProviderContext {
 
 struct KeyObject {
     std::shared_ptr<RsaKey> key;
-    // The container and key spec the key belongs to; none for an imported
-    // public key.
+    // The container and key spec the key belongs to.
     std::shared_ptr<KeyContainer> container;
     DWORD keySpec = 0;
     bool keepsCertificates = false;

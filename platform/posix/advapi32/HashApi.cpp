@@ -106,8 +106,6 @@ BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWO
     if (dwFlags != 0)
         return fail(NTE_BAD_FLAGS);
     switch (dwParam) {
-    case HP_ALGID:
-        return standin::copyOut(&hash->algId, sizeof hash->algId, pbData, pdwDataLen);
     case HP_HASHSIZE:
         return standin::copyOut(&hash->size, sizeof hash->size, pbData, pdwDataLen);
     case HP_HASHVAL:
@@ -155,7 +153,7 @@ BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescripti
     auto* hash = standin::hashHandles().find(hHash);
     if (!hash)
         return fail(NTE_BAD_HASH);
-    if (dwFlags & ~static_cast<DWORD>(CRYPT_NOHASHOID))
+    if (dwFlags != 0)
         return fail(NTE_BAD_FLAGS);
     if (dwKeySpec != AT_KEYEXCHANGE && dwKeySpec != AT_SIGNATURE)
         return fail(NTE_BAD_ALGID);
@@ -176,11 +174,7 @@ BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescripti
     if (!finish(*hash))
         return fail(NTE_FAIL);
 
-    std::string input;
-    if (!(dwFlags & CRYPT_NOHASHOID)) {
-        const HashAlgorithm* algorithm = hashAlgorithm(hash->algId);
-        input = algorithm->digestInfoPrefix;
-    }
+    std::string input(hashAlgorithm(hash->algId)->digestInfoPrefix);
     input.append(reinterpret_cast<const char*>(hash->value), hash->size);
     std::string signature;
     if (!key->sign(reinterpret_cast<const unsigned char*>(input.data()), input.size(), signature))

@@ -147,16 +147,11 @@ BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, 
         return fail(NTE_BAD_KEY);
     if (dwFlags != 0)
         return fail(NTE_BAD_FLAGS);
-    if (dwBlobType != PUBLICKEYBLOB && dwBlobType != PRIVATEKEYBLOB)
+    // Only the public half leaves the provider.
+    if (dwBlobType != PUBLICKEYBLOB)
         return fail(NTE_BAD_TYPE);
-    if (dwBlobType == PRIVATEKEYBLOB) {
-        // Private blobs leave in the clear only: no key wraps them here.
-        if (hExpKey != 0)
-            return fail(NTE_BAD_KEY);
-        if (!object->key->hasPrivate() || !object->key->exportable())
-            return fail(NTE_BAD_KEY_STATE);
-    }
-    const std::string blob = object->key->blob(static_cast<BYTE>(dwBlobType));
+    (void)hExpKey;
+    const std::string blob = object->key->publicBlob();
     if (blob.empty())
         return fail(NTE_FAIL);
     return standin::copyOut(blob.data(), static_cast<DWORD>(blob.size()), pbData, pdwDataLen);
@@ -174,22 +169,16 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen
         return fail(ERROR_INVALID_PARAMETER);
     if (hPubKey != 0)
         return fail(NTE_BAD_KEY);
-    if (dwFlags & ~static_cast<DWORD>(CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED))
+    if (dwFlags != 0)
         return fail(NTE_BAD_FLAGS);
     if (!context->provider.rsaKeys)
         return fail(NTE_BAD_ALGID);
     DWORD error = ERROR_SUCCESS;
-    auto key = standin::RsaKey::fromBlob(pbData, dwDataLen, (dwFlags & CRYPT_EXPORTABLE) != 0, error);
+    auto key = standin::RsaKey::fromBlob(pbData, dwDataLen, error);
     if (!key)
         return fail(error);
-    // A public key is a key object only; a key pair takes its place in the
-    // container under the key type its algorithm names.
-    if (!key->hasPrivate()) {
-        auto object = std::make_unique<standin::KeyObject>();
-        object->key = std::move(key);
-        *phKey = standin::keyHandles().add(std::move(object));
-        return TRUE;
-    }
+    // The key pair takes its place in the container under the key type its
+    // algorithm names.
     const DWORD keySpec = keyAlgorithm(key->algId())->keySpec;
     if (!context->container->storeKey(keySpec, key))
         return fail(NTE_FAIL);
@@ -218,8 +207,6 @@ BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, 
         return fail(NTE_BAD_TYPE);
     if (!pbData)
         return fail(ERROR_INVALID_PARAMETER);
-    if (!object->container)
-        return fail(NTE_BAD_KEY);
     std::size_t size = 0;
     if (!derLength(pbData, size))
         return fail(NTE_BAD_DATA);
@@ -252,7 +239,7 @@ BOOL WINAPI CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD*
         if (!object->keepsCertificates)
             return fail(NTE_BAD_TYPE);
         std::string der;
-        if (!object->container || !object->container->certificate(object->keySpec, der))
+        if (!object->container->certificate(object->keySpec, der))
             return fail(SCARD_E_NO_SUCH_CERTIFICATE);
         return standin::copyOut(der.data(), static_cast<DWORD>(der.size()), pbData, pdwDataLen);
     }

@@ -4,12 +4,9 @@
 #include "advapi32/KeyContainer.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 #include "machine/StateFiles.h"
 #include "machine/WinRoot.h"
@@ -121,8 +118,8 @@ bool KeyContainer::certificate(DWORD keySpec, std::string& der)
     return readFile(path(keySpec, kCertificateFile), der);
 }
 
-KeyStore::KeyStore(const ProviderInfo& provider, bool machine)
-    : directory_(winRoot() + "/crypto/" + (machine ? "machine/" : "user/") + provider.keyStore)
+KeyStore::KeyStore(const ProviderInfo& provider)
+    : directory_(winRoot() + "/crypto/user/" + provider.keyStore)
 {
 }
 
@@ -156,25 +153,6 @@ DWORD KeyStore::open(const std::string& name, std::shared_ptr<KeyContainer>& con
     if (encodeFileName(name).size() > NAME_MAX || !isDirectory(directory))
         return NTE_BAD_KEYSET;
     container = std::make_shared<KeyContainer>(name, directory);
-    return ERROR_SUCCESS;
-}
-
-DWORD KeyStore::remove(const std::string& name) const
-{
-    const std::string directory = containerDirectory(name);
-    if (encodeFileName(name).size() > NAME_MAX || !isDirectory(directory))
-        return NTE_BAD_KEYSET;
-    // Renamed aside first (over a fresh empty directory of a unique name),
-    // so that the container vanishes at once for other processes; what
-    // follows only clears the disk.
-    std::string aside = directory_ + "/.removed-XXXXXX";
-    if (!::mkdtemp(aside.data()))
-        return NTE_FAIL;
-    if (::rename(directory.c_str(), aside.c_str()) != 0) {
-        ::rmdir(aside.c_str());
-        return NTE_BAD_KEYSET;
-    }
-    removeTree(aside);
     return ERROR_SUCCESS;
 }
 

@@ -44,15 +44,14 @@ private:
     std::map<DWORD, std::string> certificates_;  // containers in memory only
 };
 
-// The containers of one provider in one scope (the user's or the machine's).
+// The user's containers of one provider.
 class KeyStore {
 public:
-    KeyStore(const ProviderInfo& provider, bool machine);
+    explicit KeyStore(const ProviderInfo& provider);
 
     // Each answers ERROR_SUCCESS or the CryptAcquireContext error.
     DWORD create(const std::string& name, std::shared_ptr<KeyContainer>& container) const;
     DWORD open(const std::string& name, std::shared_ptr<KeyContainer>& container) const;
-    DWORD remove(const std::string& name) const;
 
     // Container names, sorted bytewise.
     std::vector<std::string> names() const;

@@ -5,7 +5,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -15,9 +14,9 @@ namespace {
 
 using standin::fail;
 
-constexpr DWORD kKnownAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET
-    | CRYPT_SILENT | CRYPT_DEFAULT_CONTAINER_OPTIONAL;
-constexpr DWORD kKnownEnumerationFlags = CRYPT_FIRST | CRYPT_NEXT | CRYPT_MACHINE_KEYSET;
+// Key sets are the user's only, and none is deleted here.
+constexpr DWORD kKnownAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET;
+constexpr DWORD kKnownEnumerationFlags = CRYPT_FIRST | CRYPT_NEXT;
 
 // A NULL or empty container name is the user's default container, which
 // Windows names after the user.
@@ -36,22 +35,14 @@ BOOL copyText(const std::string& text, BYTE* pbData, DWORD* pdwDataLen)
 BOOL enumerateContainers(standin::ProviderContext& context, BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags)
 {
     if (dwFlags & CRYPT_FIRST) {
-        context.enumeration = standin::KeyStore(context.provider, context.machine).names();
+        context.enumeration = standin::KeyStore(context.provider).names();
         context.enumerationNext = 0;
     }
-    if (!pdwDataLen)
+    // Every caller offers its whole buffer: there is no size query.
+    if (!pdwDataLen || !pbData)
         return fail(ERROR_INVALID_PARAMETER);
     if (context.enumerationNext >= context.enumeration.size())
         return fail(ERROR_NO_MORE_ITEMS);
-    // The size query answers the longest name still to come, so that one
-    // buffer of that size serves the rest of the enumeration.
-    if (!pbData) {
-        std::size_t longest = 0;
-        for (auto i = context.enumerationNext; i < context.enumeration.size(); ++i)
-            longest = std::max(longest, context.enumeration[i].size());
-        *pdwDataLen = static_cast<DWORD>(longest + 1);
-        return TRUE;
-    }
     // A short buffer leaves the position where it is: the caller retries
     // the same name with a larger buffer.
     if (!copyText(context.enumeration[context.enumerationNext], pbData, pdwDataLen))
@@ -62,17 +53,10 @@ BOOL enumerateContainers(standin::ProviderContext& context, BYTE* pbData, DWORD*
 
 DWORD openContainer(standin::ProviderContext& context, const std::string& name, DWORD dwFlags)
 {
-    const standin::KeyStore store(context.provider, context.machine);
-    switch (dwFlags & (CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET)) {
-    case 0:
-        return store.open(name, context.container);
-    case CRYPT_NEWKEYSET:
+    const standin::KeyStore store(context.provider);
+    if (dwFlags & CRYPT_NEWKEYSET)
         return store.create(name, context.container);
-    case CRYPT_DELETEKEYSET:
-        return store.remove(name);
-    default:
-        return static_cast<DWORD>(NTE_BAD_FLAGS);
-    }
+    return store.open(name, context.container);
 }
 
 }  // namespace
@@ -97,22 +81,17 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
         return fail(NTE_PROV_TYPE_NO_MATCH);
     if (dwFlags & ~kKnownAcquireFlags)
         return fail(NTE_BAD_FLAGS);
-    context->machine = (dwFlags & CRYPT_MACHINE_KEYSET) != 0;
 
     const bool named = szContainer && *szContainer;
     if ((dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
         // CRYPT_NEWKEYSET beside it changes nothing: there is no container.
-        if (named || (dwFlags & CRYPT_DELETEKEYSET))
+        if (named)
             return fail(NTE_BAD_FLAGS);
         context->container = std::make_shared<standin::KeyContainer>();
     } else {
         const std::string name = named ? std::string(szContainer) : defaultContainerName();
         if (const DWORD error = openContainer(*context, name, dwFlags); error != ERROR_SUCCESS)
             return fail(error);
-        if (dwFlags & CRYPT_DELETEKEYSET) {
-            *phProv = 0;
-            return TRUE;
-        }
     }
     *phProv = standin::contextHandles().add(
         std::make_unique<std::shared_ptr<standin::ProviderContext>>(std::move(context)));

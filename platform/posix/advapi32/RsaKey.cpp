@@ -122,11 +122,10 @@ DWORD bitsOf(const EVP_PKEY* key) { return static_cast<DWORD>(EVP_PKEY_get_bits(
 
 }  // namespace
 
-RsaKey::RsaKey(EvpPkey key, ALG_ID algId, bool exportable, bool hasPrivate)
+RsaKey::RsaKey(EvpPkey key, ALG_ID algId, bool exportable)
     : key_(std::move(key))
     , algId_(algId)
     , exportable_(exportable)
-    , hasPrivate_(hasPrivate)
     , bits_(bitsOf(key_.get()))
 {
 }
@@ -144,10 +143,10 @@ std::shared_ptr<RsaKey> RsaKey::generate(DWORD bits, ALG_ID algId, bool exportab
     EVP_PKEY* raw = nullptr;
     if (EVP_PKEY_generate(ctx.get(), &raw) != 1)
         return nullptr;
-    return std::make_shared<RsaKey>(EvpPkey(raw), algId, exportable, true);
+    return std::make_shared<RsaKey>(EvpPkey(raw), algId, exportable);
 }
 
-std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, bool exportable, DWORD& error)
+std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, DWORD& error)
 {
     error = NTE_BAD_DATA;
     if (!blob || size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY))
@@ -156,8 +155,8 @@ std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, bool expo
     RSAPUBKEY rsa;
     std::memcpy(&header, blob, sizeof header);
     std::memcpy(&rsa, blob + sizeof header, sizeof rsa);
-    const bool isPrivate = header.bType == PRIVATEKEYBLOB;
-    if (header.bType != PUBLICKEYBLOB && !isPrivate) {
+    // Key pairs only: no caller imports a public key alone.
+    if (header.bType != PRIVATEKEYBLOB) {
         error = NTE_BAD_TYPE;
         return nullptr;
     }
@@ -169,16 +168,15 @@ std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, bool expo
         error = NTE_BAD_ALGID;
         return nullptr;
     }
-    if (rsa.magic != (isPrivate ? kPrivateMagic : kPublicMagic) || rsa.bitlen == 0 || rsa.bitlen > kMaximumBits
+    if (rsa.magic != kPrivateMagic || rsa.bitlen == 0 || rsa.bitlen > kMaximumBits
         || rsa.pubexp == 0)
         return nullptr;
 
     const DWORD whole = wholeWidth(rsa.bitlen);
     const DWORD half = halfWidth(rsa.bitlen);
     DWORD needed = sizeof header + sizeof rsa + whole;
-    if (isPrivate)
-        for (const auto& part : kPrivateParts)
-            needed += part.half ? half : whole;
+    for (const auto& part : kPrivateParts)
+        needed += part.half ? half : whole;
     if (size < needed)
         return nullptr;
 
@@ -198,23 +196,22 @@ std::shared_ptr<RsaKey> RsaKey::fromBlob(const BYTE* blob, DWORD size, bool expo
     bool built = builder && exponent && BN_set_word(exponent.get(), rsa.pubexp) == 1
         && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, exponent.get()) == 1
         && take(OSSL_PKEY_PARAM_RSA_N, whole);
-    if (isPrivate)
-        for (const auto& part : kPrivateParts)
-            built = built && take(part.param, part.half ? half : whole);
+    for (const auto& part : kPrivateParts)
+        built = built && take(part.param, part.half ? half : whole);
     if (!built)
         return nullptr;
     std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
     EvpPkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* raw = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1
-        || EVP_PKEY_fromdata(ctx.get(), &raw, isPrivate ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get()) != 1)
+        || EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_KEYPAIR, params.get()) != 1)
         return nullptr;
     EvpPkey key(raw);
     // A modulus whose top bytes are zero is shorter than the header claims.
     if (bitsOf(key.get()) > rsa.bitlen || wholeWidth(bitsOf(key.get())) != whole)
         return nullptr;
     error = ERROR_SUCCESS;
-    return std::make_shared<RsaKey>(std::move(key), header.aiKeyAlg, exportable, isPrivate);
+    return std::make_shared<RsaKey>(std::move(key), header.aiKeyAlg, false);
 }
 
 std::shared_ptr<RsaKey> RsaKey::fromFileText(const std::string& text, ALG_ID algId)
@@ -233,7 +230,7 @@ std::shared_ptr<RsaKey> RsaKey::fromFileText(const std::string& text, ALG_ID alg
     EvpPkey key(readPrivateKey(bio.get()));
     if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
         return nullptr;
-    return std::make_shared<RsaKey>(std::move(key), algId, flag == '1', true);
+    return std::make_shared<RsaKey>(std::move(key), algId, flag == '1');
 }
 
 std::string RsaKey::fileText() const
@@ -250,28 +247,21 @@ std::string RsaKey::fileText() const
     return text;
 }
 
-std::string RsaKey::blob(BYTE blobType) const
+std::string RsaKey::publicBlob() const
 {
-    const bool isPrivate = blobType == PRIVATEKEYBLOB;
     BIGNUM* rawExponent = nullptr;
     if (EVP_PKEY_get_bn_param(key_.get(), OSSL_PKEY_PARAM_RSA_E, &rawExponent) != 1)
         return{};
     Bignum exponent(rawExponent);
     if (BN_num_bits(exponent.get()) > 32)
         return{};
-    const BLOBHEADER header{blobType, CUR_BLOB_VERSION, 0, algId_};
-    const RSAPUBKEY rsa {isPrivate ? kPrivateMagic : kPublicMagic, bits_,
-                         static_cast<DWORD>(BN_get_word(exponent.get()))};
+    const BLOBHEADER header{PUBLICKEYBLOB, CUR_BLOB_VERSION, 0, algId_};
+    const RSAPUBKEY rsa {kPublicMagic, bits_, static_cast<DWORD>(BN_get_word(exponent.get()))};
     std::string out;
-    out.reserve(sizeof header + sizeof rsa + wholeWidth(bits_) * 2 + halfWidth(bits_) * 5);
     appendStruct(out, header);
     appendStruct(out, rsa);
     if (!appendLittleEndian(out, key_.get(), OSSL_PKEY_PARAM_RSA_N, wholeWidth(bits_)))
         return{};
-    if (isPrivate)
-        for (const auto& part : kPrivateParts)
-            if (!appendLittleEndian(out, key_.get(), part.param, part.half ? halfWidth(bits_) : wholeWidth(bits_)))
-                return{};
     return out;
 }
 

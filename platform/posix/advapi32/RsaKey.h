@@ -31,22 +31,22 @@ public:
     static constexpr DWORD kMaximumBits = 16384;
     static constexpr DWORD kBitStep = 8;
 
-    RsaKey(EvpPkey key, ALG_ID algId, bool exportable, bool hasPrivate);
+    RsaKey(EvpPkey key, ALG_ID algId, bool exportable);
 
     // A new key pair with public exponent 65537; nullptr when OpenSSL fails.
     static std::shared_ptr<RsaKey> generate(DWORD bits, ALG_ID algId, bool exportable);
 
-    // A key from a PUBLICKEYBLOB or PRIVATEKEYBLOB; nullptr with `error` set
-    // (NTE_BAD_DATA, NTE_BAD_VER, NTE_BAD_TYPE, NTE_BAD_ALGID) when the blob
-    // is not one.
-    static std::shared_ptr<RsaKey> fromBlob(const BYTE* blob, DWORD size, bool exportable, DWORD& error);
+    // A key pair, not exportable, from a PRIVATEKEYBLOB; nullptr with `error`
+    // set (NTE_BAD_DATA, NTE_BAD_VER, NTE_BAD_TYPE, NTE_BAD_ALGID)
+    // when the blob is not one.
+    static std::shared_ptr<RsaKey> fromBlob(const BYTE* blob, DWORD size, DWORD& error);
 
     // The key file form: a line "exportable: 0|1", then the PKCS#8 PEM.
     static std::shared_ptr<RsaKey> fromFileText(const std::string& text, ALG_ID algId);
     std::string fileText() const;
 
-    // The blob of that type, empty when OpenSSL fails.
-    std::string blob(BYTE blobType) const;
+    // The PUBLICKEYBLOB, empty when OpenSSL fails.
+    std::string publicBlob() const;
 
     // PKCS#1 v1.5 signature block over `input` (normally a DigestInfo), most
     // significant byte first; false when OpenSSL fails.
@@ -55,14 +55,11 @@ public:
     DWORD bits() const { return bits_; }
     DWORD size() const { return (bits_ + 7) / 8; }
     ALG_ID algId() const { return algId_; }
-    bool exportable() const { return exportable_; }
-    bool hasPrivate() const { return hasPrivate_; }
 
 private:
     EvpPkey key_;
     ALG_ID algId_;
     bool exportable_;
-    bool hasPrivate_;
     DWORD bits_;
     // The signing context is set up on first use and reused for every
     // signature, so that a run of signatures pays the setup once.

@@ -79,19 +79,6 @@ std::string dottedText(const ASN1_OBJECT* object)
     return text;
 }
 
-Asn1Integer signedInteger(const CRYPT_INTEGER_BLOB& littleEndian)
-{
-    const int size = static_cast<int>(littleEndian.cbData);
-    Bignum value(orFail(BN_lebin2bn(littleEndian.pbData, size, nullptr), E_OUTOFMEMORY));
-    // A top bit set makes the value negative: subtract 2^(8 * size).
-    if (size > 0 && (littleEndian.pbData[size - 1] & 0x80)) {
-        Bignum modulus(orFail(BN_new(), E_OUTOFMEMORY));
-        orFail(BN_set_bit(modulus.get(), 8 * size), E_OUTOFMEMORY);
-        orFail(BN_sub(value.get(), value.get(), modulus.get()), E_OUTOFMEMORY);
-    }
-    return Asn1Integer(orFail(BN_to_ASN1_INTEGER(value.get(), nullptr), E_OUTOFMEMORY));
-}
-
 Bytes littleEndian(const ASN1_INTEGER* integer)
 {
     // The content octets of the DER INTEGER are the two's complement, most
@@ -105,14 +92,6 @@ Bytes littleEndian(const ASN1_INTEGER* integer)
     Bytes value(content, content + size);
     std::reverse(value.begin(), value.end());
     return value;
-}
-
-Asn1Time asn1Time(const FILETIME& time)
-{
-    const unsigned long long ticks = (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    const auto unixSeconds
-        = static_cast<time_t>(static_cast<long long>(ticks / kTicksPerSecond) - kFileTimeToUnixSeconds);
-    return Asn1Time(orFail(ASN1_TIME_set(nullptr, unixSeconds), CRYPT_E_BAD_ENCODE));
 }
 
 FILETIME fileTime(const ASN1_TIME* time)

@@ -27,20 +27,16 @@ template <typename T, void (*Free)(T*)> struct OpenSslFree {
 template <typename T, void (*Free)(T*)> using OpenSslOwner = std::unique_ptr<T, OpenSslFree<T, Free>>;
 
 using Asn1Object = OpenSslOwner<ASN1_OBJECT, ASN1_OBJECT_free>;
-using Asn1Integer = OpenSslOwner<ASN1_INTEGER, ASN1_INTEGER_free>;
 using Asn1Time = OpenSslOwner<ASN1_TIME, ASN1_TIME_free>;
 using Asn1Type = OpenSslOwner<ASN1_TYPE, ASN1_TYPE_free>;
 using Asn1String = OpenSslOwner<ASN1_STRING, ASN1_STRING_free>;
 using Asn1Null = OpenSslOwner<ASN1_NULL, ASN1_NULL_free>;
 using EvpPublicKey = OpenSslOwner<EVP_PKEY, EVP_PKEY_free>;
-using Bignum = OpenSslOwner<BIGNUM, BN_free>;
 using X509Certificate = OpenSslOwner<X509, X509_free>;
 using X509Request = OpenSslOwner<X509_REQ, X509_REQ_free>;
 using X509Name = OpenSslOwner<X509_name_st, X509_NAME_free>;
 using X509NameEntry = OpenSslOwner<X509_NAME_ENTRY, X509_NAME_ENTRY_free>;
-using X509Extension = OpenSslOwner<X509_EXTENSION, X509_EXTENSION_free>;
 using X509Algorithm = OpenSslOwner<X509_ALGOR, X509_ALGOR_free>;
-using X509PublicKey = OpenSslOwner<X509_PUBKEY, X509_PUBKEY_free>;
 using X509Attribute = OpenSslOwner<X509_ATTRIBUTE, X509_ATTRIBUTE_free>;
 
 // Throws CryptFailure with `code` when OpenSSL answered null or failure.
@@ -92,11 +88,8 @@ std::string dottedText(const ASN1_OBJECT* object);
 
 // CryptoAPI keeps INTEGER values least significant byte first, in two's
 // complement: a serial number keeps its sign.
-Asn1Integer signedInteger(const CRYPT_INTEGER_BLOB& littleEndian);
 Bytes littleEndian(const ASN1_INTEGER* integer);
 
-// UTCTime from 1950 to 2049, GeneralizedTime outside, as crypt32 writes them.
-Asn1Time asn1Time(const FILETIME& time);
 FILETIME fileTime(const ASN1_TIME* time);
 
 // Parameters are copied as encoded; empty ones become NULL where crypt32

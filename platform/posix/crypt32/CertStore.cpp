@@ -16,9 +16,7 @@ std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>>& liveContexts(
 
 } // namespace
 
-std::shared_ptr<CertStore> CertStore::inMemory() { return std::make_shared<CertStore>(); }
-
-std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool readOnly)
+std::shared_ptr<CertStore> CertStore::persisted(std::string directory)
 {
     auto store = std::make_shared<CertStore>();
     for (StoreEntryFiles& entry : loadStoreEntries(directory))
@@ -26,44 +24,21 @@ std::shared_ptr<CertStore> CertStore::persisted(std::string directory, bool read
             std::move(entry.encoded), std::move(entry.properties), std::move(entry.id), X509_ASN_ENCODING }));
     std::reverse(store->certificates_.begin(), store->certificates_.end());
     store->directory_ = std::move(directory);
-    store->readOnly_ = readOnly;
     return store;
-}
-
-std::shared_ptr<StoredCertificate> CertStore::findSame(const Bytes& encoded) const
-{
-    for (const auto& certificate : certificates_)
-        if (certificate->encoded == encoded)
-            return certificate;
-    return nullptr;
 }
 
 std::shared_ptr<StoredCertificate> CertStore::add(const Bytes& encoded, const Properties& properties)
 {
-    if (readOnly_)
-        failWith(E_ACCESSDENIED);
     auto certificate
         = std::make_shared<StoredCertificate>(StoredCertificate { encoded, properties, {}, X509_ASN_ENCODING });
-    if (!directory_.empty())
-        certificate->entryId = addStoreEntry(directory_, encoded, properties);
+    certificate->entryId = addStoreEntry(directory_, encoded, properties);
     certificates_.insert(certificates_.begin(), certificate);
     return certificate;
 }
 
-void CertStore::remove(const std::shared_ptr<StoredCertificate>& certificate)
-{
-    if (readOnly_)
-        failWith(E_ACCESSDENIED);
-    if (!certificate->entryId.empty()) {
-        removeStoreEntry(directory_, certificate->entryId);
-        certificate->entryId.clear();
-    }
-    certificates_.erase(std::remove(certificates_.begin(), certificates_.end(), certificate), certificates_.end());
-}
-
 void CertStore::persist(const StoredCertificate& certificate)
 {
-    if (!directory_.empty() && !certificate.entryId.empty())
+    if (!certificate.entryId.empty())
         saveEntryProperties(directory_, certificate.entryId, certificate.properties);
 }
 
@@ -91,11 +66,6 @@ CertContextObject* contextObject(PCCERT_CONTEXT context)
     return found == liveContexts().end() ? nullptr : found->second.get();
 }
 
-void releaseContext(PCCERT_CONTEXT context)
-{
-    auto found = liveContexts().find(context);
-    if (found != liveContexts().end() && --found->second->references == 0)
-        liveContexts().erase(found);
-}
+void releaseContext(PCCERT_CONTEXT context) { liveContexts().erase(context); }
 
 } // namespace standin

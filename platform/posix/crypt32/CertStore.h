@@ -20,32 +20,27 @@ namespace standin {
 struct StoredCertificate {
     Bytes encoded;
     Properties properties;
-    std::string entryId; // persisted entries only; empty once removed
+    std::string entryId; // persisted entries only
     DWORD encodingType = X509_ASN_ENCODING;
 };
 
-// The newest certificate comes first, as in crypt32's memory stores: of two
-// copies that CERT_STORE_ADD_ALWAYS made, a search finds the later one, just
-// as Windows, whose system stores keep one copy per thumbprint, finds the
-// properties of the later installation.
+// The newest certificate comes first: of two copies that
+// CERT_STORE_ADD_ALWAYS made, a search finds the later one, just as Windows,
+// whose system stores keep one copy per thumbprint, finds the properties of
+// the later installation.
 class CertStore {
 public:
-    static std::shared_ptr<CertStore> inMemory();
     // Loads the persisted store in `directory`.
-    static std::shared_ptr<CertStore> persisted(std::string directory, bool readOnly);
+    static std::shared_ptr<CertStore> persisted(std::string directory);
 
     const std::vector<std::shared_ptr<StoredCertificate>>& certificates() const { return certificates_; }
-    bool readOnly() const { return readOnly_; }
 
-    std::shared_ptr<StoredCertificate> findSame(const Bytes& encoded) const;
     std::shared_ptr<StoredCertificate> add(const Bytes& encoded, const Properties& properties);
-    void remove(const std::shared_ptr<StoredCertificate>& certificate);
     // Writes the certificate's properties through to the persisted entry.
     void persist(const StoredCertificate& certificate);
 
 private:
-    std::string directory_; // empty: lives in memory only
-    bool readOnly_ = false;
+    std::string directory_;
     std::vector<std::shared_ptr<StoredCertificate>> certificates_;
 };
 
@@ -54,10 +49,9 @@ struct CertContextObject {
     std::unique_ptr<DecodedCertificate> decoded;
     std::shared_ptr<StoredCertificate> certificate;
     std::shared_ptr<CertStore> store; // null for a context outside any store
-    unsigned long references = 1;
 };
 
-// A new context (one reference) for `certificate`, which `handle` names.
+// A new context for `certificate`, which `handle` names.
 PCCERT_CONTEXT makeContext(
     std::shared_ptr<StoredCertificate> certificate, std::shared_ptr<CertStore> store, HCERTSTORE handle);
 // The stand-in's object behind a context it handed out; null for any other pointer.

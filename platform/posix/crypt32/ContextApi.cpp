@@ -1,4 +1,4 @@
-// crypt32 certificate contexts: creation from DER, duplication, release.
+// crypt32 certificate contexts: creation from DER, release.
 #include <wincrypt.h>
 #include <windows.h>
 
@@ -21,15 +21,6 @@ PCCERT_CONTEXT WINAPI CertCreateCertificateContext(
         certificate->encodingType = dwCertEncodingType;
         return standin::makeContext(std::move(certificate), nullptr, nullptr);
     });
-}
-
-PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext)
-{
-    if (standin::injectFault("CertDuplicateCertificateContext"))
-        return nullptr;
-    if (standin::CertContextObject* object = standin::contextObject(pCertContext))
-        ++object->references;
-    return pCertContext;
 }
 
 BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext)

@@ -1,5 +1,5 @@
-// crypt32 encoding: X.509 names with crypt32's character checks, public key
-// information, and the to-be-signed parts of certificates and requests.
+// crypt32 encoding: X.509 names with crypt32's character checks, and the
+// to-be-signed part of certificate requests.
 #include "crypt32/Encoding.h"
 
 #include <algorithm>
@@ -129,17 +129,6 @@ standin::X509Name encodedName(const CERT_NAME_BLOB& blob)
     return standin::fromDer<standin::X509Name>(d2i_X509_NAME, blob.pbData, blob.cbData);
 }
 
-standin::X509Extension extensionOf(const CERT_EXTENSION& extension)
-{
-    const standin::Asn1Object object = standin::objectIdentifier(extension.pszObjId);
-    standin::Asn1String value(standin::orFail(ASN1_OCTET_STRING_new(), E_OUTOFMEMORY));
-    standin::orFail(
-        ASN1_OCTET_STRING_set(value.get(), extension.Value.pbData, static_cast<int>(extension.Value.cbData)),
-        E_OUTOFMEMORY);
-    return standin::X509Extension(standin::orFail(
-        X509_EXTENSION_create_by_OBJ(nullptr, object.get(), extension.fCritical ? 1 : 0, value.get()), E_OUTOFMEMORY));
-}
-
 standin::X509Attribute attributeOf(const CRYPT_ATTRIBUTE& attribute)
 {
     const standin::Asn1Object object = standin::objectIdentifier(attribute.pszObjId);
@@ -158,28 +147,6 @@ standin::X509Attribute attributeOf(const CRYPT_ATTRIBUTE& attribute)
 
 namespace standin {
 
-X509Certificate certificateToBeSigned(const CERT_INFO& info)
-{
-    X509Certificate certificate(orFail(X509_new(), E_OUTOFMEMORY));
-    X509* x = certificate.get();
-    // OpenSSL writes the unique identifiers of version 2 only when it reads them.
-    if (info.IssuerUniqueId.cbData || info.SubjectUniqueId.cbData)
-        failWith(CRYPT_E_BAD_ENCODE);
-    orFail(X509_set_version(x, static_cast<long>(info.dwVersion)), CRYPT_E_BAD_ENCODE);
-    orFail(X509_set_serialNumber(x, signedInteger(info.SerialNumber).get()), E_OUTOFMEMORY);
-    // The algorithm inside is the certificate's own field; OpenSSL fills it
-    // only when it signs, and here the provider signs.
-    setAlgorithm(const_cast<X509_ALGOR*>(X509_get0_tbs_sigalg(x)), info.SignatureAlgorithm, true);
-    orFail(X509_set_issuer_name(x, encodedName(info.Issuer).get()), E_OUTOFMEMORY);
-    orFail(X509_set1_notBefore(x, asn1Time(info.NotBefore).get()), E_OUTOFMEMORY);
-    orFail(X509_set1_notAfter(x, asn1Time(info.NotAfter).get()), E_OUTOFMEMORY);
-    orFail(X509_set_subject_name(x, encodedName(info.Subject).get()), E_OUTOFMEMORY);
-    setPublicKey(X509_get_X509_PUBKEY(x), info.SubjectPublicKeyInfo);
-    for (DWORD i = 0; i < info.cExtension; ++i)
-        orFail(X509_add_ext(x, extensionOf(info.rgExtension[i]).get(), -1), E_OUTOFMEMORY);
-    return certificate;
-}
-
 X509Request requestToBeSigned(const CERT_REQUEST_INFO& info)
 {
     X509Request request(orFail(X509_REQ_new(), E_OUTOFMEMORY));
@@ -197,15 +164,6 @@ Bytes encodeStructure(LPCSTR structType, const void* structInfo)
         failWith(E_INVALIDARG);
     if (structType == X509_NAME)
         return toDer(i2d_X509_NAME, nameOf(*static_cast<const CERT_NAME_INFO*>(structInfo)).get());
-    if (structType == X509_PUBLIC_KEY_INFO) {
-        X509PublicKey key(orFail(X509_PUBKEY_new(), E_OUTOFMEMORY));
-        setPublicKey(key.get(), *static_cast<const CERT_PUBLIC_KEY_INFO*>(structInfo));
-        return toDer(i2d_X509_PUBKEY, key.get());
-    }
-    if (structType == X509_CERT_TO_BE_SIGNED)
-        return toDer(i2d_re_X509_tbs, certificateToBeSigned(*static_cast<const CERT_INFO*>(structInfo)).get());
-    if (structType == X509_CERT_REQUEST_TO_BE_SIGNED)
-        return toDer(i2d_re_X509_REQ_tbs, requestToBeSigned(*static_cast<const CERT_REQUEST_INFO*>(structInfo)).get());
     failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
 }
 

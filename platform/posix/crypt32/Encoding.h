@@ -9,8 +9,7 @@ namespace standin {
 
 Bytes encodeStructure(LPCSTR structType, const void* structInfo);
 
-// The to-be-signed parts, ready for their signature.
-X509Certificate certificateToBeSigned(const CERT_INFO& info);
+// The to-be-signed part of a request, ready for its signature.
 X509Request requestToBeSigned(const CERT_REQUEST_INFO& info);
 
 } // namespace standin

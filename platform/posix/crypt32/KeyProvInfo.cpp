@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "crypt32/CryptFailure.h"
 
@@ -28,18 +27,11 @@ void putText(Bytes& out, LPCWSTR text)
         putWord(out, static_cast<DWORD>(text[i]));
 }
 
-struct ProvParam {
-    DWORD param;
-    DWORD flags;
-    Bytes data;
-};
-
 struct Unpacked {
     DWORD present = 0;
     CRYPT_KEY_PROV_INFO info {};
     std::wstring container;
     std::wstring provider;
-    std::vector<ProvParam> params;
 };
 
 class FlatReader {
@@ -71,16 +63,6 @@ public:
         return value;
     }
 
-    Bytes bytes(DWORD size)
-    {
-        if (flat_.size() - at_ < size)
-            failWith(CRYPT_E_NOT_FOUND);
-        Bytes value(
-            flat_.begin() + static_cast<std::ptrdiff_t>(at_), flat_.begin() + static_cast<std::ptrdiff_t>(at_ + size));
-        at_ += size;
-        return value;
-    }
-
     bool atEnd() const { return at_ == flat_.size(); }
 
 private:
@@ -100,17 +82,10 @@ Unpacked unpack(const Bytes& flat)
         out.container = reader.text();
     if (out.present & kProviderPresent)
         out.provider = reader.text();
-    const DWORD count = reader.word();
-    for (DWORD i = 0; i < count; ++i) {
-        ProvParam param;
-        param.param = reader.word();
-        param.flags = reader.word();
-        param.data = reader.bytes(reader.word());
-        out.params.push_back(std::move(param));
-    }
-    if (!reader.atEnd())
+    // The records keep a place for provider parameters, which are never
+    // written: a record with any is damaged.
+    if (reader.word() != 0 || !reader.atEnd())
         failWith(CRYPT_E_NOT_FOUND);
-    out.info.cProvParam = count;
     return out;
 }
 
@@ -121,7 +96,7 @@ std::size_t alignUp(std::size_t offset, std::size_t alignment)
 
 // Offsets of each part inside the caller's buffer, and the total.
 struct Layout {
-    std::size_t container, provider, params, data, size;
+    std::size_t container, provider, size;
 };
 
 Layout layoutOf(const Unpacked& unpacked)
@@ -134,12 +109,6 @@ Layout layoutOf(const Unpacked& unpacked)
     layout.provider = at;
     if (unpacked.present & kProviderPresent)
         at += (unpacked.provider.size() + 1) * sizeof(WCHAR);
-    at = alignUp(at, alignof(CRYPT_KEY_PROV_PARAM));
-    layout.params = at;
-    at += unpacked.params.size() * sizeof(CRYPT_KEY_PROV_PARAM);
-    layout.data = at;
-    for (const ProvParam& param : unpacked.params)
-        at += param.data.size();
     layout.size = alignUp(at, alignof(CRYPT_KEY_PROV_INFO));
     return layout;
 }
@@ -148,6 +117,9 @@ Layout layoutOf(const Unpacked& unpacked)
 
 Bytes flattenKeyProvInfo(const CRYPT_KEY_PROV_INFO& info)
 {
+    // No caller hands the provider parameters.
+    if (info.cProvParam != 0)
+        failWith(E_INVALIDARG);
     Bytes out;
     putWord(out, (info.pwszContainerName ? kContainerPresent : 0) | (info.pwszProvName ? kProviderPresent : 0));
     putWord(out, info.dwProvType);
@@ -155,17 +127,7 @@ Bytes flattenKeyProvInfo(const CRYPT_KEY_PROV_INFO& info)
     putWord(out, info.dwKeySpec);
     putText(out, info.pwszContainerName);
     putText(out, info.pwszProvName);
-    const DWORD count = info.rgProvParam ? info.cProvParam : 0;
-    putWord(out, count);
-    for (DWORD i = 0; i < count; ++i) {
-        const CRYPT_KEY_PROV_PARAM& param = info.rgProvParam[i];
-        putWord(out, param.dwParam);
-        putWord(out, param.dwFlags);
-        const DWORD size = param.pbData ? param.cbData : 0;
-        putWord(out, size);
-        if (size)
-            out.insert(out.end(), param.pbData, param.pbData + size);
-    }
+    putWord(out, 0); // the count of provider parameters
     return out;
 }
 
@@ -186,18 +148,6 @@ void unflattenKeyProvInfo(const Bytes& flat, void* buffer)
     info.pwszContainerName
         = (unpacked.present & kContainerPresent) ? placeText(unpacked.container, layout.container) : nullptr;
     info.pwszProvName = (unpacked.present & kProviderPresent) ? placeText(unpacked.provider, layout.provider) : nullptr;
-    info.rgProvParam
-        = unpacked.params.empty() ? nullptr : reinterpret_cast<CRYPT_KEY_PROV_PARAM*>(base + layout.params);
-    std::size_t data = layout.data;
-    for (std::size_t i = 0; i < unpacked.params.size(); ++i) {
-        const ProvParam& param = unpacked.params[i];
-        CRYPT_KEY_PROV_PARAM placed { param.param, param.data.empty() ? nullptr : base + data,
-            static_cast<DWORD>(param.data.size()), param.flags };
-        if (!param.data.empty())
-            std::memcpy(base + data, param.data.data(), param.data.size());
-        data += param.data.size();
-        std::memcpy(base + layout.params + i * sizeof(CRYPT_KEY_PROV_PARAM), &placed, sizeof placed);
-    }
     std::memcpy(base, &info, sizeof info);
 }
 

@@ -1,24 +1,12 @@
-// crypt32 certificate context properties: read into the caller's buffer,
-// set and removed, written through to a persisted store's entry.
+// crypt32 certificate context properties: the key link, read into the
+// caller's buffer and set, written through to a persisted store's entry.
 #include <wincrypt.h>
 #include <windows.h>
-
-#include <cstring>
 
 #include "machine/FaultSwitch.h"
 #include "crypt32/CryptFailure.h"
 #include "crypt32/KeyProvInfo.h"
 #include "crypt32/CertStore.h"
-#include "crypt32/Thumbprint.h"
-
-namespace {
-
-standin::Bytes computedHash(DWORD propId, const standin::Bytes& encoded)
-{
-    return propId == CERT_SHA1_HASH_PROP_ID ? standin::sha1Thumbprint(encoded) : standin::md5Thumbprint(encoded);
-}
-
-} // namespace
 
 BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData, DWORD* pcbData)
 {
@@ -30,20 +18,11 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
             standin::failWith(E_INVALIDARG);
         const auto& properties = object->certificate->properties;
         const auto found = properties.find(dwPropId);
-        standin::Bytes value;
-        if (found != properties.end())
-            value = found->second;
-        else if (dwPropId == CERT_SHA1_HASH_PROP_ID || dwPropId == CERT_MD5_HASH_PROP_ID)
-            value = computedHash(dwPropId, object->certificate->encoded);
-        else
+        // The key link is the only property kept.
+        if (dwPropId != CERT_KEY_PROV_INFO_PROP_ID || found == properties.end())
             standin::failWith(CRYPT_E_NOT_FOUND);
-
-        if (dwPropId == CERT_KEY_PROV_INFO_PROP_ID) {
-            if (standin::callerHasRoom(standin::keyProvInfoSize(value), pvData, pcbData))
-                standin::unflattenKeyProvInfo(value, pvData);
-        } else if (standin::callerHasRoom(static_cast<DWORD>(value.size()), pvData, pcbData) && !value.empty()) {
-            std::memcpy(pvData, value.data(), value.size());
-        }
+        if (standin::callerHasRoom(standin::keyProvInfoSize(found->second), pvData, pcbData))
+            standin::unflattenKeyProvInfo(found->second, pvData);
         return TRUE;
     });
 }
@@ -55,20 +34,15 @@ BOOL WINAPI CertSetCertificateContextProperty(
         return FALSE;
     return standin::answerOrFail<BOOL>(FALSE, [&]() {
         standin::CertContextObject* object = standin::contextObject(pCertContext);
-        if (!object)
+        // Only the key link is set, and always persisted: no caller removes
+        // it, sets another property or keeps one out of the store's files.
+        if (!object || dwPropId != CERT_KEY_PROV_INFO_PROP_ID || dwFlags != 0 || !pvData)
             standin::failWith(E_INVALIDARG);
         standin::StoredCertificate& certificate = *object->certificate;
         standin::Properties properties = certificate.properties;
-        if (!pvData) {
-            properties.erase(dwPropId);
-        } else if (dwPropId == CERT_KEY_PROV_INFO_PROP_ID) {
-            properties[dwPropId] = standin::flattenKeyProvInfo(*static_cast<const CRYPT_KEY_PROV_INFO*>(pvData));
-        } else {
-            const auto* blob = static_cast<const CRYPT_DATA_BLOB*>(pvData);
-            properties[dwPropId] = standin::Bytes(blob->pbData, blob->pbData + (blob->pbData ? blob->cbData : 0));
-        }
+        properties[dwPropId] = standin::flattenKeyProvInfo(*static_cast<const CRYPT_KEY_PROV_INFO*>(pvData));
         std::swap(certificate.properties, properties);
-        if (object->store && !(dwFlags & CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG)) {
+        if (object->store) {
             try {
                 object->store->persist(certificate);
             } catch (const standin::CryptFailure&) {

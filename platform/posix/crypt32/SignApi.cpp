@@ -1,5 +1,5 @@
 // crypt32 on top of the CryptoAPI key functions: exporting a key's public
-// half as SubjectPublicKeyInfo, and signing certificates and requests.
+// half as SubjectPublicKeyInfo, and signing certificate requests.
 // OpenSSL first: <wincrypt.h> defines X509_NAME as a macro.
 #include <openssl/pem.h>
 
@@ -21,13 +21,9 @@ struct SignatureAlgorithm {
     ALG_ID hash;
 };
 
+// Requests are signed with SHA-256 only.
 constexpr SignatureAlgorithm kSignatureAlgorithms[] = {
     { szOID_RSA_SHA256RSA, CALG_SHA_256 },
-    { szOID_RSA_SHA1RSA, CALG_SHA1 },
-    { szOID_OIWSEC_sha1RSASign, CALG_SHA1 },
-    { szOID_RSA_SHA384RSA, CALG_SHA_384 },
-    { szOID_RSA_SHA512RSA, CALG_SHA_512 },
-    { szOID_RSA_MD5RSA, CALG_MD5 },
 };
 
 // The calls below fail with whatever the CryptoAPI call left as last error.
@@ -124,20 +120,6 @@ Bytes signature(HCRYPTPROV provider, DWORD keySpec, ALG_ID algorithm, const Byte
 // signature fields are written.
 using Signer = std::function<Bytes(const Bytes& toBeSigned)>;
 
-Bytes signedCertificate(const CERT_INFO& info, const CRYPT_ALGORITHM_IDENTIFIER* algorithm, const Signer& sign)
-{
-    standin::X509Certificate certificate = standin::certificateToBeSigned(info);
-    const Bytes value = sign(standin::toDer(i2d_re_X509_tbs, certificate.get()));
-    // The signature fields are the certificate's own; OpenSSL fills them only
-    // when it signs, and here the provider signs.
-    const ASN1_BIT_STRING* bits = nullptr;
-    const X509_ALGOR* outer = nullptr;
-    X509_get0_signature(&bits, &outer, certificate.get());
-    standin::setAlgorithm(const_cast<X509_ALGOR*>(outer), *algorithm, true);
-    standin::setBits(const_cast<ASN1_BIT_STRING*>(bits), value.data(), static_cast<DWORD>(value.size()), 0);
-    return standin::toDer(i2d_X509, certificate.get());
-}
-
 Bytes signedRequest(const CERT_REQUEST_INFO& info, const CRYPT_ALGORITHM_IDENTIFIER* algorithm, const Signer& sign)
 {
     standin::X509Request request = standin::requestToBeSigned(info);
@@ -205,13 +187,10 @@ BOOL WINAPI CryptSignAndEncodeCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCrypt
             const ALG_ID hash = hashOfSignature(pSignatureAlgorithm);
             return signature(hCryptProvOrNCryptKey, dwKeySpec, hash, toBeSigned, pbEncoded == nullptr);
         };
-        Bytes encoded;
-        if (lpszStructType == X509_CERT_TO_BE_SIGNED)
-            encoded = signedCertificate(*static_cast<const CERT_INFO*>(pvStructInfo), pSignatureAlgorithm, sign);
-        else if (lpszStructType == X509_CERT_REQUEST_TO_BE_SIGNED)
-            encoded = signedRequest(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), pSignatureAlgorithm, sign);
-        else
+        if (lpszStructType != X509_CERT_REQUEST_TO_BE_SIGNED)
             standin::failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
+        const Bytes encoded
+            = signedRequest(*static_cast<const CERT_REQUEST_INFO*>(pvStructInfo), pSignatureAlgorithm, sign);
         if (standin::callerHasRoom(static_cast<DWORD>(encoded.size()), pbEncoded, pcbEncoded))
             std::memcpy(pbEncoded, encoded.data(), encoded.size());
         return TRUE;

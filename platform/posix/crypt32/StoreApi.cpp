@@ -1,5 +1,5 @@
-// crypt32 certificate stores: opening (in memory, or a persisted system
-// store of the emulated machine), closing, adding, enumerating and finding.
+// crypt32 certificate stores: opening a persisted system store of the
+// emulated machine, closing, adding, enumerating and finding.
 #include <wincrypt.h>
 #include <windows.h>
 
@@ -30,16 +30,6 @@ standin::HandleTable<OpenStore>& openStores()
     return stores;
 }
 
-struct SystemStoreLocation {
-    DWORD flag;
-    const char* directory;
-};
-
-constexpr SystemStoreLocation kSystemStoreLocations[] = {
-    { CERT_SYSTEM_STORE_CURRENT_USER, "CurrentUser" },
-    { CERT_SYSTEM_STORE_LOCAL_MACHINE, "LocalMachine" },
-};
-
 std::shared_ptr<standin::CertStore> storeOf(HCERTSTORE handle)
 {
     OpenStore* open = openStores().find(reinterpret_cast<ULONG_PTR>(handle));
@@ -67,42 +57,23 @@ void appendUtf8(std::string& out, char32_t c)
     }
 }
 
-// System store names are case-insensitive: "my" and "MY" are one store.
-std::string canonicalStoreName(LPCSTR provider, const void* name)
+// The current user's system stores only, named in UTF-16 as every caller does.
+std::shared_ptr<standin::CertStore> openSystemStore(DWORD flags, const void* name)
 {
-    if (!name)
+    if (flags != CERT_SYSTEM_STORE_CURRENT_USER || !name)
         standin::failWith(E_INVALIDARG);
     std::string text;
-    if (provider == CERT_STORE_PROV_SYSTEM_A)
-        text = static_cast<const char*>(name);
-    else
-        for (const WCHAR* c = static_cast<const WCHAR*>(name); *c; ++c)
-            appendUtf8(text, static_cast<char32_t>(*c));
+    for (const WCHAR* c = static_cast<const WCHAR*>(name); *c; ++c)
+        appendUtf8(text, static_cast<char32_t>(*c));
     if (text.empty())
         standin::failWith(E_INVALIDARG);
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-    return text;
-}
-
-std::shared_ptr<standin::CertStore> openSystemStore(LPCSTR provider, DWORD flags, const void* name)
-{
-    const DWORD location = flags & CERT_SYSTEM_STORE_LOCATION_MASK;
-    const auto* known = std::find_if(std::begin(kSystemStoreLocations), std::end(kSystemStoreLocations),
-        [location](const SystemStoreLocation& row) { return row.flag == location; });
-    if (known == std::end(kSystemStoreLocations))
-        standin::failWith(E_INVALIDARG);
-    const std::string directory = standin::storeDirectory(known->directory, canonicalStoreName(provider, name));
+    const std::string directory = standin::storeDirectory("CurrentUser", text);
+    // Windows creates a system store on first open.
     struct stat status;
     const bool exists = ::stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-    const bool readOnly = (flags & CERT_STORE_READONLY_FLAG) != 0;
-    if (!exists && (flags & CERT_STORE_OPEN_EXISTING_FLAG))
-        standin::failWith(ERROR_FILE_NOT_FOUND);
-    // Windows creates a system store on first open; a read-only open of a
-    // missing one sees it empty.
-    if (!exists && !readOnly && !standin::makePrivateTree(directory))
+    if (!exists && !standin::makePrivateTree(directory))
         standin::failWith(ERROR_ACCESS_DENIED);
-    return standin::CertStore::persisted(directory, readOnly);
+    return standin::CertStore::persisted(directory);
 }
 
 using Match = std::function<bool(const standin::StoredCertificate&)>;
@@ -170,13 +141,9 @@ HCERTSTORE WINAPI CertOpenStore(
     if (standin::injectFault("CertOpenStore"))
         return nullptr;
     return standin::answerOrFail<HCERTSTORE>(nullptr, [&]() {
-        std::shared_ptr<standin::CertStore> store;
-        if (lpszStoreProvider == CERT_STORE_PROV_MEMORY)
-            store = standin::CertStore::inMemory();
-        else if (lpszStoreProvider == CERT_STORE_PROV_SYSTEM_W || lpszStoreProvider == CERT_STORE_PROV_SYSTEM_A)
-            store = openSystemStore(lpszStoreProvider, dwFlags, pvPara);
-        else
+        if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W)
             standin::failWith(ERROR_FILE_NOT_FOUND); // no such store provider is installed
+        const auto store = openSystemStore(dwFlags, pvPara);
         return reinterpret_cast<HCERTSTORE>(openStores().add(std::make_unique<OpenStore>(OpenStore { store })));
     });
 }
@@ -205,36 +172,10 @@ BOOL WINAPI CertAddCertificateContextToStore(
         const standin::CertContextObject* source = standin::contextObject(pCertContext);
         if (!source)
             standin::failWith(E_INVALIDARG);
-        const standin::Bytes& encoded = source->certificate->encoded;
-        const auto existing = store->findSame(encoded);
-        std::shared_ptr<standin::StoredCertificate> stored;
-        switch (dwAddDisposition) {
-        case CERT_STORE_ADD_NEW:
-            if (existing)
-                standin::failWith(CRYPT_E_EXISTS);
-            stored = store->add(encoded, source->certificate->properties);
-            break;
-        case CERT_STORE_ADD_USE_EXISTING:
-            if (existing) {
-                for (const auto& [id, value] : source->certificate->properties)
-                    existing->properties[id] = value;
-                store->persist(*existing);
-                stored = existing;
-            } else {
-                stored = store->add(encoded, source->certificate->properties);
-            }
-            break;
-        case CERT_STORE_ADD_REPLACE_EXISTING:
-            if (existing)
-                store->remove(existing);
-            stored = store->add(encoded, source->certificate->properties);
-            break;
-        case CERT_STORE_ADD_ALWAYS:
-            stored = store->add(encoded, source->certificate->properties);
-            break;
-        default:
+        // Every addition is a new copy: no caller asks for another disposition.
+        if (dwAddDisposition != CERT_STORE_ADD_ALWAYS)
             standin::failWith(E_INVALIDARG);
-        }
+        const auto stored = store->add(source->certificate->encoded, source->certificate->properties);
         if (ppStoreContext)
             *ppStoreContext = standin::makeContext(stored, store, hCertStore);
         return TRUE;

@@ -125,12 +125,4 @@ void saveEntryProperties(const std::string& directory, const std::string& id, co
         failWith(ERROR_ACCESS_DENIED);
 }
 
-void removeStoreEntry(const std::string& directory, const std::string& id)
-{
-    // Without its certificate the entry is gone, whatever remains of it.
-    if (!removeFile(entryPath(directory, id, kCertificateFile)))
-        failWith(ERROR_ACCESS_DENIED);
-    removeTree(directory + "/" + id);
-}
-
 } // namespace standin

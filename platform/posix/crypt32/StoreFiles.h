@@ -3,8 +3,8 @@
 //   <winroot>/certstores/<location>/<store>/<entry>/properties        records
 // <entry> is an 8-digit number taken with an exclusive directory creation, so
 // concurrent adders never share one; the numbers give the installation
-// order, and stores list the newest first. An entry without certificate.cer (an add that was interrupted, a
-// removal half done) is not part of the store.
+// order, and stores list the newest first. An entry without certificate.cer
+// (an add that was interrupted) is not part of the store.
 #pragma once
 
 #include <windows.h>
@@ -36,7 +36,5 @@ std::vector<StoreEntryFiles> loadStoreEntries(const std::string& directory);
 std::string addStoreEntry(const std::string& directory, const Bytes& encoded, const Properties& properties);
 
 void saveEntryProperties(const std::string& directory, const std::string& id, const Properties& properties);
-
-void removeStoreEntry(const std::string& directory, const std::string& id);
 
 } // namespace standin

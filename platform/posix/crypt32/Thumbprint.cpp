@@ -21,6 +21,4 @@ Bytes digest(const EVP_MD* md, const Bytes& encoded)
 
 Bytes sha1Thumbprint(const Bytes& encoded) { return digest(EVP_sha1(), encoded); }
 
-Bytes md5Thumbprint(const Bytes& encoded) { return digest(EVP_md5(), encoded); }
-
 } // namespace standin

@@ -1,4 +1,4 @@
-// The hashes crypt32 keeps as certificate properties, over the DER bytes.
+// The SHA-1 thumbprint that certificates are found by, over the DER bytes.
 #pragma once
 
 #include "crypt32/Bytes.h"
@@ -6,6 +6,5 @@
 namespace standin {
 
 Bytes sha1Thumbprint(const Bytes& encoded);
-Bytes md5Thumbprint(const Bytes& encoded);
 
 } // namespace standin

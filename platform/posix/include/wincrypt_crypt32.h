@@ -246,7 +246,6 @@ HCERTSTORE WINAPI CertOpenStore(
 BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 PCCERT_CONTEXT WINAPI CertCreateCertificateContext(
     DWORD dwCertEncodingType, const BYTE* pbCertEncoded, DWORD cbCertEncoded);
-PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL WINAPI CertAddCertificateContextToStore(
     HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext, DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
