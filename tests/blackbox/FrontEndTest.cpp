@@ -53,8 +53,6 @@ TEST_F(FrontEnd, AnswersTheExactDocument)
         { { "", "", "" }, errorDocument("Tipo de comando nao encontrado") },
         { { "pkcs11", "list", "tokens" }, unknown },
         { { "pkcs11", "nothing", "tokens" }, unknown },
-        { { "pkcs11", "nothing", "tokens", "GD" }, errorDocument("Tipo de sub-comando nao encontrado") },
-        { { "pkcs11", "list", "nothing", "GD" }, errorDocument("Comando nao encontrado") },
         { { "capi", "list", "countContainer" }, unknown },
         { { "capi", "list", "countContainer", "Some Provider" }, unknown },
         { { "capi", "crypt", "sign", "00", "sha1", "YQ==" }, unknown },

@@ -32,41 +32,10 @@ bool softHsmAvailable()
 SoftHsmMachine::SoftHsmMachine()
 {
     fs::create_directories(dir_.path() + "/tokens");
-    fs::create_directories(dir_.path() + "/root/drive_c");
-    const std::string conf = dir_.path() + "/softhsm2.conf";
-    std::ofstream(conf) << "directories.tokendir = " << dir_.path() << "/tokens\n"
-                        << "objectstore.backend = file\n"
-                        << "log.level = ERROR\n";
-    environment_ = { { "SOFTHSM2_CONF", conf }, { "SIGBRID_WINROOT", dir_.path() + "/root" } };
-}
-
-std::string SoftHsmMachine::hostPath(const std::string& windowsPath) const
-{
-    std::string rest = windowsPath.substr(2);
-    std::replace(rest.begin(), rest.end(), '\\', '/');
-    const fs::path path = dir_.path() + "/root/drive_c" + rest;
-    fs::create_directories(path.parent_path());
-    return path;
-}
-
-void SoftHsmMachine::link(const std::string& windowsPath, const std::string& target) const
-{
-    fs::create_symlink(target, hostPath(windowsPath));
-}
-
-void SoftHsmMachine::copy(const std::string& windowsPath, const std::string& source) const
-{
-    fs::copy_file(fs::canonical(source), hostPath(windowsPath));
-}
-
-void SoftHsmMachine::writeText(const std::string& windowsPath, const std::string& text) const
-{
-    std::ofstream(hostPath(windowsPath)) << text;
-}
-
-void SoftHsmMachine::makeDirectory(const std::string& windowsPath) const
-{
-    fs::create_directories(hostPath(windowsPath));
+    environment_["SOFTHSM2_CONF"] = dir_.path() + "/softhsm2.conf";
+    std::ofstream(environment_["SOFTHSM2_CONF"]) << "directories.tokendir = " << dir_.path() << "/tokens\n"
+                                                 << "objectstore.backend = file\n"
+                                                 << "log.level = ERROR\n";
 }
 
 ProcessResult SoftHsmMachine::tool(const std::vector<std::string>& argv) const

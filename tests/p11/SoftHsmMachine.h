@@ -2,12 +2,11 @@
 // tokens in a temporary directory; and the tools that fill those tokens.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
 #include "Process.h"
-#include "TempDir.h"
+#include "WindowsMachine.h"
 
 inline constexpr const char* kSoftHsmModule = "/usr/lib/softhsm/libsofthsm2.so";
 
@@ -21,23 +20,12 @@ struct ShownToken {
     std::string serial;
 };
 
-class SoftHsmMachine {
+class SoftHsmMachine : public WindowsMachine {
 public:
     SoftHsmMachine();
 
-    // The tokens' directory and SOFTHSM2_CONF, for sigbrid and the tools.
-    const std::map<std::string, std::string>& environment() const { return environment_; }
-    const std::string& directory() const { return dir_.path(); }
-
-    // Puts a file at a Windows path of the machine: a link to `target`, or a
-    // copy of it (a copy is a separate library, with its own state, when the
-    // same module is to be loaded under a second type code).
-    void link(const std::string& windowsPath, const std::string& target) const;
-    void copy(const std::string& windowsPath, const std::string& source) const;
-    void writeText(const std::string& windowsPath, const std::string& text) const;
-    void makeDirectory(const std::string& windowsPath) const;
     // SoftHSM2 as the "GD" module.
-    void installSoftHsmAsGd() const { link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule); }
+    void installSoftHsmAsGd() { link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule); }
 
     // Initializes a token in the first free slot; answers its serial.
     std::string initToken(const std::string& label, const std::string& pin) const;
@@ -56,13 +44,6 @@ public:
 
     ProcessResult sigbrid(const std::vector<std::string>& args) const;
     ProcessResult tool(const std::vector<std::string>& argv) const;
-
-private:
-    // The host path of a Windows path of the machine, its folder made.
-    std::string hostPath(const std::string& windowsPath) const;
-
-    TempDir dir_;
-    std::map<std::string, std::string> environment_;
 };
 
 // True when the real components these tests drive are installed.

@@ -1,7 +1,7 @@
 // The token flow as a calling application runs it on SoftHSM2: a key pair
 // made on the token, its public key read back, a certificate issued for it by
-// a throw-away CA, imported, listed and used to sign; OpenSSL checks every
-// signature against the certificate.
+// a throw-away CA, imported, listed and used to sign, alone and in a batch;
+// OpenSSL checks every signature against the certificate.
 #include "SoftHsmTest.h"
 
 #include <algorithm>
@@ -100,6 +100,21 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
         for (std::vector<std::string> request : requests) {
             request.insert(request.begin(), { "pkcs11", "crypt" });
             EXPECT_TRUE(verifies(success(request), digest, "message")) << request[2] << " " << request[8];
+        }
+        // The same data and digest as one batch: the caller's ids (none is
+        // null) in list order, in compact JSON text.
+        const json list = { { { "id", { { "doc", name } } }, { "value", data }, { "hashedData", false } },
+            { { "value", ready }, { "hashedData", true } } };
+        const std::string batch
+            = success({ "pkcs11", "crypt", "signList", "AT", thumbprint, name, "1234", encoded(list.dump()) });
+        const json answer = json::parse(batch);
+        ASSERT_EQ(answer.dump(), batch);
+        ASSERT_EQ(answer.size(), 2u) << batch;
+        EXPECT_EQ(answer[0]["id"], list[0]["id"]);
+        EXPECT_EQ(answer[1]["id"], nullptr);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(answer[i]["data"], list[i]["value"]);
+            EXPECT_TRUE(verifies(answer[i]["signed"].get<std::string>(), digest, "message")) << i;
         }
     }
     EXPECT_EQ(error({ "pkcs11", "crypt", "sign", "AT", thumbprint, "sha256", "0000", data, "false" }),

@@ -28,11 +28,6 @@ Bytes leadingZerosValue()
     return value;
 }
 
-std::string openReadOnly(const std::string& module, const std::string& slotId, const std::string& rv = "0x0")
-{
-    return module + "C_OpenSession slot=" + slotId + " flags=0x4 pApplication=NULL notify=NULL phSession=set -> " + rv;
-}
-
 class CertificateList : public ::testing::Test {
 protected:
     TokenMachine machine_;
@@ -61,12 +56,12 @@ TEST_F(CertificateList, ThumbprintsOfEveryCertificateInSlotOrder)
         successDocument({ certificateRecord("GD", "0A", sha1Hex(first)), certificateRecord("GD", "0A", sha1Hex(zeros)),
             certificateRecord("GD", "0B", sha1Hex(first)) }));
     EXPECT_EQ(machine_.calls(),
-        joined(
-            { loading(gd, 2), tokenReads(gd, "1"), tokenReads(gd, "2"), { openReadOnly(gd, "1") }, tokenReads(gd, "1"),
-                search(gd, "1", classTemplate(kCertificate), 2), attributeRead(gd, "1", 10, "CKA_VALUE", 700),
-                attributeRead(gd, "1", 12, "CKA_VALUE", 200), closing(gd, "1", false), { openReadOnly(gd, "2") },
-                tokenReads(gd, "2"), search(gd, "2", classTemplate(kCertificate), 1),
-                attributeRead(gd, "2", 20, "CKA_VALUE", 700), closing(gd, "2", false), finalizing(gd) }));
+        joined({ loading(gd, 2), tokenReads(gd, "1"), tokenReads(gd, "2"), { opening(gd, "1", "0x4") },
+            tokenReads(gd, "1"), search(gd, "1", classTemplate(kCertificate), 2),
+            attributeRead(gd, "1", 10, "CKA_VALUE", 700), attributeRead(gd, "1", 12, "CKA_VALUE", 200),
+            closing(gd, "1", false), { opening(gd, "2", "0x4") }, tokenReads(gd, "2"),
+            search(gd, "2", classTemplate(kCertificate), 1), attributeRead(gd, "2", 20, "CKA_VALUE", 700),
+            closing(gd, "2", false), finalizing(gd) }));
 }
 
 TEST_F(CertificateList, TokenWithoutCertificatesListsNothing)
@@ -112,13 +107,9 @@ TEST_F(CertificateList, UnopenedSessionEndsInTheClose)
 
     EXPECT_EQ(listCertificates(), errorDocument(nullptr));
     EXPECT_EQ(machine_.calls(),
-        joined({ loading(gd, 1), tokenReads(gd, "1"), { openReadOnly(gd, "1", "0x3") }, tokenReads(gd, "1"),
-            { gd
-                    + "C_FindObjectsInit session=0 count=1 "
-                      "[CKA_CLASS=ulong:1] -> 0xb3",
-                gd
-                    + "C_FindObjects session=0 phObject=set max=1 "
-                      "pulObjectCount=set -> 0xb3",
+        joined({ loading(gd, 1), tokenReads(gd, "1"), { opening(gd, "1", "0x4", "0x3") }, tokenReads(gd, "1"),
+            { gd + "C_FindObjectsInit session=0 count=1 [CKA_CLASS=ulong:1] -> 0xb3",
+                gd + "C_FindObjects session=0 phObject=set max=1 pulObjectCount=set -> 0xb3",
                 gd + "C_FindObjectsFinal session=0 -> 0xb3" },
             finalizing(gd) }));
 }

@@ -146,11 +146,8 @@ TEST_F(HostileModule, MissingFunctionsAreNeverCalled)
         run("certificates"), successDocument({ certificateRecord("GD", "0A1B", sha1Hex(std::string("\x30\x00", 2))) }));
     EXPECT_EQ(run("objects", { "0A1B", "1234" }), errorDocument("Funcao PKCS#11 ausente no modulo: C_Login"));
     EXPECT_EQ(machine_.calls(),
-        joined({ loading(gd, 1), tokenReads(gd, "1"), tokenReads(gd, "1"),
-            { gd
-                + "C_OpenSession slot=1 flags=0x6 pApplication=NULL "
-                  "notify=NULL phSession=set -> 0x0" },
-            finalizing(gd) }));
+        joined(
+            { loading(gd, 1), tokenReads(gd, "1"), tokenReads(gd, "1"), { opening(gd, "1", "0x6") }, finalizing(gd) }));
 }
 
 // A module that finds one more object forever: the request's call budget

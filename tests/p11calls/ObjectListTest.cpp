@@ -8,9 +8,7 @@
 namespace {
 
 const std::string kLogin = gd + "C_Login session=1 userType=1 pin=hex:31323334 pinLen=4 -> 0x";
-const std::string kOpenReadWrite = gd
-    + "C_OpenSession slot=1 flags=0x6 pApplication=NULL notify=NULL "
-      "phSession=set";
+const std::string kOpenReadWrite = opening(gd, "1", "0x6");
 
 class ObjectList : public ::testing::Test {
 protected:
@@ -34,8 +32,8 @@ protected:
     // The calls of a listing of a token without private keys.
     static Lines emptyListing(const std::string& login)
     {
-        return joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0", login },
-            search(gd, "1", classTemplate(kPrivateKey), 0), closing(gd, "1"), finalizing(gd) });
+        return joined({ beforeTheSession(), { kOpenReadWrite, login }, search(gd, "1", classTemplate(kPrivateKey), 0),
+            closing(gd, "1"), finalizing(gd) });
     }
 };
 
@@ -55,10 +53,9 @@ TEST_F(ObjectList, GroupsObjectsAroundPrivateKeys)
         return joined({ { classRead(gd, "1", object) }, attributeRead(gd, "1", object, "CKA_LABEL", labelLength) });
     };
     EXPECT_EQ(machine_.calls(),
-        joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0", kLogin + "0" },
-            search(gd, "1", classTemplate(kPrivateKey), 2), attributeRead(gd, "1", 11, "CKA_ID", 2),
-            search(gd, "1", "count=1 [CKA_ID=hex:0102]", 3), classAndLabel(11, 9), classAndLabel(12, 10),
-            classAndLabel(13, 12), attributeRead(gd, "1", 21, "CKA_ID", 2),
+        joined({ beforeTheSession(), { kOpenReadWrite, kLogin + "0" }, search(gd, "1", classTemplate(kPrivateKey), 2),
+            attributeRead(gd, "1", 11, "CKA_ID", 2), search(gd, "1", "count=1 [CKA_ID=hex:0102]", 3),
+            classAndLabel(11, 9), classAndLabel(12, 10), classAndLabel(13, 12), attributeRead(gd, "1", 21, "CKA_ID", 2),
             search(gd, "1", "count=1 [CKA_ID=hex:0304]", 2), classAndLabel(21, 10), classAndLabel(22, 11),
             closing(gd, "1"), finalizing(gd) }));
 }
@@ -96,7 +93,7 @@ TEST_F(ObjectList, LabelsComeFromTheLastFlaggedObject)
 TEST_F(ObjectList, LoginReceivesThePinBytesAndLength)
 {
     token({ object(12, kCertificate, "0102", "cert"), object(13, kPublicKey, "0102", "public") });
-    std::vector<std::string> pins = { "", "ND", "1234", "nd", " 12 34 ", "ND ", std::string(300, '7') };
+    std::vector<std::string> pins = { "", "ND", "1234", "nd", " 12 34 ", "ND ", " ND", "NDND", std::string(300, '7') };
     // Windows hands a program its arguments in the ANSI code page, so only
     // the Linux build sees these bytes unchanged.
     if (!underWine())
@@ -131,8 +128,7 @@ TEST_F(ObjectList, RefusedLoginAnswersItsMessage)
         SCOPED_TRACE(rv);
         token({ object(11, kPrivateKey, "01", "key") }, { { "C_Login", std::string("0x") + rv } });
         EXPECT_EQ(listObjects("1234"), errorDocument(std::string("Erro no Login - ") + message));
-        EXPECT_EQ(machine_.calls(),
-            joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0", kLogin + rv }, finalizing(gd) }));
+        EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { kOpenReadWrite, kLogin + rv }, finalizing(gd) }));
     }
 }
 
@@ -143,11 +139,11 @@ TEST_F(ObjectList, NoSessionNoLogin)
 {
     token({ object(11, kPrivateKey, "01", "key") }, { { "C_OpenSession", "0x3" } });
     EXPECT_EQ(listObjects("1234"), errorDocument(nullptr));
-    EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x3" }, finalizing(gd) }));
+    EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { opening(gd, "1", "0x6", "0x3") }, finalizing(gd) }));
 
     machine_.script({ { "slots", { slot(1, "0A1B") } }, { "sessionHandles", { 0 } } });
     EXPECT_EQ(listObjects("1234"), errorDocument(nullptr));
-    EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { kOpenReadWrite + " -> 0x0" }, finalizing(gd) }));
+    EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { kOpenReadWrite }, finalizing(gd) }));
 }
 
 TEST_F(ObjectList, SessionHandleGoesToEveryCall)

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
-#include <openssl/sha.h>
+#include <openssl/evp.h>
 
 #include <initializer_list>
 #include <string>
@@ -26,16 +26,25 @@ template <typename ByteSequence> std::string hexOf(const ByteSequence& bytes)
     return out;
 }
 
-// The thumbprint a certificate value must get, computed independently.
-inline std::string sha1Hex(const std::string& bytes)
+// Digests and base64 of the bytes a request carries, computed independently.
+inline std::string digestHex(const EVP_MD* type, const std::string& bytes)
 {
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-    return hexOf(std::string(digest, digest + SHA_DIGEST_LENGTH));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, type, nullptr);
+    return hexOf(std::string(digest, digest + length));
 }
+inline std::string sha1Hex(const std::string& bytes) { return digestHex(EVP_sha1(), bytes); }
 inline std::string sha1Hex(const std::vector<unsigned char>& bytes)
 {
     return sha1Hex(std::string(bytes.begin(), bytes.end()));
+}
+inline std::string base64(const std::string& bytes)
+{
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    return out.substr(0, static_cast<std::size_t>(length));
 }
 
 inline const std::string kGdPath = R"(C:\Windows\System32\aetpkss1.dll)";
@@ -133,6 +142,14 @@ inline Lines tokenReads(const std::string& module, const std::string& slotId)
     const std::string slotInfo = module + "C_GetSlotInfo slot=" + slotId + " pInfo=set -> 0x0";
     const std::string tokenInfo = module + "C_GetTokenInfo slot=" + slotId + " pInfo=set -> 0x0";
     return { slotInfo, slotInfo, tokenInfo, tokenInfo, tokenInfo, tokenInfo, tokenInfo };
+}
+
+// C_OpenSession: 0x4 read-only, 0x6 read-write.
+inline std::string opening(
+    const std::string& module, const std::string& slotId, const char* flags, const std::string& rv = "0x0")
+{
+    return module + "C_OpenSession slot=" + slotId + " flags=" + flags
+        + " pApplication=NULL notify=NULL phSession=set -> " + rv;
 }
 
 inline Lines finalizing(const std::string& module) { return { module + "C_Finalize pReserved=NULL -> 0x0" }; }

@@ -39,6 +39,8 @@ TEST_F(TokenList, EverySlotIsReadOnceToJudgeItAndAgainWhenListed)
         { slot(4, "  0A1B2C3D      "), tokenRecord("GD", "4", "0A1B2C3D") },
         { slot(5, ""), nullptr },
         { slot(6, "0A1B 2C3D"), nullptr },
+        { slot(12, "0x12"), nullptr },
+        { slot(13, "g0\xc3\xa9"), nullptr },
         { slot(7, "0A1B\t"), tokenRecord("GD", "7", "0A1B") },
         { slot(8, "0012ab"), tokenRecord("GD", "8", "0012ab") },
         { patched(slot(4294967295ULL, "01"),

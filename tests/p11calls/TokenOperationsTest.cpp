@@ -1,9 +1,8 @@
-// Signing, key generation, public key reads and certificate import as the
-// token module sees them: exact templates, one session at a time, every
-// session that logged in closed again, failures in their own words.
+// Signing (alone and in batches), key generation, public key reads and
+// certificate import as the token module sees them: exact templates, one
+// session at a time, every session that logged in closed again, failures in
+// their own words.
 #include <gtest/gtest.h>
-
-#include <openssl/sha.h>
 
 #include "Scripts.h"
 #include "TokenMachine.h"
@@ -14,13 +13,8 @@ const std::string kKeyIdHex = "4b00ff"; // "K", a zero byte, 0xFF: every byte co
 const std::string kKeyId = "SwD/"; // base64 of those bytes
 const std::string kCertificateHex = "3082010a0201";
 const std::string kSha256Prefix = "3031300d060960864801650304020105000420";
-
-std::string sha256Hex(const std::string& data)
-{
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
-    return hexOf(std::string(digest, digest + SHA256_DIGEST_LENGTH));
-}
+const std::string kSha1Prefix = "3021300906052b0e03021a05000414";
+const std::string kDigest(20, '\x5a');
 
 // One GD token, serial 0A1B, with a key pair and its certificate under
 // kKeyIdHex; the private key shows only after login, as on real tokens.
@@ -35,8 +29,9 @@ Json tokenScript()
         { "signature", { { "hex", "a1b2" } } } };
 }
 
-const std::vector<std::string> kSign = { "pkcs11", "crypt", "sign", "GD",
-    sha1Hex(std::vector<unsigned char> { 0x30, 0x82, 0x01, 0x0a, 0x02, 0x01 }), "sha256", "1234", "YWJj", "false" };
+const std::string kThumbprint = sha1Hex(std::vector<unsigned char> { 0x30, 0x82, 0x01, 0x0a, 0x02, 0x01 });
+const std::vector<std::string> kSign
+    = { "pkcs11", "crypt", "sign", "GD", kThumbprint, "sha256", "1234", "YWJj", "false" };
 const std::vector<std::string> kSignWithKeyId
     = { "pkcs11", "crypt", "signWithKeyId", "GD", "0A1B", kKeyId, "sha256", "1234", "false", "YWJj" };
 const std::vector<std::string> kCreateKeyPair
@@ -45,18 +40,29 @@ const std::vector<std::string> kGetPublicKey = { "pkcs11", "repo", "getPublicKey
 const std::vector<std::string> kImport
     = { "pkcs11", "repo", "importCertificate", "GD", "0A1B", kKeyId, "cert", "1234", "MIIBCgIB" };
 
+Json item(const Json& id, const std::string& value, bool hashedData)
+{
+    return { { "id", id }, { "value", base64(value) }, { "hashedData", hashedData } };
+}
+const Json kThree = { item(1, "abc", false), item("two", kDigest, true), item({ { "n", 3 } }, "", false) };
+
+std::vector<std::string> signList(const Json& list)
+{
+    return { "pkcs11", "crypt", "signList", "GD", kThumbprint, "sha1", "1234", base64(list.dump()) };
+}
+
 std::vector<std::string> with(std::vector<std::string> args, std::size_t position, const std::string& value)
 {
     args[position] = value;
     return args;
 }
 
-bool logged(const Lines& calls, const std::string& fragment)
+std::size_t logged(const Lines& calls, const std::string& fragment)
 {
+    std::size_t n = 0;
     for (const auto& call : calls)
-        if (call.find(fragment) != std::string::npos)
-            return true;
-    return false;
+        n += call.find(fragment) != std::string::npos;
+    return n;
 }
 
 class TokenOperations : public ::testing::Test {
@@ -74,29 +80,40 @@ TEST_F(TokenOperations, SignByThumbprintCallByCall)
     machine_.script(tokenScript());
     EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
 
-    const std::string readOnly = gd
-        + "C_OpenSession slot=1 flags=0x4 pApplication=NULL notify=NULL "
-          "phSession=set -> 0x0";
-    const std::string signedBytes = "hex:" + kSha256Prefix + sha256Hex("abc") + " dataLen=51";
+    const std::string signedBytes = "hex:" + kSha256Prefix + digestHex(EVP_sha256(), "abc") + " dataLen=51";
     EXPECT_EQ(machine_.calls(),
-        joined({ loading(gd, 1), tokenReads(gd, "1"), { readOnly }, tokenReads(gd, "1"),
+        joined({ loading(gd, 1), tokenReads(gd, "1"), { opening(gd, "1", "0x4") }, tokenReads(gd, "1"),
             search(gd, "1", classTemplate(kCertificate), 1), attributeRead(gd, "1", 12, "CKA_VALUE", 6),
-            closing(gd, "1", false), { readOnly }, search(gd, "2", classTemplate(kCertificate), 1),
+            closing(gd, "1", false), { opening(gd, "1", "0x4") }, search(gd, "2", classTemplate(kCertificate), 1),
             attributeRead(gd, "2", 12, "CKA_ID", 3), attributeRead(gd, "2", 12, "CKA_VALUE", 6),
             closing(gd, "2", false),
-            { gd
-                    + "C_OpenSession slot=1 flags=0x6 pApplication=NULL "
-                      "notify=NULL phSession=set -> 0x0",
-                gd
-                    + "C_Login session=3 userType=1 pin=hex:31323334 pinLen=4 -> "
-                      "0x0" },
+            { opening(gd, "1", "0x6"), gd + "C_Login session=3 userType=1 pin=hex:31323334 pinLen=4 -> 0x0" },
             search(gd, "3", "count=2 [CKA_CLASS=ulong:3 CKA_ID=hex:" + kKeyIdHex + "]", 1),
-            { gd
-                    + "C_SignInit session=3 mechanism=0x1 parameter=NULL/0 "
-                      "key=11 -> 0x0",
+            { gd + "C_SignInit session=3 mechanism=0x1 parameter=NULL/0 key=11 -> 0x0",
                 gd + "C_Sign session=3 data=" + signedBytes + " pSignature=NULL -> 0x0",
                 gd + "C_Sign session=3 data=" + signedBytes + " pSignature=buffer/2 -> 0x0" },
             closing(gd, "3"), finalizing(gd) }));
+}
+
+// A batch: one login and one session for the whole list, each ready digest
+// behind the prefix as it came; nothing to sign opens no token.
+TEST_F(TokenOperations, SignListLogsInOnceForTheWholeList)
+{
+    machine_.script(tokenScript());
+    EXPECT_EQ(machine_.run(signList(kThree)),
+        successDocument(R"([{"data":"YWJj","id":1,"signed":"obI="},{"data":")" + base64(kDigest)
+            + R"(","id":"two","signed":"obI="},{"data":"","id":{"n":3},"signed":"obI="}])"));
+    const Lines calls = machine_.calls();
+    EXPECT_EQ(logged(calls, "C_Login "), 1u);
+    EXPECT_EQ(logged(calls, "C_OpenSession slot=1 flags=0x6 "), 1u);
+    EXPECT_EQ(logged(calls, "C_SignInit session=3 "), 3u);
+    EXPECT_EQ(logged(calls, "C_Sign session=3 data=hex:" + kSha1Prefix + hexOf(kDigest) + " dataLen=35"), 2u);
+    EXPECT_EQ(Lines(calls.end() - 3, calls.end()), joined({ closing(gd, "3"), finalizing(gd) }));
+
+    for (const std::string list : { "null", "[]" }) {
+        EXPECT_EQ(machine_.run(signList(Json::parse(list))), successDocument("[]"));
+        EXPECT_EQ(logged(machine_.calls(), "C_Login"), 0u);
+    }
 }
 
 // With two tokens that hold the certificate, the first signs and the second
@@ -123,9 +140,8 @@ TEST_F(TokenOperations, TemplatesAsTheModuleReceivesThem)
     const std::string keyId = Json::parse(answer)["success"];
     ASSERT_EQ(keyId.size(), 40u) << answer; // base64 of 4 + 1 + 24 characters
     const std::string cut = hexOf(label.substr(0, 18));
-    const std::string ulong = "ulong:";
-    const std::string generated = "C_GenerateKeyPair session=1 mechanism=0x0 "
-                                  "parameter=NULL/0 public count=8 [CKA_ID=hex:";
+    const std::string generated
+        = "C_GenerateKeyPair session=1 mechanism=0x0 parameter=NULL/0 public count=8 [CKA_ID=hex:";
     const Lines calls = machine_.calls();
     ASSERT_EQ(calls.size(), 30u);
     const std::string& generation = calls[calls.size() - 4];
@@ -134,14 +150,10 @@ TEST_F(TokenOperations, TemplatesAsTheModuleReceivesThem)
     EXPECT_EQ(idHex.substr(8, 2), "2d"); // "-"
     EXPECT_EQ(generation.substr(gd.size() + generated.size() + 58),
         " CKA_LABEL=hex:" + cut
-            + " CKA_TOKEN=hex:01 CKA_ENCRYPT=hex:01 CKA_VERIFY=hex:01 "
-              "CKA_MODULUS_BITS="
-            + ulong
-            + "2048 CKA_PUBLIC_EXPONENT=hex:010001 CKA_WRAP=hex:01] private "
-              "count=8 [CKA_ID=hex:"
+            + " CKA_TOKEN=hex:01 CKA_ENCRYPT=hex:01 CKA_VERIFY=hex:01 CKA_MODULUS_BITS=ulong:2048"
+              " CKA_PUBLIC_EXPONENT=hex:010001 CKA_WRAP=hex:01] private count=8 [CKA_ID=hex:"
             + idHex + " CKA_LABEL=hex:" + cut
-            + " CKA_TOKEN=hex:01 CKA_PRIVATE=hex:01 CKA_SENSITIVE=hex:01 "
-              "CKA_DECRYPT=hex:01 CKA_SIGN=hex:01"
+            + " CKA_TOKEN=hex:01 CKA_PRIVATE=hex:01 CKA_SENSITIVE=hex:01 CKA_DECRYPT=hex:01 CKA_SIGN=hex:01"
               " CKA_UNWRAP=hex:01] phPublicKey=set phPrivateKey=set -> 0x0");
 
     const std::string six = "[CKA_CERTIFICATE_TYPE=ulong:0 CKA_VALUE=hex:" + kCertificateHex
@@ -175,11 +187,12 @@ struct Case {
     Json rv; // return codes by function
     std::string answer; // the whole envelope
     bool closesSession; // C_Logout and C_CloseSession end the calls
-    bool signs; // C_SignInit is called
+    std::size_t signs; // C_SignInit calls
     void (*prepare)(Json& script) = nullptr;
     const char* call = nullptr; // a fragment of one of the calls
 };
 
+void noPrivateKey(Json& script) { script["slots"][0]["objects"].erase(1); }
 void memory7168(Json& script) { script["slots"][0]["token"]["ulFreePublicMemory"] = 7168; }
 void noModulus(Json& script) { script["slots"][0]["objects"][2]["attributes"].erase("CKA_MODULUS"); }
 void emptyModulus(Json& script) { script["slots"][0]["objects"][2]["attributes"]["CKA_MODULUS"] = { { "hex", "" } }; }
@@ -193,53 +206,64 @@ const std::string kNoRoom = errorDocument("Token nao possui espaco suficiente pa
 TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
 {
     const Case cases[] = {
-        { "sign login", kSign, { { "C_Login", "0xa4" } }, errorDocument("Erro no Login - Pin bloqueado"), false,
-            false },
+        { "sign login", kSign, { { "C_Login", "0xa4" } }, errorDocument("Erro no Login - Pin bloqueado"), false, 0 },
         { "keyid login", kSignWithKeyId, { { "C_Login", "0xa0" } }, errorDocument("Erro no Login - Pin incorreto"),
-            false, false },
+            false, 0 },
         { "create login", kCreateKeyPair, { { "C_Login", "0xa1" } }, errorDocument("Erro no Login - Pin invalido"),
-            false, false },
+            false, 0 },
         { "import login", kImport, { { "C_Login", "0x100" } }, errorDocument("Erro no Login - Erro Generico"), false,
-            false },
+            0 },
         { "sign init", kSign, { { "C_SignInit", "0x30" } }, errorDocument("Erro na assinatura: Erro no dispositivo"),
-            true, true },
+            true, 1 },
         { "sign length", kSignWithKeyId, { { "C_Sign", "0x32" } },
-            errorDocument("Erro na assinatura: Dispositivo removido"), true, true },
+            errorDocument("Erro na assinatura: Dispositivo removido"), true, 1 },
         { "sign fill", kSignWithKeyId, { { "C_Sign", { { "2", "0x68" } } } }, errorDocument("Erro na assinatura: 104"),
-            true, true },
+            true, 1 },
         { "short digest", with(with(kSignWithKeyId, 8, "true"), 9, std::string(40, 'A') + "AA=="), Json::object(),
-            errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
+            errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, 0 },
         { "long digest", with(with(kSign, 5, "SHA1"), 8, "TRUE"), Json::object(),
-            errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, false },
+            errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, 0 },
         // Data that is not base64 is refused before login: no PIN is sent.
-        { "sign data", with(kSign, 7, "YWJj!"), Json::object(), errorDocument(kNotBase64), false, false },
-        { "keyid data", with(kSignWithKeyId, 9, "YQ="), Json::object(), errorDocument(kNotBase64), false, false },
+        { "sign data", with(kSign, 7, "YWJj!"), Json::object(), errorDocument(kNotBase64), false, 0 },
+        { "keyid data", with(kSignWithKeyId, 9, "YQ="), Json::object(), errorDocument(kNotBase64), false, 0 },
         // An empty identifier still comes with a value buffer.
-        { "no key", with(kSignWithKeyId, 5, ""), Json::object(), successDocument(""), true, false, nullptr,
+        { "no key", with(kSignWithKeyId, 5, ""), Json::object(), successDocument(""), true, 0, nullptr,
             "[CKA_CLASS=ulong:3 CKA_ID=hex:]" },
         { "unknown thumbprint", with(kSign, 4, std::string(40, '0')), Json::object(),
-            errorDocument("Nenhum certificado encontrado com o thumbprint enviado"), true, false },
+            errorDocument("Nenhum certificado encontrado com o thumbprint enviado"), true, 0 },
         { "unknown serial", with(kSignWithKeyId, 4, "0a1b"), Json::object(),
-            errorDocument("Token Type ou Serial invalido"), false, false },
-        { "7168 bytes", kCreateKeyPair, Json::object(), kNoRoom, true, false, memory7168 },
-        { "unreadable memory", kCreateKeyPair, { { "C_GetTokenInfo", { { "14", "0x5" } } } }, kNoRoom, true, false },
+            errorDocument("Token Type ou Serial invalido"), false, 0 },
+        { "7168 bytes", kCreateKeyPair, Json::object(), kNoRoom, true, 0, memory7168 },
+        { "unreadable memory", kCreateKeyPair, { { "C_GetTokenInfo", { { "14", "0x5" } } } }, kNoRoom, true, 0 },
         { "device error", kCreateKeyPair, { { "C_GenerateKeyPair", "0x30" } },
-            errorDocument("Erro na geracao do par de chaves: Erro no dispositivo"), true, false },
+            errorDocument("Erro na geracao do par de chaves: Erro no dispositivo"), true, 0 },
         { "device memory", kCreateKeyPair, { { "C_GenerateKeyPair", "0x31" } },
-            errorDocument("Erro na geracao do par de chaves: Dispositivo sem memória"), true, false },
+            errorDocument("Erro na geracao do par de chaves: Dispositivo sem memória"), true, 0 },
         { "device removed", kCreateKeyPair, { { "C_GenerateKeyPair", "0x32" } },
-            errorDocument("Erro na geracao do par de chaves: Dispositivo removido"), true, false },
+            errorDocument("Erro na geracao do par de chaves: Dispositivo removido"), true, 0 },
         { "template", with(kCreateKeyPair, 6, "abc"), { { "C_GenerateKeyPair", "0xd1" } },
-            errorDocument("Erro na geracao do par de chaves: 209"), true, false },
+            errorDocument("Erro na geracao do par de chaves: 209"), true, 0 },
         { "import memory", kImport, { { "C_CreateObject", "0x31" } },
-            errorDocument("Erro na importação do certificado: Dispositivo sem memória"), true, false },
+            errorDocument("Erro na importação do certificado: Dispositivo sem memória"), true, 0 },
         { "import template", kImport, { { "C_CreateObject", "0xd0" } },
-            errorDocument("Erro na importação do certificado: 208"), true, false },
-        { "modulus", kGetPublicKey, Json::object(), successDocument("wP/u"), true, false },
-        { "no modulus", kGetPublicKey, Json::object(), errorDocument("Erro na leitura da chave publica: 18"), true,
-            false, noModulus },
+            errorDocument("Erro na importação do certificado: 208"), true, 0 },
+        { "modulus", kGetPublicKey, Json::object(), successDocument("wP/u"), true, 0 },
+        { "no modulus", kGetPublicKey, Json::object(), errorDocument("Erro na leitura da chave publica: 18"), true, 0,
+            noModulus },
         { "empty modulus", kGetPublicKey, Json::object(),
-            errorDocument("Erro na leitura da chave publica: modulo indisponivel"), true, false, emptyModulus },
+            errorDocument("Erro na leitura da chave publica: modulo indisponivel"), true, 0, emptyModulus },
+        { "list login", signList(kThree), { { "C_Login", "0xa0" } }, errorDocument("Erro no Login - Pin incorreto"),
+            false, 0 },
+        { "list without key", signList(kThree), Json::object(),
+            errorDocument("Nenhuma chave privada encontrada para o certificado"), true, 0, noPrivateKey },
+        // The first failing item ends the batch: nothing partial is answered.
+        { "list short digest",
+            signList({ item(1, "abc", false), item(2, kDigest.substr(1), true), item(3, "d", false) }), Json::object(),
+            errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, 1 },
+        { "list third sign", signList(kThree), { { "C_Sign", { { "5", "0x30" } } } },
+            errorDocument("Erro na assinatura: Erro no dispositivo"), true, 3 },
+        { "list value type", signList({ item(1, "abc", false), { { "value", 7 } } }), Json::object(),
+            errorDocument("[json.exception.type_error.302] type must be string, but is number"), true, 1 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

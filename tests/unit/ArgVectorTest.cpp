@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <stdexcept>
 #include <utility>
 
 #include "ArgVector.h"
@@ -25,16 +24,6 @@ TEST(ToBool, OnlyTrueInAnyCase)
         EXPECT_TRUE(toBool(text)) << text;
     for (const char* text : { "1", "yes", "", "true ", "false" })
         EXPECT_FALSE(toBool(text)) << text;
-}
-
-TEST(ArgVector, SkipsProgramNameAndRefusesMissingPositions)
-{
-    const char* argv[] = { "sigbrid", "capi", "list", "countContainer", "12x" };
-    const ArgVector args(5, argv);
-    EXPECT_EQ(args.size(), 4u);
-    EXPECT_EQ(args.text(0), "capi");
-    EXPECT_EQ(args.integer(3), 12);
-    EXPECT_THROW(args.text(4), std::out_of_range);
 }
 
 } // namespace

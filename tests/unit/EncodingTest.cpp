@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <utility>
 
 #include "Encoding.h"
@@ -59,28 +58,6 @@ TEST(Hex, EncodesLowerCaseAndDecodesOnlyLowerCase)
         = { { "0aff", { 0x0A, 0xFF } }, { "0AFF", { 0x0F, 0xFF } }, { "0af", { 0x0A } }, { "", {} }, { "f", {} } };
     for (const auto& [text, bytes] : rows)
         EXPECT_EQ(hexDecode(text), bytes) << text;
-}
-
-TEST(Reverse, ReversesByteOrder)
-{
-    const Bytes bytes { 1, 2, 3 };
-    EXPECT_EQ(reverseBytes(bytes.data(), bytes.size()), (Bytes { 3, 2, 1 }));
-    EXPECT_TRUE(reverseBytes(bytes.data(), 0).empty());
-}
-
-// A fixed field, given with its width plus one: blank padding trimmed, read
-// up to a zero byte, and a full field (no terminator) exactly to its width.
-TEST(FixedField, TrimsBlankPaddingAndStopsAtZero)
-{
-    const std::tuple<std::string, std::size_t, std::string> rows[] = {
-        { "My Token" + std::string(24, ' '), 33, "My Token" },
-        { std::string(32, ' '), 33, "" },
-        { "  0A1B2C3D" + std::string(6, ' '), 17, "0A1B2C3D" },
-        { std::string(16, 'M') + "X", 17, std::string(16, 'M') },
-        { std::string("ab\0cd", 5) + std::string(11, ' '), 17, "ab" },
-    };
-    for (const auto& [field, widthPlusOne, text] : rows)
-        EXPECT_EQ(fixedFieldText(reinterpret_cast<const unsigned char*>(field.data()), widthPlusOne), text) << field;
 }
 
 TEST(Trim, RemovesClassicWhiteSpaceAtBothEndsOnly)
