@@ -117,7 +117,7 @@ void CapiMachine::importKey(const std::string& provider, int type, const std::st
 
 void CapiMachine::createContainer(const std::string& provider, int type, const std::string& container)
 {
-    fixture({ "container", provider, std::to_string(type), container });
+    fixture({ "key", provider, std::to_string(type), container });
 }
 
 Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type)
@@ -131,11 +131,10 @@ Identity CapiMachine::placeCertificate(
     const std::string& der, const std::string& container, const std::string& provider, int type)
 {
     const std::string file = writeFile("certificate.der", der);
-    // With no flags, for the exchange key (AT_KEYEXCHANGE).
     if (container.empty())
         fixture({ "cert", programPath(file) });
     else
-        fixture({ "cert", programPath(file), container, provider, std::to_string(type), "0", "1" });
+        fixture({ "cert", programPath(file), container, provider, std::to_string(type) });
     return { sha1Hex(der), der, container };
 }
 
