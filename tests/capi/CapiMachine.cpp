@@ -96,6 +96,12 @@ std::string CapiMachine::writeFile(const std::string& name, const std::string& b
     return path;
 }
 
+std::string CapiMachine::readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::string CapiMachine::fixture(const std::vector<std::string>& args) const
 {
     std::vector<std::string> argv;
@@ -154,8 +160,7 @@ std::string CapiMachine::keyCertificate(const std::string& provider, int type, c
 {
     const std::string file = writeFile("key-certificate.der", "");
     fixture({ "keycert", provider, std::to_string(type), container, programPath(file) });
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return readFile(file);
 }
 
 ProcessResult CapiMachine::sigbrid(

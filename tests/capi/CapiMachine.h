@@ -82,6 +82,7 @@ public:
     const std::map<std::string, std::string>& environment() const { return environment_; }
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
+    static std::string readFile(const std::string& path);
 
 private:
     std::string member(const std::string& name, const std::vector<std::string>& args,

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -132,8 +130,7 @@ protected:
             x509.insert(x509.end(), { "-inform", "DER", "-in", requestFile });
         }
         openssl(x509);
-        std::ifstream in(path("issued.der"), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return CapiMachine::readFile(path("issued.der"));
     }
 
     static CapiMachine* machine_;
