@@ -36,7 +36,6 @@ constexpr int kRounds = 7;
 constexpr std::size_t kDigestLength = 32;
 constexpr const char* kProvider = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 constexpr const char* kProvRsaAes = "24";
-constexpr const char* kAtKeyExchange = "1";
 
 // CPU seconds (user and system) of the finished children so far.
 double childCpuSeconds()
@@ -129,8 +128,7 @@ int main(int argc, char** argv)
         writeFile(work.path() + "/certificate.der", certificate);
         check(runProcess({fixture, "key", kProvider, kProvRsaAes, "bench", work.path() + "/key.blob"}, environment),
               "capi_fixture key");
-        check(runProcess({fixture, "cert", work.path() + "/certificate.der", "bench", kProvider, kProvRsaAes, "0",
-                          kAtKeyExchange},
+        check(runProcess({fixture, "cert", work.path() + "/certificate.der", "bench", kProvider, kProvRsaAes},
                          environment),
               "capi_fixture cert");
 

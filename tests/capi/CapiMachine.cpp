@@ -4,11 +4,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -92,6 +96,12 @@ std::string CapiMachine::writeFile(const std::string& name, const std::string& b
     return path;
 }
 
+std::string CapiMachine::readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::string CapiMachine::fixture(const std::vector<std::string>& args) const
 {
     std::vector<std::string> argv;
@@ -113,7 +123,7 @@ void CapiMachine::importKey(const std::string& provider, int type, const std::st
 
 void CapiMachine::createContainer(const std::string& provider, int type, const std::string& container)
 {
-    fixture({ "container", provider, std::to_string(type), container });
+    fixture({ "key", provider, std::to_string(type), container });
 }
 
 Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type)
@@ -127,13 +137,11 @@ Identity CapiMachine::placeCertificate(
     const std::string& der, const std::string& container, const std::string& provider, int type)
 {
     const std::string file = writeFile("certificate.der", der);
-    // With no flags, for the exchange key (AT_KEYEXCHANGE).
     if (container.empty())
         fixture({ "cert", programPath(file) });
     else
-        fixture({ "cert", programPath(file), container, provider, std::to_string(type), "0", "1" });
-    const ProcessResult key = runProcess({ "openssl", "x509", "-inform", "DER", "-in", file, "-noout", "-pubkey" });
-    return { sha1Hex(der), writeFile("public-" + sha1Hex(der) + ".pem", key.out), container };
+        fixture({ "cert", programPath(file), container, provider, std::to_string(type) });
+    return { sha1Hex(der), der, container };
 }
 
 Identity CapiMachine::install(const std::string& provider, int type)
@@ -152,8 +160,7 @@ std::string CapiMachine::keyCertificate(const std::string& provider, int type, c
 {
     const std::string file = writeFile("key-certificate.der", "");
     fixture({ "keycert", provider, std::to_string(type), container, programPath(file) });
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return readFile(file);
 }
 
 ProcessResult CapiMachine::sigbrid(
@@ -181,14 +188,18 @@ std::string CapiMachine::member(const std::string& name, const std::vector<std::
     return "";
 }
 
-// With `isDigest`, `data` is the digest already.
-bool CapiMachine::verifies(const Identity& identity, const std::string& digestName, const std::string& data,
-    const std::string& signature, bool isDigest) const
+bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
+    const std::string& signature, bool isDigest)
 {
-    return runProcess({ "openssl", "pkeyutl", "-verify", "-pubin", "-inkey", identity.publicKeyPem, "-sigfile",
-                          writeFile("signature.bin", unbase64(signature)), "-in",
-                          writeFile("signed.bin", isDigest ? data : digestOf(digestName, data)), "-pkeyopt",
-                          "digest:" + digestName })
-               .exitCode
-        == 0;
+    const auto* der = reinterpret_cast<const unsigned char*>(identity.certificate.data());
+    const std::unique_ptr<X509, decltype(&X509_free)> certificate(
+        d2i_X509(nullptr, &der, static_cast<long>(identity.certificate.size())), X509_free);
+    const std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+        EVP_PKEY_CTX_new(X509_get0_pubkey(certificate.get()), nullptr), EVP_PKEY_CTX_free);
+    const std::string digest = isDigest ? data : digestOf(digestName, data), bytes = unbase64(signature);
+    return context && EVP_PKEY_verify_init(context.get()) == 1
+        && EVP_PKEY_CTX_set_signature_md(context.get(), EVP_get_digestbyname(digestName.c_str())) == 1
+        && EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+               reinterpret_cast<const unsigned char*>(digest.data()), digest.size())
+        == 1;
 }

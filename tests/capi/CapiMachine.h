@@ -25,12 +25,18 @@ inline constexpr const char* kEmptyCsp = "SafeSign Standard Cryptographic Servic
 inline constexpr int kProvRsaFull = 1;
 inline constexpr int kProvRsaAes = 24;
 
-// A certificate in the "MY" store, with the files that check its signatures.
+// A certificate in the "MY" store (DER-encoded) and the container of its key.
 struct Identity {
     std::string thumbprint;
-    std::string publicKeyPem;
+    std::string certificate;
     std::string container;
 };
+
+// True when `signature` (base64) verifies with the certificate's key over
+// `data` with SHA algorithm `digestName` ("sha1", ...); with `isDigest`,
+// `data` is the digest.
+bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
+    const std::string& signature, bool isDigest);
 
 class CapiMachine {
 public:
@@ -71,16 +77,12 @@ public:
         return member("error", args, extra);
     }
 
-    // True when `signature` (base64) verifies over `data` with SHA algorithm
-    // `digestName` ("sha1", ...); with `isDigest`, `data` is the digest.
-    bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
-        const std::string& signature, bool isDigest) const;
-
     const std::string& directory() const { return work_.path(); }
     // What sigbrid and the fixture program run with (the stand-in's machine).
     const std::map<std::string, std::string>& environment() const { return environment_; }
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
+    static std::string readFile(const std::string& path);
 
 private:
     std::string member(const std::string& name, const std::vector<std::string>& args,

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -80,7 +78,7 @@ protected:
     }
     static bool signsFor(const Identity& identity, const std::string& algorithm, const std::string& data)
     {
-        return machine_->verifies(identity, algorithm, data, sign(identity, algorithm, data), false);
+        return verifies(identity, algorithm, data, sign(identity, algorithm, data), false);
     }
     static std::string signError(const Identity& identity, const std::string& data = "a")
     {
@@ -132,8 +130,7 @@ protected:
             x509.insert(x509.end(), { "-inform", "DER", "-in", requestFile });
         }
         openssl(x509);
-        std::ifstream in(path("issued.der"), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return CapiMachine::readFile(path("issued.der"));
     }
 
     static CapiMachine* machine_;
@@ -153,7 +150,7 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
     for (const char* name : { "sha1", "sha256", "sha512" }) {
         SCOPED_TRACE(name);
         const std::string signature = sign(signer_, name, first);
-        EXPECT_TRUE(machine_->verifies(signer_, name, first, signature, false)) << signature;
+        EXPECT_TRUE(verifies(signer_, name, first, signature, false)) << signature;
         // PKCS#1 v1.5 is deterministic, and a ready digest of the same data
         // gives the same signature.
         EXPECT_EQ(sign(signer_, name, first), signature);
@@ -171,14 +168,14 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
         EXPECT_EQ(answer.rfind("[{\"data\":\"" + base64(first) + "\",\"id\":7,\"signed\":\"" + signature, 0), 0u);
         EXPECT_EQ(parsed[1]["data"], secondDigest);
         EXPECT_EQ(parsed[1]["id"], "dois");
-        EXPECT_TRUE(machine_->verifies(signer_, name, digestOf(name, second), parsed[1]["signed"], true));
+        EXPECT_TRUE(verifies(signer_, name, digestOf(name, second), parsed[1]["signed"], true));
         EXPECT_TRUE(parsed[2].contains("id"));
         EXPECT_TRUE(parsed[2]["id"].is_null());
         EXPECT_EQ(parsed[2]["signed"], signature);
     }
     // Other algorithm names sign with SHA-256; even empty data signs.
     for (const char* name : { "SHA1", "sha384", "", "Sha512", "sha1 " })
-        EXPECT_TRUE(machine_->verifies(signer_, "sha256", "abc", sign(signer_, name, "abc"), false)) << name;
+        EXPECT_TRUE(verifies(signer_, "sha256", "abc", sign(signer_, name, "abc"), false)) << name;
     EXPECT_TRUE(signsFor(signer_, "sha256", ""));
 
     // A known card provider is opened as named; SHA-1 is what every one signs.
@@ -338,10 +335,7 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
         const std::string der = issue(blob, request, subject);
 
         EXPECT_EQ(machine_->success(importArgs(provider, type, container, der)), kOk);
-        const Identity identity = { sha1Hex(der),
-            machine_->writeFile(
-                "issued.pem", openssl({ "x509", "-inform", "DER", "-in", path("issued.der"), "-noout", "-pubkey" })),
-            container };
+        const Identity identity = { sha1Hex(der), der, container };
         EXPECT_TRUE(signsFor(identity, digest, "contrato"));
         EXPECT_EQ(machine_->success(importArgs(provider, type, container, der)), kOk);
         if (!underWine()) {
@@ -393,6 +387,10 @@ TEST_F(Capi, KeyStepThatFailsLeavesItsContainerBehind)
 Json raised(const std::string& message) { return Json { { "error", message } }; }
 Json answered(const std::string& text) { return Json { { "success", text } }; }
 Json errorText(const std::string& message) { return answered("{\"error\":\"" + message + "\"}"); }
+// Each key request's messages start with its name.
+Json keyPairError(const std::string& step) { return errorText("createKeyPair - " + step); }
+Json csrError(const std::string& text) { return errorText("generateCSR" + text); }
+Json installError(const std::string& step) { return raised("acceptPKCS7 - " + step); }
 
 // Every failure message in step order: a request ("$NAME" stands for a value
 // of the suite's machine, signing with the suite's certificate by default),
@@ -433,11 +431,13 @@ Args keyPair(const std::string& container = "$NEW", const std::string& keyBits =
     return { "capi", "repo", "createKeyPair", provider, "24", container, useExistingKey, "true", keyBits, "-", subject,
         alsoGenerateCsr };
 }
-Args request(const std::string& provider, const std::string& container = "$KEY", const std::string& subject = "Maria")
+Args request(const std::string& provider = kEnhancedAes, const std::string& container = "$KEY",
+    const std::string& subject = "Maria")
 {
     return { "capi", "repo", "generateCSR", provider, provider == kEToken ? "1" : "24", container, subject };
 }
-Args install(const std::string& provider, const std::string& container = "c", const std::string& certificate = "$CERT")
+Args install(const std::string& provider = kEnhancedAes, const std::string& container = "c",
+    const std::string& certificate = "$CERT")
 {
     return { "capi", "repo", "importCertificate", provider, provider == kEToken ? "1" : "24", container, certificate };
 }
@@ -449,13 +449,11 @@ const std::string kMismatch = "Tamanho do hash nao condiz com algoritmo utilizad
 const std::string kAcquireText = "countContainers - CryptAcquireContext. providerName:";
 const std::string kEnumerationText
     = std::string("countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:") + kEmptyCsp + " - providerType:1";
-const Json kMissingKeyRequest = errorText(
-    "generateCSR The first call to CryptEncodeObject failed. A public/private key pair may not exit in the container.");
-const Json kKnownFamily = errorText("generateCSR CryptAcquireContext failed 1.");
-const Json kSoftwareFamily = errorText("generateCSR CryptAcquireContext failed 2.");
+const Json kMissingKeyRequest
+    = csrError(" The first call to CryptEncodeObject failed. A public/private key pair may not exit in the container.");
 const Json kKeyContextFailed
-    = raised("acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o Provider");
-const Json kCardRefused = raised("acceptPKCS7 - Operacao cancelada ou token bloqueado");
+    = installError("Erro recuperando Contexto criptografico. Valide o nome do container e o Provider");
+const Json kCardRefused = installError("Operacao cancelada ou token bloqueado");
 const std::string kNoCertificate = base64("not a certificate");
 // KP_CERTIFICATE has no length: bytes cut short never reach it.
 const std::string kCutCertificate = base64(selfSignedCertificate(8, "cut").substr(0, 200));
@@ -525,86 +523,76 @@ INSTANTIATE_TEST_SUITE_P(Listing, CapiFailures,
 
 INSTANTIATE_TEST_SUITE_P(KeyRequests, CapiFailures,
     ::testing::ValuesIn(std::vector<FailureRow> {
-        { "", errorText("createKeyPair - providerName is null"), keyPair("$NEW", "2048", "false", "M", "false", "") },
-        { "", errorText("createKeyPair - containerName is null"), keyPair("") },
-        { "CryptAcquireContextA=5", errorText("createKeyPair - CryptAcquireContext"), keyPair() },
-        { "CryptGenKey=5", errorText("createKeyPair - CryptGenKey"), keyPair() },
+        { "", keyPairError("providerName is null"), keyPair("$NEW", "2048", "false", "M", "false", "") },
+        { "", keyPairError("containerName is null"), keyPair("") },
+        { "CryptAcquireContextA=5", keyPairError("CryptAcquireContext"), keyPair() },
+        { "CryptGenKey=5", keyPairError("CryptGenKey"), keyPair() },
         // Lengths that do not fit the flag word's 16 bits are never asked for.
-        { "", errorText("createKeyPair - CryptGenKey"), keyPair("$NEW", "65536") },
-        { "", errorText("createKeyPair - CryptGenKey"), keyPair("$NEW", "-1024") },
-        { "CryptGetUserKey=5", errorText("createKeyPair - CryptGetUserKey"), keyPair("$KEY", "2048", "true") },
-        { "CryptExportKey#1=5", errorText("createKeyPair - CryptExportKey"), keyPair() },
-        { "LocalAlloc=8", errorText("createKeyPair - Insufficient Memory"), keyPair() },
-        { "CryptExportKey#2=5", errorText("createKeyPair - CryptExportKey"), keyPair() },
+        { "", keyPairError("CryptGenKey"), keyPair("$NEW", "65536") },
+        { "", keyPairError("CryptGenKey"), keyPair("$NEW", "-1024") },
+        { "CryptGetUserKey=5", keyPairError("CryptGetUserKey"), keyPair("$KEY", "2048", "true") },
+        { "CryptExportKey#1=5", keyPairError("CryptExportKey"), keyPair() },
+        { "LocalAlloc=8", keyPairError("Insufficient Memory"), keyPair() },
+        { "CryptExportKey#2=5", keyPairError("CryptExportKey"), keyPair() },
         // The key is made, and the request's answer replaces the blob.
         { "", kMissingKeyRequest, keyPair("$NEW", "2048", "false", "maria@example.com", "true"), false },
-        { "", errorText("generateCSR - DN is null"), request(kEnhancedAes, "$KEY", "") },
-        { "", errorText("generateCSR - Provider name is null"), request("") },
-        { "", errorText("generateCSR - Container name is null"), request(kEnhancedAes, "") },
+        { "", csrError(" - DN is null"), request(kEnhancedAes, "$KEY", "") },
+        { "", csrError(" - Provider name is null"), request("") },
+        { "", csrError(" - Container name is null"), request(kEnhancedAes, "") },
         { "", kMissingKeyRequest, request(kEnhancedAes, "$KEY", "Jo\xc3\xa3o"), false },
-        { "LocalAlloc#1=8", errorText("generateCSR The pbNamencoded malloc operation failed."), request(kEnhancedAes) },
-        { "CryptEncodeObject#2=5", errorText("generateCSR The second call to CryptEncodeObject failed."),
-            request(kEnhancedAes) },
+        { "LocalAlloc#1=8", csrError(" The pbNamencoded malloc operation failed."), request() },
+        { "CryptEncodeObject#2=5", csrError(" The second call to CryptEncodeObject failed."), request() },
         { "",
-            errorText("generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is that  "
-                      "There is no key pair in the key container."),
+            csrError(" The first call to CryptExportPublickKeyInfo failed.  The probable cause is that  There is no "
+                     "key pair in the key container."),
             request(kEToken, "$EMPTY") },
-        { "LocalAlloc#2=8", errorText("generateCSR Memory allocation failed."), request(kEnhancedAes) },
-        { "CryptExportPublicKeyInfo#2=5", errorText("generateCSR The second call to CryptExportPublicKeyInfo failed."),
-            request(kEnhancedAes) },
-        { "CryptSignAndEncodeCertificate#1=5", errorText("generateCSR First call to CryptSignandEncode failed."),
-            request(kEnhancedAes) },
-        { "LocalAlloc#3=8", errorText("generateCSR The malloc operation failed."), request(kEnhancedAes) },
-        { "CryptSignAndEncodeCertificate#2=5", errorText("generateCSR The second call to CryptSignAndEncode failed."),
-            request(kEnhancedAes) },
+        { "LocalAlloc#2=8", csrError(" Memory allocation failed."), request() },
+        { "CryptExportPublicKeyInfo#2=5", csrError(" The second call to CryptExportPublicKeyInfo failed."), request() },
+        { "CryptSignAndEncodeCertificate#1=5", csrError(" First call to CryptSignandEncode failed."), request() },
+        { "LocalAlloc#3=8", csrError(" The malloc operation failed."), request() },
+        { "CryptSignAndEncodeCertificate#2=5", csrError(" The second call to CryptSignAndEncode failed."), request() },
     }));
+
+std::vector<FailureRow> familyRows()
+{
+    std::vector<FailureRow> rows;
+    for (const char* known : { "Oberthur Card Systems Cryptographic Provider", "CSP Trevanol Multiplo", kEToken,
+             kMsSmartCard, "EnterSafe ePass2003 CSP v1.0", "Ardel Cryptographic Provider",
+             "SafeSign IC Standard Windows Cryptographic Service Provider", "DXSafe Base Cryptographic Provider",
+             "SafeSign Standard Cryptographic Service Provider",
+             "SafeSign IC Standard Windows Cryptographic Service Provider v2", "Athena ASECard Crypto CSP v2" })
+        rows.push_back({ "", csrError(" CryptAcquireContext failed 1."), request(known, "missing") });
+    for (const char* software : { "SafeSign IC", "etoken base cryptographic provider", kEnhancedAes })
+        rows.push_back({ "", csrError(" CryptAcquireContext failed 2."), request(software, "missing") });
+    return rows;
+}
 
 // A container that no provider holds shows which family opened it: the
 // known card providers by name (anywhere in the text, case-sensitive),
 // everything else as the Enhanced AES provider.
-INSTANTIATE_TEST_SUITE_P(KnownProviders, CapiFailures,
-    ::testing::ValuesIn(std::vector<FailureRow> {
-        { "", kKnownFamily, request("Oberthur Card Systems Cryptographic Provider", "missing") },
-        { "", kKnownFamily, request("CSP Trevanol Multiplo", "missing") },
-        { "", kKnownFamily, request("eToken Base Cryptographic Provider", "missing") },
-        { "", kKnownFamily, request("Microsoft Base Smart Card Crypto Provider", "missing") },
-        { "", kKnownFamily, request("EnterSafe ePass2003 CSP v1.0", "missing") },
-        { "", kKnownFamily, request("Ardel Cryptographic Provider", "missing") },
-        { "", kKnownFamily, request("SafeSign IC Standard Windows Cryptographic Service Provider", "missing") },
-        { "", kKnownFamily, request("DXSafe Base Cryptographic Provider", "missing") },
-        { "", kKnownFamily, request("SafeSign Standard Cryptographic Service Provider", "missing") },
-        { "", kKnownFamily, request("SafeSign IC Standard Windows Cryptographic Service Provider v2", "missing") },
-        { "", kKnownFamily, request("Athena ASECard Crypto CSP v2", "missing") },
-        { "", kSoftwareFamily, request("SafeSign IC", "missing") },
-        { "", kSoftwareFamily, request("etoken base cryptographic provider", "missing") },
-        { "", kSoftwareFamily, request(kEnhancedAes, "missing") },
-    }));
+INSTANTIATE_TEST_SUITE_P(KnownProviders, CapiFailures, ::testing::ValuesIn(familyRows()));
 
 INSTANTIATE_TEST_SUITE_P(Installation, CapiFailures,
     ::testing::ValuesIn(std::vector<FailureRow> {
-        { "", raised("acceptPKCS7 - Provider name is null"), install("") },
-        { "", raised("acceptPKCS7 - Container name is null"), install(kEnhancedAes, "") },
-        { "", raised("acceptPKCS7 - Container name is null"), install(kEToken, "") },
-        { "", raised("acceptPKCS7 - PKCS#7 data is null"), install(kEnhancedAes, "c", "") },
-        { "CertOpenStore=5", raised("acceptPKCS7 - CertOpenStore"), install(kEnhancedAes) },
-        { "", raised("acceptPKCS7 - CertCreateCertificateContext"), install(kEnhancedAes, "c", kNoCertificate) },
-        { "MultiByteToWideChar#1=87", raised("acceptPKCS7 - MultiByteToWideChar - w_container"),
-            install(kEnhancedAes) },
-        { "MultiByteToWideChar#2=87", raised("acceptPKCS7 - MultiByteToWideChar - w_container"),
-            install(kEnhancedAes) },
-        { "MultiByteToWideChar#3=87", raised("acceptPKCS7 - MultiByteToWideChar - w_provider"), install(kEnhancedAes) },
-        { "MultiByteToWideChar#4=87", raised("acceptPKCS7 - Insufficient Memory - w_provider"), install(kEnhancedAes) },
-        { "CertAddCertificateContextToStore=5", raised("acceptPKCS7 - CertAddCertificateContextToStore"),
-            install(kEnhancedAes) },
-        { "CertSetCertificateContextProperty=5", raised("acceptPKCS7 - CertSetCertificateContextProperty"),
-            install(kEnhancedAes) },
+        { "", installError("Provider name is null"), install("") },
+        { "", installError("Container name is null"), install(kEnhancedAes, "") },
+        { "", installError("Container name is null"), install(kEToken, "") },
+        { "", installError("PKCS#7 data is null"), install(kEnhancedAes, "c", "") },
+        { "CertOpenStore=5", installError("CertOpenStore"), install() },
+        { "", installError("CertCreateCertificateContext"), install(kEnhancedAes, "c", kNoCertificate) },
+        { "MultiByteToWideChar#1=87", installError("MultiByteToWideChar - w_container"), install() },
+        { "MultiByteToWideChar#2=87", installError("MultiByteToWideChar - w_container"), install() },
+        { "MultiByteToWideChar#3=87", installError("MultiByteToWideChar - w_provider"), install() },
+        { "MultiByteToWideChar#4=87", installError("Insufficient Memory - w_provider"), install() },
+        { "CertAddCertificateContextToStore=5", installError("CertAddCertificateContextToStore"), install() },
+        { "CertSetCertificateContextProperty=5", installError("CertSetCertificateContextProperty"), install() },
         // "Microsoft" in the name, Microsoft's card provider aside, puts the
         // certificate in "MY"; nothing opens the container then.
         { "", answered(kOk), install("Vendor CSP for Microsoft Windows", "missing") },
         { "", kKeyContextFailed, install(kEToken, "missing") },
         { "", kKeyContextFailed, install(kMsSmartCard, "missing") },
         { "", kKeyContextFailed, install("microsoft enhanced rsa and aes cryptographic provider", "missing") },
-        { "", raised("acceptPKCS7 - CryptGetUserKey"), install(kEToken, "$EMPTY") },
+        { "", installError("CryptGetUserKey"), install(kEToken, "$EMPTY") },
         { "", kCardRefused, install(kEToken, "$CARDKEY", kNoCertificate) },
         { "", kCardRefused, install(kEToken, "$CARDKEY", kCutCertificate) },
     }));

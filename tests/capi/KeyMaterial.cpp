@@ -7,6 +7,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Encoding.h"
+
 namespace {
 
 using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
@@ -29,17 +31,6 @@ template <typename Write> std::string written(Write write)
     char* data = nullptr;
     const long length = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<std::size_t>(length));
-}
-
-std::string hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
 }
 
 } // namespace
@@ -80,27 +71,19 @@ std::string digestOf(const std::string& digestName, const std::string& data)
     return std::string(reinterpret_cast<char*>(digest), length);
 }
 
-std::string sha1Hex(const std::string& bytes) { return hex(digestOf("sha1", bytes)); }
+std::string sha1Hex(const std::string& bytes)
+{
+    const std::string digest = digestOf("sha1", bytes);
+    return hexEncode(reinterpret_cast<const unsigned char*>(digest.data()), digest.size());
+}
 
 std::string base64(const std::string& bytes)
 {
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
-        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
+    return base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 std::string unbase64(const std::string& text)
 {
-    std::string bytes(3 * (text.size() / 4) + 3, '\0');
-    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&bytes[0]),
-        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-    if (length < 0)
-        return "";
-    std::size_t size = static_cast<std::size_t>(length);
-    for (auto it = text.rbegin(); it != text.rend() && *it == '=' && size > 0; ++it)
-        --size;
-    bytes.resize(size);
-    return bytes;
+    const Bytes bytes = base64Decode(text);
+    return std::string(bytes.begin(), bytes.end());
 }

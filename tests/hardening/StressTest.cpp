@@ -91,7 +91,7 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
                          ASSERT_EQ(signatures.size(), signedData.size()) << answer;
                          for (std::size_t i = 0; i < signedData.size(); ++i) {
                              EXPECT_EQ(signatures[i]["id"], i);
-                             EXPECT_TRUE(capi_.verifies(
+                             EXPECT_TRUE(verifies(
                                  signer, digest, signedData[i], signatures[i]["signed"].get<std::string>(), ready));
                          }
                      } };
@@ -112,7 +112,7 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
         // Another certificate for the key of the first signer's container.
         const std::string der
             = selfSignedCertificate(++serial, "stress " + std::to_string(round) + "/" + std::to_string(n));
-        const Identity installed { sha1Hex(der), signers[0].publicKeyPem, signers[0].container };
+        const Identity installed { sha1Hex(der), der, signers[0].container };
         return Call { { "capi", "repo", "importCertificate", kEnhancedAes, kAesType, installed.container, base64(der) },
             [&, installed](const std::string&, const std::string& answer) {
                 EXPECT_EQ(answer, "{\"result\":\"ok\"}");
@@ -188,7 +188,7 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
     for (const Identity& certificate : certificates) {
         const std::string signature
             = answer({ "capi", "crypt", "sign", certificate.thumbprint, "sha256", base64("after"), "false" });
-        EXPECT_TRUE(capi_.verifies(certificate, "sha256", "after", signature, false)) << certificate.thumbprint;
+        EXPECT_TRUE(verifies(certificate, "sha256", "after", signature, false)) << certificate.thumbprint;
     }
     for (const Args& args : unchanging)
         EXPECT_EQ(capi_.sigbrid(args, tokenEnvironment_).out, quiet[args]);
