@@ -32,7 +32,7 @@ BUILD = os.path.join(WORK, "build")
 PRODUCT = ("app/", "util/", "capi/", "p11/")
 # The native tests of answers and call sequences; the slow robustness runs
 # (stress, valgrind, gdb) and the Windows runs are left out.
-TESTS = "^(unit|p11_unit|capi_unit|blackbox|p11calls|p11_softhsm|capi_blackbox)$"
+TESTS = "^(unit|capi_unit|blackbox|p11calls|p11_softhsm|capi_blackbox)$"
 
 # Checks that the compiler makes, on builds other than this one: no test can
 # find a fault there.
