@@ -1,5 +1,6 @@
 #include "Envelope.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "BinaryStdout.h"
@@ -18,9 +19,33 @@ Json errorEnvelope(Json message)
     return envelope;
 }
 
+namespace {
+
+bool isPlainText(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
+}  // namespace
+
 std::string serializeEnvelope(const Json& envelope)
 {
-    return envelope.dump(4, ' ', false, Json::error_handler_t::replace);
+    // A signed list answers a text of hundreds of kilobytes: printable ASCII
+    // is written as the dependency writes it, quotes and backslashes escaped,
+    // without its byte-by-byte UTF-8 check.
+    const auto member = envelope.begin();
+    if (envelope.size() != 1 || !member->is_string() || !isPlainText(member->get_ref<const std::string&>()))
+        return envelope.dump(4, ' ', false, Json::error_handler_t::replace);
+    const std::string& value = member->get_ref<const std::string&>();
+    std::string text = "{\n    \"" + member.key() + "\": \"";
+    text.reserve(text.size() + value.size() + value.size() / 8 + 4);
+    for (char c : value) {
+        if (c == '"' || c == '\\')
+            text += '\\';
+        text += c;
+    }
+    text += "\"\n}";
+    return text;
 }
 
 void printEnvelope(const Json& envelope)

@@ -18,10 +18,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Listings may carry names in another code page; their bytes that are not
-// UTF-8 are written as U+FFFD instead of failing the listing.
-std::string compact(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
-
 }  // namespace
 
 std::string CapiStore::sign(const std::string& thumbprint, const std::string& algorithmName, const std::string& data,

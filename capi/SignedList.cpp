@@ -1,16 +1,40 @@
 #include "SignedList.h"
 
+#include <algorithm>
+
 #include "Encoding.h"
 
 namespace {
 
 using Json = nlohmann::json;
 
-// As the JSON dependency writes a value with no indentation; bytes that are
-// not UTF-8 become U+FFFD.
-std::string compact(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+// A string as the dependency writes it: printable ASCII other than the quote
+// and the backslash stands as it is (all of base64, so every signature and
+// every well-formed value); anything else goes through the dependency.
+void appendString(std::string& out, const std::string& text)
+{
+    const bool plain
+        = std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~' && c != '"' && c != '\\'; });
+    if (!plain) {
+        out += compact(Json(text));
+        return;
+    }
+    out += '"';
+    out += text;
+    out += '"';
+}
+
+void appendValue(std::string& out, const Json& value)
+{
+    if (value.is_string())
+        appendString(out, value.get_ref<const std::string&>());
+    else
+        out += compact(value);
+}
 
 }  // namespace
+
+std::string compact(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 const Json& listMember(const Json& item, const char* key)
 {
@@ -31,8 +55,12 @@ void requireBase64Values(const Json& list)
 void SignedList::add(const Json& item, const std::string& signature)
 {
     // The members in key order, as the dependency writes an object; written
-    // piece by piece, the item is never copied into a document of its own.
-    text_ += text_.empty() ? "[" : ",";
-    text_ += "{\"data\":" + compact(listMember(item, "value")) + ",\"id\":" + compact(listMember(item, "id"))
-             + ",\"signed\":" + compact(signature) + "}";
+    // piece by piece into the answer, the item is never copied.
+    text_ += text_.empty() ? "[{\"data\":" : ",{\"data\":";
+    appendValue(text_, listMember(item, "value"));
+    text_ += ",\"id\":";
+    appendValue(text_, listMember(item, "id"));
+    text_ += ",\"signed\":";
+    appendString(text_, signature);
+    text_ += '}';
 }

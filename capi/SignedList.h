@@ -7,6 +7,10 @@
 
 #include <string>
 
+// As the JSON dependency writes a value with no indentation; bytes that are
+// not UTF-8 (names in another code page) become U+FFFD instead of failing.
+std::string compact(const nlohmann::json& value);
+
 // A member that is absent reads as null.
 const nlohmann::json& listMember(const nlohmann::json& item, const char* key);
 

@@ -1,6 +1,7 @@
 #include "Encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -11,14 +12,21 @@ namespace {
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Index in the base64 alphabet, or -1 for "=" and every other character.
-int base64Index(char c)
-{
-    if (c == '\0')
-        return -1;
-    const char* hit = std::strchr(kBase64Alphabet, c);
-    return hit ? static_cast<int>(hit - kBase64Alphabet) : -1;
-}
+// Each byte's index in the base64 alphabet, or -1 for "=" and every other
+// byte: one lookup per character of texts that run to megabytes.
+struct Base64Indexes {
+    std::array<signed char, 256> of {};
+    constexpr Base64Indexes()
+    {
+        for (signed char& index : of)
+            index = -1;
+        for (int i = 0; i < 64; ++i)
+            of[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
+    }
+};
+constexpr Base64Indexes kBase64Indexes;
+
+int base64Index(char c) { return kBase64Indexes.of[static_cast<unsigned char>(c)]; }
 
 int hexValue(char c)
 {
@@ -37,27 +45,26 @@ bool isClassicSpace(char c)
 
 std::string base64Encode(const unsigned char* data, std::size_t length)
 {
-    std::string text;
-    text.reserve((length + 2) / 3 * 4);
+    // Sized once and filled in place: the padding is already there.
+    std::string text((length + 2) / 3 * 4, '=');
+    char* out = &text[0];
     std::size_t i = 0;
     for (; i + 3 <= length; i += 3) {
         const unsigned b0 = data[i], b1 = data[i + 1], b2 = data[i + 2];
-        text += kBase64Alphabet[b0 >> 2];
-        text += kBase64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
-        text += kBase64Alphabet[((b1 & 15) << 2) | (b2 >> 6)];
-        text += kBase64Alphabet[b2 & 63];
+        *out++ = kBase64Alphabet[b0 >> 2];
+        *out++ = kBase64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
+        *out++ = kBase64Alphabet[((b1 & 15) << 2) | (b2 >> 6)];
+        *out++ = kBase64Alphabet[b2 & 63];
     }
     if (length - i == 2) {
         const unsigned b0 = data[i], b1 = data[i + 1];
-        text += kBase64Alphabet[b0 >> 2];
-        text += kBase64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
-        text += kBase64Alphabet[(b1 & 15) << 2];
-        text += '=';
+        *out++ = kBase64Alphabet[b0 >> 2];
+        *out++ = kBase64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
+        *out++ = kBase64Alphabet[(b1 & 15) << 2];
     } else if (length - i == 1) {
         const unsigned b0 = data[i];
-        text += kBase64Alphabet[b0 >> 2];
-        text += kBase64Alphabet[(b0 & 3) << 4];
-        text += "==";
+        *out++ = kBase64Alphabet[b0 >> 2];
+        *out++ = kBase64Alphabet[(b0 & 3) << 4];
     }
     return text;
 }

@@ -19,6 +19,8 @@ TEST(Envelope, PrintsTheExactBytesCallersRead)
             "{\n    \"success\": [\n        {\n            \"a\": \"x\",\n            \"b\": 1\n        }\n    ]\n}" },
         { errorEnvelope("A chave n\xC3\xA3o existe"), "{\n    \"error\": \"A chave n\xC3\xA3o existe\"\n}" },
         { successEnvelope("{\"result\":\"ok\"}"), "{\n    \"success\": \"{\\\"result\\\":\\\"ok\\\"}\"\n}" },
+        { successEnvelope("C:\\ \"~\""), "{\n    \"success\": \"C:\\\\ \\\"~\\\"\"\n}" },
+        { errorEnvelope("a\\b\n\x01~\x7F"), "{\n    \"error\": \"a\\\\b\\n\\u0001~\x7F\"\n}" },
         { successEnvelope("Token \xE9t\xFF"), "{\n    \"success\": \"Token \xEF\xBF\xBDt\xEF\xBF\xBD\"\n}" },
     };
     for (const auto& [envelope, text] : rows)
