@@ -51,18 +51,6 @@ Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags)
     return key;
 }
 
-std::string textParam(HCRYPTPROV context, DWORD param)
-{
-    DWORD size = 0;
-    if (!CryptGetProvParam(context, param, nullptr, &size, 0))
-        return "<failed>";
-    std::string text(size, '\0');
-    if (!CryptGetProvParam(context, param, reinterpret_cast<BYTE*>(text.data()), &size, 0))
-        return "<failed>";
-    text.resize(size ? size - 1 : 0);
-    return text;
-}
-
 Pkey generateRsa(int bits) { return Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits))); }
 
 EVP_PKEY* testKey()
@@ -101,29 +89,17 @@ mode_t modeOf(const std::string& path)
     return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
 }
 
-void expectRefusals(const std::vector<Refusal>& refusals)
+void expectSizeProtocol(const std::function<BOOL(BYTE*, DWORD*)>& call, DWORD expected)
 {
-    for (std::size_t i = 0; i < refusals.size(); ++i) {
-        SetLastError(ERROR_SUCCESS);
-        EXPECT_FALSE(refusals[i].first()) << "case " << i;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(refusals[i].second)) << "case " << i;
-    }
-}
-
-void expectSizeProtocol(const std::vector<SizedCall>& calls)
-{
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        const auto& [call, expected] = calls[i];
-        DWORD size = 0;
-        ASSERT_TRUE(call(nullptr, &size)) << "case " << i;
-        EXPECT_TRUE(expected == 0 || size == expected) << "case " << i << ": " << size;
-        Bytes buffer(size);
-        DWORD offered = size - 1;
-        EXPECT_FALSE(call(buffer.data(), &offered)) << "case " << i;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA)) << "case " << i;
-        EXPECT_EQ(offered, size) << "case " << i;
-        EXPECT_TRUE(call(buffer.data(), &size)) << "case " << i;
-    }
+    DWORD size = 0;
+    ASSERT_TRUE(call(nullptr, &size));
+    EXPECT_TRUE(expected == 0 || size == expected) << size;
+    Bytes buffer(size);
+    DWORD offered = size - 1;
+    EXPECT_FALSE(call(buffer.data(), &offered));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(offered, size);
+    EXPECT_TRUE(call(buffer.data(), &size));
 }
 
 void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after)
