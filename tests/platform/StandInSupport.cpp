@@ -37,17 +37,14 @@ void Machine::installProviders(const std::string& lines) const
 Context acquire(const char* container, const char* provider, DWORD type, DWORD flags)
 {
     Context context;
-    SetLastError(ERROR_SUCCESS);
-    if (!CryptAcquireContextA(context.out(), container, provider, type, flags))
-        *context.out() = 0;
+    CryptAcquireContextA(context.out(), container, provider, type, flags);
     return context;
 }
 
 Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags)
 {
     Key key;
-    if (!CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags, key.out()))
-        *key.out() = 0;
+    CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags, key.out());
     return key;
 }
 
@@ -89,19 +86,6 @@ mode_t modeOf(const std::string& path)
     return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
 }
 
-void expectSizeProtocol(const std::function<BOOL(BYTE*, DWORD*)>& call, DWORD expected)
-{
-    DWORD size = 0;
-    ASSERT_TRUE(call(nullptr, &size));
-    EXPECT_TRUE(expected == 0 || size == expected) << size;
-    Bytes buffer(size);
-    DWORD offered = size - 1;
-    EXPECT_FALSE(call(buffer.data(), &offered));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(offered, size);
-    EXPECT_TRUE(call(buffer.data(), &size));
-}
-
 void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after)
 {
     int started[2];
@@ -109,7 +93,6 @@ void killWhileWriting(const std::function<void()>& write, std::chrono::milliseco
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        close(started[0]);
         write();
         (void)!::write(started[1], "w", 1);
         for (;;)

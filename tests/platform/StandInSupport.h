@@ -71,11 +71,10 @@ inline BOOL releaseContext(HCRYPTPROV handle) { return CryptReleaseContext(handl
 inline BOOL forceClose(HCERTSTORE handle) { return CertCloseStore(handle, CERT_CLOSE_STORE_FORCE_FLAG); }
 using Context = Owned<HCRYPTPROV, releaseContext>;
 using Key = Owned<HCRYPTKEY, CryptDestroyKey>;
-using Hash = Owned<HCRYPTHASH, CryptDestroyHash>;
 using Store = Owned<HCERTSTORE, forceClose>;
 using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
 
-// CryptAcquireContextA; an empty context and the last error on failure.
+// CryptAcquireContextA and CryptImportKey; empty, with the last error, on failure.
 Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
 Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
 
@@ -96,11 +95,6 @@ Bytes sha1Of(const Bytes& data);
 HCERTSTORE openMyStore();
 // A file's permission bits; 0 when it is missing.
 mode_t modeOf(const std::string& path);
-
-// A call that follows the size protocol: a size query answers the size (the
-// expected one, unless 0), a buffer one byte short fails with ERROR_MORE_DATA
-// and the size, the exact size succeeds.
-void expectSizeProtocol(const std::function<BOOL(BYTE*, DWORD*)>& call, DWORD expected);
 
 // Runs `write` over and over in a child process, kills the child `after` its
 // first write has ended, and checks that the kill is what ended it.
