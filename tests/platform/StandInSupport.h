@@ -36,7 +36,7 @@ private:
     TempDir dir_;
 };
 
-// Owns one handle; it moves, and declaring the moves leaves it without copies.
+// Owns one handle; it moves, and declaring the move leaves it without copies.
 template <typename Handle, BOOL (*Release)(Handle)> class Owned {
 public:
     Owned() = default;
@@ -47,12 +47,6 @@ public:
     Owned(Owned&& other) noexcept
         : handle_(std::exchange(other.handle_, Handle {}))
     {
-    }
-    Owned& operator=(Owned&& other) noexcept
-    {
-        reset();
-        handle_ = std::exchange(other.handle_, Handle {});
-        return *this;
     }
     ~Owned() { reset(); }
     void reset()
@@ -77,14 +71,12 @@ inline BOOL releaseContext(HCRYPTPROV handle) { return CryptReleaseContext(handl
 inline BOOL forceClose(HCERTSTORE handle) { return CertCloseStore(handle, CERT_CLOSE_STORE_FORCE_FLAG); }
 using Context = Owned<HCRYPTPROV, releaseContext>;
 using Key = Owned<HCRYPTKEY, CryptDestroyKey>;
-using Hash = Owned<HCRYPTHASH, CryptDestroyHash>;
 using Store = Owned<HCERTSTORE, forceClose>;
 using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
 
-// CryptAcquireContextA; an empty context and the last error on failure.
+// CryptAcquireContextA and CryptImportKey; empty, with the last error, on failure.
 Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
 Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
-std::string textParam(HCRYPTPROV context, DWORD param);
 
 struct PkeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -103,15 +95,6 @@ Bytes sha1Of(const Bytes& data);
 HCERTSTORE openMyStore();
 // A file's permission bits; 0 when it is missing.
 mode_t modeOf(const std::string& path);
-
-// Calls that must fail, each with its Windows code as the last error.
-using Refusal = std::pair<std::function<BOOL()>, LONG>;
-void expectRefusals(const std::vector<Refusal>& refusals);
-// Calls that follow the size protocol: a size query answers the size (the
-// expected one, unless 0), a buffer one byte short fails with ERROR_MORE_DATA
-// and the size, the exact size succeeds.
-using SizedCall = std::pair<std::function<BOOL(BYTE*, DWORD*)>, DWORD>;
-void expectSizeProtocol(const std::vector<SizedCall>& calls);
 
 // Runs `write` over and over in a child process, kills the child `after` its
 // first write has ended, and checks that the kill is what ended it.
