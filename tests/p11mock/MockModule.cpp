@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "OwnFile.h"
 #include "Pkcs11.h"
 
 namespace p11mock {
@@ -116,12 +114,6 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type)
     return hexNumber(type);
 }
 
-bool sameLetters(const std::string& a, const std::string& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-        [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
-}
-
 std::string hex(const void* data, std::size_t length)
 {
     static const char digits[] = "0123456789abcdef";
@@ -134,10 +126,10 @@ std::string hex(const void* data, std::size_t length)
 
 std::string pointer(const void* p) { return p ? "set" : "NULL"; }
 
-// An output buffer and the room its length pointer tells.
-std::string bufferText(const void* buffer, const CK_ULONG* length)
+// An output buffer and the room its length tells.
+std::string bufferText(const void* buffer, CK_ULONG length)
 {
-    return !buffer ? "NULL" : length ? "buffer/" + std::to_string(*length) : "buffer";
+    return buffer ? "buffer/" + std::to_string(length) : "NULL";
 }
 
 // One attribute of a template: the value it carries, or, for templates that
@@ -159,21 +151,15 @@ std::string attributeText(const CK_ATTRIBUTE& attribute, bool withValue)
 std::string templateText(const CK_ATTRIBUTE* attributes, CK_ULONG count, bool withValues)
 {
     std::string out = "count=" + std::to_string(count) + " ";
-    if (!attributes)
-        return out + "NULL";
     for (CK_ULONG i = 0; i < count; ++i)
         out += (i ? " " : "[") + attributeText(attributes[i], withValues);
     return out + (count ? "]" : "[]");
 }
 
-std::string mechanismText(const CK_MECHANISM* mechanism)
+std::string mechanismText(const CK_MECHANISM& mechanism)
 {
-    if (!mechanism)
-        return "mechanism=NULL";
-    const std::string out = "mechanism=" + hexNumber(mechanism->mechanism) + " parameter=";
-    if (!mechanism->pParameter)
-        return out + "NULL/" + std::to_string(mechanism->ulParameterLen);
-    return out + "hex:" + hex(mechanism->pParameter, mechanism->ulParameterLen);
+    return "mechanism=" + hexNumber(mechanism.mechanism) + " parameter=" + (mechanism.pParameter ? "set/" : "NULL/")
+        + std::to_string(mechanism.ulParameterLen);
 }
 
 std::string sessionText(CK_SESSION_HANDLE handle) { return "session=" + std::to_string(handle); }
@@ -320,7 +306,6 @@ struct Mock {
     }
 
     Mock()
-        : name(baseName(ownFilePath()))
     {
         if (const char* log = std::getenv("P11MOCK_LOG"); log && *log)
             logPath = log;
@@ -330,14 +315,6 @@ struct Mock {
         try {
             std::ifstream file(scriptPath, std::ios::binary);
             script = Json::parse(file);
-            if (script.contains("modules")) {
-                // Each copy takes the entry of its own file name.
-                Json own = Json::object();
-                for (const auto& [module, entry] : script.at("modules").items())
-                    if (sameLetters(module, name))
-                        own = entry;
-                script = own;
-            }
         } catch (const std::exception& failure) {
             loadError = failure.what();
         }
@@ -348,13 +325,13 @@ struct Mock {
         if (logPath.empty())
             return;
         if (FILE* file = std::fopen(logPath.c_str(), "ab")) {
-            const std::string text = name + ": " + line + "\n";
+            const std::string text = line + "\n";
             std::fwrite(text.data(), 1, text.size(), file);
             std::fclose(file);
         }
     }
 
-    std::string name, logPath, loadError, note;
+    std::string logPath, loadError, note;
     Json script = Json::object();
     std::map<std::string, unsigned long> callCounts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
@@ -407,8 +384,8 @@ CK_RV CK_CALL C_Finalize(CK_VOID_PTR pReserved)
 
 CK_RV CK_CALL C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULONG_PTR pulCount)
 {
-    const std::string arguments = "tokenPresent=" + std::to_string(tokenPresent)
-        + " pSlotList=" + bufferText(pSlotList, pulCount) + (pulCount ? "" : " pulCount=NULL");
+    const std::string arguments
+        = "tokenPresent=" + std::to_string(tokenPresent) + " pSlotList=" + bufferText(pSlotList, *pulCount);
     return call("C_GetSlotList", arguments, [&](Mock& mock, CK_RV) {
         std::vector<CK_SLOT_ID> listed;
         for (const auto& slot : mock.script["slots"])
@@ -577,7 +554,7 @@ CK_RV CK_CALL C_GetAttributeValue(
 CK_RV CK_CALL C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey)
 {
     const std::string arguments
-        = sessionText(hSession) + " " + mechanismText(pMechanism) + " key=" + std::to_string(hKey);
+        = sessionText(hSession) + " " + mechanismText(*pMechanism) + " key=" + std::to_string(hKey);
     return call("C_SignInit", arguments, [&](Mock& mock, CK_RV) {
         mock.session(hSession);
         return CKR_OK;
@@ -588,8 +565,7 @@ CK_RV CK_CALL C_Sign(
     CK_SESSION_HANDLE hSession, CK_BYTE* pData, CK_ULONG ulDataLen, CK_BYTE* pSignature, CK_ULONG_PTR pulSignatureLen)
 {
     const std::string arguments = sessionText(hSession) + " data=" + (pData ? "hex:" + hex(pData, ulDataLen) : "NULL")
-        + " dataLen=" + std::to_string(ulDataLen) + " pSignature=" + bufferText(pSignature, pulSignatureLen)
-        + (pulSignatureLen ? "" : " pulSignatureLen=NULL");
+        + " dataLen=" + std::to_string(ulDataLen) + " pSignature=" + bufferText(pSignature, *pulSignatureLen);
     return call("C_Sign", arguments, [&](Mock& mock, CK_RV) {
         mock.session(hSession);
         return answerValue(mock.script.value("signature", Json("")), pSignature, *pulSignatureLen);
@@ -600,7 +576,7 @@ CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMecha
     CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE* pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
     CK_OBJECT_HANDLE* phPublicKey, CK_OBJECT_HANDLE* phPrivateKey)
 {
-    const std::string arguments = sessionText(hSession) + " " + mechanismText(pMechanism) + " public "
+    const std::string arguments = sessionText(hSession) + " " + mechanismText(*pMechanism) + " public "
         + templateText(pPublicKeyTemplate, ulPublicKeyAttributeCount, true) + " private "
         + templateText(pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true) + " phPublicKey=" + pointer(phPublicKey)
         + " phPrivateKey=" + pointer(phPrivateKey);
