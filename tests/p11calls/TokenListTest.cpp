@@ -38,7 +38,7 @@ TEST_F(TokenList, EverySlotIsReadOnceToJudgeItAndAgainWhenListed)
                   { "/token/manufacturerID", std::string(32, 'X') } }),
             patched(tokenRecord("10", "0123456789ABCDEF", L),
                 { { "/slotDescription", D }, { "/manufacturerId", M }, { "/tokenModel", O } }) },
-        { patched(slot(11, { { "hex", "3041" }, { "fill", "00" } }, { { "hex", "4d7900546f6b656e" } }),
+        { patched(slot(11, "0A", { { "hex", "4d7900546f6b656e" } }),
               { { "/slotDescription", "\t Reader \r\n" },
                   { "/manufacturerID", { { "hex", "4d616b65720000000000000000000000585858" } } },
                   { "/token/model", { { "hex", "c3a96c6f" } } } }),

@@ -63,9 +63,7 @@ CK_ULONG ulongOf(const Json& value)
     if (value.is_number_integer())
         return value.get<CK_ULONG>();
     const std::string text = value.get<std::string>();
-    if (text == "unavailable")
-        return CK_UNAVAILABLE_INFORMATION;
-    return text == "infinite" ? CK_EFFECTIVELY_INFINITE : static_cast<CK_ULONG>(std::stoull(text, nullptr, 0));
+    return text == "unavailable" ? CK_UNAVAILABLE_INFORMATION : static_cast<CK_ULONG>(std::stoull(text, nullptr, 0));
 }
 
 Bytes hexBytes(const std::string& hex)
@@ -76,7 +74,7 @@ Bytes hexBytes(const std::string& hex)
     return out;
 }
 
-// "text" as its bytes, {"hex": ..}, {"text": ..} or {"ulong": n}.
+// "text" as its bytes, {"text": ..}, {"hex": ..} or {"ulong": n}.
 Bytes bytesOf(const Json& value)
 {
     if (value.is_string())
@@ -164,13 +162,12 @@ std::string mechanismText(const CK_MECHANISM& mechanism)
 
 std::string sessionText(CK_SESSION_HANDLE handle) { return "session=" + std::to_string(handle); }
 
-// A fixed-width field of slot or token information: the bytes, cut or filled.
+// A fixed-width field of slot or token information: the bytes, cut or
+// padded with blanks.
 void writeField(unsigned char* target, std::size_t width, const Json& owner, const char* key)
 {
-    const Json value = owner.value(key, Json(""));
-    const bool filled = value.is_object() && value.contains("fill");
-    std::memset(target, filled ? hexBytes(value.at("fill").get<std::string>()).at(0) : ' ', width);
-    const Bytes bytes = bytesOf(value);
+    std::memset(target, ' ', width);
+    const Bytes bytes = bytesOf(owner.value(key, Json("")));
     std::copy_n(bytes.begin(), std::min(bytes.size(), width), target);
 }
 
@@ -288,20 +285,6 @@ struct Mock {
         ++openedSessions;
         sessions[handle] = Session {};
         sessions[handle].slot = slot;
-        return handle;
-    }
-
-    // Adds an object made from a template to the session's token.
-    CK_OBJECT_HANDLE addObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE handle, const CK_ATTRIBUTE* attributes,
-        CK_ULONG count, CK_OBJECT_CLASS defaultClass)
-    {
-        Json object = { { "handle", handle }, { "attributes", { { "CKA_CLASS", { { "ulong", defaultClass } } } } } };
-        for (CK_ULONG i = 0; i < count; ++i) {
-            const auto* bytes = static_cast<const char*>(attributes[i].pValue);
-            object["attributes"][attributeName(attributes[i].type)]
-                = bytes ? std::string(bytes, attributes[i].ulValueLen) : std::string();
-        }
-        slot(session(hSession).slot)["objects"].push_back(object);
         return handle;
     }
 
@@ -581,9 +564,9 @@ CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMecha
         + templateText(pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true) + " phPublicKey=" + pointer(phPublicKey)
         + " phPrivateKey=" + pointer(phPrivateKey);
     return call("C_GenerateKeyPair", arguments, [&](Mock& mock, CK_RV) {
-        *phPublicKey = mock.addObject(hSession, 0x100, pPublicKeyTemplate, ulPublicKeyAttributeCount, CKO_PUBLIC_KEY);
-        *phPrivateKey
-            = mock.addObject(hSession, 0x101, pPrivateKeyTemplate, ulPrivateKeyAttributeCount, CKO_PRIVATE_KEY);
+        mock.session(hSession);
+        *phPublicKey = 0x100;
+        *phPrivateKey = 0x101;
         return CKR_OK;
     });
 }
@@ -594,7 +577,8 @@ CK_RV CK_CALL C_CreateObject(
     const std::string arguments
         = sessionText(hSession) + " " + templateText(pTemplate, ulCount, true) + " phObject=" + pointer(phObject);
     return call("C_CreateObject", arguments, [&](Mock& mock, CK_RV) {
-        *phObject = mock.addObject(hSession, 0x200, pTemplate, ulCount, CKO_CERTIFICATE);
+        mock.session(hSession);
+        *phObject = 0x200;
         return CKR_OK;
     });
 }
