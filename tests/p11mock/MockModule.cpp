@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "OwnFile.h"
 #include "Pkcs11.h"
 
 namespace p11mock {
@@ -65,9 +63,7 @@ CK_ULONG ulongOf(const Json& value)
     if (value.is_number_integer())
         return value.get<CK_ULONG>();
     const std::string text = value.get<std::string>();
-    if (text == "unavailable")
-        return CK_UNAVAILABLE_INFORMATION;
-    return text == "infinite" ? CK_EFFECTIVELY_INFINITE : static_cast<CK_ULONG>(std::stoull(text, nullptr, 0));
+    return text == "unavailable" ? CK_UNAVAILABLE_INFORMATION : static_cast<CK_ULONG>(std::stoull(text, nullptr, 0));
 }
 
 Bytes hexBytes(const std::string& hex)
@@ -78,7 +74,7 @@ Bytes hexBytes(const std::string& hex)
     return out;
 }
 
-// "text" as its bytes, {"hex": ..}, {"text": ..} or {"ulong": n}.
+// "text" as its bytes, {"text": ..}, {"hex": ..} or {"ulong": n}.
 Bytes bytesOf(const Json& value)
 {
     if (value.is_string())
@@ -116,12 +112,6 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type)
     return hexNumber(type);
 }
 
-bool sameLetters(const std::string& a, const std::string& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-        [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
-}
-
 std::string hex(const void* data, std::size_t length)
 {
     static const char digits[] = "0123456789abcdef";
@@ -134,10 +124,10 @@ std::string hex(const void* data, std::size_t length)
 
 std::string pointer(const void* p) { return p ? "set" : "NULL"; }
 
-// An output buffer and the room its length pointer tells.
-std::string bufferText(const void* buffer, const CK_ULONG* length)
+// An output buffer and the room its length tells.
+std::string bufferText(const void* buffer, CK_ULONG length)
 {
-    return !buffer ? "NULL" : length ? "buffer/" + std::to_string(*length) : "buffer";
+    return buffer ? "buffer/" + std::to_string(length) : "NULL";
 }
 
 // One attribute of a template: the value it carries, or, for templates that
@@ -159,32 +149,25 @@ std::string attributeText(const CK_ATTRIBUTE& attribute, bool withValue)
 std::string templateText(const CK_ATTRIBUTE* attributes, CK_ULONG count, bool withValues)
 {
     std::string out = "count=" + std::to_string(count) + " ";
-    if (!attributes)
-        return out + "NULL";
     for (CK_ULONG i = 0; i < count; ++i)
         out += (i ? " " : "[") + attributeText(attributes[i], withValues);
     return out + (count ? "]" : "[]");
 }
 
-std::string mechanismText(const CK_MECHANISM* mechanism)
+std::string mechanismText(const CK_MECHANISM& mechanism)
 {
-    if (!mechanism)
-        return "mechanism=NULL";
-    const std::string out = "mechanism=" + hexNumber(mechanism->mechanism) + " parameter=";
-    if (!mechanism->pParameter)
-        return out + "NULL/" + std::to_string(mechanism->ulParameterLen);
-    return out + "hex:" + hex(mechanism->pParameter, mechanism->ulParameterLen);
+    return "mechanism=" + hexNumber(mechanism.mechanism) + " parameter=" + (mechanism.pParameter ? "set/" : "NULL/")
+        + std::to_string(mechanism.ulParameterLen);
 }
 
 std::string sessionText(CK_SESSION_HANDLE handle) { return "session=" + std::to_string(handle); }
 
-// A fixed-width field of slot or token information: the bytes, cut or filled.
+// A fixed-width field of slot or token information: the bytes, cut or
+// padded with blanks.
 void writeField(unsigned char* target, std::size_t width, const Json& owner, const char* key)
 {
-    const Json value = owner.value(key, Json(""));
-    const bool filled = value.is_object() && value.contains("fill");
-    std::memset(target, filled ? hexBytes(value.at("fill").get<std::string>()).at(0) : ' ', width);
-    const Bytes bytes = bytesOf(value);
+    std::memset(target, ' ', width);
+    const Bytes bytes = bytesOf(owner.value(key, Json("")));
     std::copy_n(bytes.begin(), std::min(bytes.size(), width), target);
 }
 
@@ -305,22 +288,7 @@ struct Mock {
         return handle;
     }
 
-    // Adds an object made from a template to the session's token.
-    CK_OBJECT_HANDLE addObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE handle, const CK_ATTRIBUTE* attributes,
-        CK_ULONG count, CK_OBJECT_CLASS defaultClass)
-    {
-        Json object = { { "handle", handle }, { "attributes", { { "CKA_CLASS", { { "ulong", defaultClass } } } } } };
-        for (CK_ULONG i = 0; i < count; ++i) {
-            const auto* bytes = static_cast<const char*>(attributes[i].pValue);
-            object["attributes"][attributeName(attributes[i].type)]
-                = bytes ? std::string(bytes, attributes[i].ulValueLen) : std::string();
-        }
-        slot(session(hSession).slot)["objects"].push_back(object);
-        return handle;
-    }
-
     Mock()
-        : name(baseName(ownFilePath()))
     {
         if (const char* log = std::getenv("P11MOCK_LOG"); log && *log)
             logPath = log;
@@ -330,14 +298,6 @@ struct Mock {
         try {
             std::ifstream file(scriptPath, std::ios::binary);
             script = Json::parse(file);
-            if (script.contains("modules")) {
-                // Each copy takes the entry of its own file name.
-                Json own = Json::object();
-                for (const auto& [module, entry] : script.at("modules").items())
-                    if (sameLetters(module, name))
-                        own = entry;
-                script = own;
-            }
         } catch (const std::exception& failure) {
             loadError = failure.what();
         }
@@ -348,13 +308,13 @@ struct Mock {
         if (logPath.empty())
             return;
         if (FILE* file = std::fopen(logPath.c_str(), "ab")) {
-            const std::string text = name + ": " + line + "\n";
+            const std::string text = line + "\n";
             std::fwrite(text.data(), 1, text.size(), file);
             std::fclose(file);
         }
     }
 
-    std::string name, logPath, loadError, note;
+    std::string logPath, loadError, note;
     Json script = Json::object();
     std::map<std::string, unsigned long> callCounts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
@@ -407,8 +367,8 @@ CK_RV CK_CALL C_Finalize(CK_VOID_PTR pReserved)
 
 CK_RV CK_CALL C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULONG_PTR pulCount)
 {
-    const std::string arguments = "tokenPresent=" + std::to_string(tokenPresent)
-        + " pSlotList=" + bufferText(pSlotList, pulCount) + (pulCount ? "" : " pulCount=NULL");
+    const std::string arguments
+        = "tokenPresent=" + std::to_string(tokenPresent) + " pSlotList=" + bufferText(pSlotList, *pulCount);
     return call("C_GetSlotList", arguments, [&](Mock& mock, CK_RV) {
         std::vector<CK_SLOT_ID> listed;
         for (const auto& slot : mock.script["slots"])
@@ -577,7 +537,7 @@ CK_RV CK_CALL C_GetAttributeValue(
 CK_RV CK_CALL C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey)
 {
     const std::string arguments
-        = sessionText(hSession) + " " + mechanismText(pMechanism) + " key=" + std::to_string(hKey);
+        = sessionText(hSession) + " " + mechanismText(*pMechanism) + " key=" + std::to_string(hKey);
     return call("C_SignInit", arguments, [&](Mock& mock, CK_RV) {
         mock.session(hSession);
         return CKR_OK;
@@ -588,8 +548,7 @@ CK_RV CK_CALL C_Sign(
     CK_SESSION_HANDLE hSession, CK_BYTE* pData, CK_ULONG ulDataLen, CK_BYTE* pSignature, CK_ULONG_PTR pulSignatureLen)
 {
     const std::string arguments = sessionText(hSession) + " data=" + (pData ? "hex:" + hex(pData, ulDataLen) : "NULL")
-        + " dataLen=" + std::to_string(ulDataLen) + " pSignature=" + bufferText(pSignature, pulSignatureLen)
-        + (pulSignatureLen ? "" : " pulSignatureLen=NULL");
+        + " dataLen=" + std::to_string(ulDataLen) + " pSignature=" + bufferText(pSignature, *pulSignatureLen);
     return call("C_Sign", arguments, [&](Mock& mock, CK_RV) {
         mock.session(hSession);
         return answerValue(mock.script.value("signature", Json("")), pSignature, *pulSignatureLen);
@@ -600,14 +559,14 @@ CK_RV CK_CALL C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM* pMecha
     CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE* pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
     CK_OBJECT_HANDLE* phPublicKey, CK_OBJECT_HANDLE* phPrivateKey)
 {
-    const std::string arguments = sessionText(hSession) + " " + mechanismText(pMechanism) + " public "
+    const std::string arguments = sessionText(hSession) + " " + mechanismText(*pMechanism) + " public "
         + templateText(pPublicKeyTemplate, ulPublicKeyAttributeCount, true) + " private "
         + templateText(pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true) + " phPublicKey=" + pointer(phPublicKey)
         + " phPrivateKey=" + pointer(phPrivateKey);
     return call("C_GenerateKeyPair", arguments, [&](Mock& mock, CK_RV) {
-        *phPublicKey = mock.addObject(hSession, 0x100, pPublicKeyTemplate, ulPublicKeyAttributeCount, CKO_PUBLIC_KEY);
-        *phPrivateKey
-            = mock.addObject(hSession, 0x101, pPrivateKeyTemplate, ulPrivateKeyAttributeCount, CKO_PRIVATE_KEY);
+        mock.session(hSession);
+        *phPublicKey = 0x100;
+        *phPrivateKey = 0x101;
         return CKR_OK;
     });
 }
@@ -618,7 +577,8 @@ CK_RV CK_CALL C_CreateObject(
     const std::string arguments
         = sessionText(hSession) + " " + templateText(pTemplate, ulCount, true) + " phObject=" + pointer(phObject);
     return call("C_CreateObject", arguments, [&](Mock& mock, CK_RV) {
-        *phObject = mock.addObject(hSession, 0x200, pTemplate, ulCount, CKO_CERTIFICATE);
+        mock.session(hSession);
+        *phObject = 0x200;
         return CKR_OK;
     });
 }
