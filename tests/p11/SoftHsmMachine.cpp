@@ -68,8 +68,8 @@ std::vector<ShownToken> SoftHsmMachine::shownTokens() const
             slots.back()[part + key] = trim(line.substr(colon + 1));
         }
     }
-    slots.erase(std::remove_if(slots.begin(), slots.end(),
-                    [](ShownToken& slot) { return slot["token Initialized"] != "yes"; }),
+    slots.erase(
+        std::remove_if(slots.begin(), slots.end(), [](ShownToken& slot) { return slot["token Initialized"] != "yes"; }),
         slots.end());
     return slots;
 }

@@ -50,11 +50,11 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     json tokens = json::array(), certificates = json::array();
     for (const char* type : { "GD", "TR", "EP" })
         for (ShownToken shown : machine_.shownTokens()) {
-            tokens.push_back({ { "type", type }, { "slotId", shown["id"] },
-                { "slotDescription", shown["slot Description"] }, { "manufacturerId", shown["slot Manufacturer ID"] },
-                { "tokenLabel", shown["token Label"] }, { "tokenModel", shown["token Model"] },
-                { "serial", shown["token Serial number"] }, { "freePublicMemory", 4294967295u },
-                { "freePrivateMemory", 4294967295u } });
+            tokens.push_back(
+                { { "type", type }, { "slotId", shown["id"] }, { "slotDescription", shown["slot Description"] },
+                    { "manufacturerId", shown["slot Manufacturer ID"] }, { "tokenLabel", shown["token Label"] },
+                    { "tokenModel", shown["token Model"] }, { "serial", shown["token Serial number"] },
+                    { "freePublicMemory", 4294967295u }, { "freePrivateMemory", 4294967295u } });
             const std::string& certificate = shown["token Serial number"] == alpha ? a : c;
             certificates.push_back({ { "type", type }, { "serial", shown["token Serial number"] },
                 { "thumbprint", SoftHsmMachine::fingerprint(certificate) } });
@@ -77,8 +77,8 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
 
     // A wrong PIN, a PIN's first bytes, and no PIN at all ("" and "ND"),
     // which SoftHSM2 refuses as a bad argument.
-    const std::pair<std::string, const char*> refusals[] = { { "654321", "Pin incorreto" },
-        { "", "Argumentos invalidos" }, { "ND", "Argumentos invalidos" } };
+    const std::pair<std::string, const char*> refusals[]
+        = { { "654321", "Pin incorreto" }, { "", "Argumentos invalidos" }, { "ND", "Argumentos invalidos" } };
     for (const auto& [wrong, message] : refusals)
         EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", beta, wrong }), std::string("Erro no Login - ") + message)
             << "[" << wrong << "]";
