@@ -50,7 +50,6 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
     const std::string other
         = success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "Flow Signer", "2048", "1234" });
     const std::string idText = text(base64Decode(keyId));
-    ASSERT_EQ(idText.size(), 4 + 1 + encoded("Flow Signer").size()) << idText;
     EXPECT_EQ(idText.substr(4), "-" + encoded("Flow Signer"));
     EXPECT_EQ(text(base64Decode(other)).substr(4), idText.substr(4));
     EXPECT_NE(other, keyId);

@@ -28,7 +28,7 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     machine_.writeCertificate("Alpha token", oddPin, a, "01", "a");
     machine_.keyPair("Alpha token", oddPin, "ff", "odd");
     machine_.keyPair("Beta", pin, "0102", "k1");
-    machine_.writeCertificate("Beta", pin, c, "0102", "c1");
+    machine_.writeCertificate("Beta", pin, c, "0102", "k1");
     machine_.keyPair("Beta", pin, "0304", "k2");
     machine_.installSoftHsmAsGd();
     // Loads, but exports no C_ function.
@@ -83,14 +83,11 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
         EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", beta, wrong }), std::string("Erro no Login - ") + message)
             << "[" << wrong << "]";
     EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", alpha, "s\xC3\xA9nha-" }), "Erro no Login - Pin incorreto");
-    // The refusals leave the token usable; each token lists its own keys.
+    // The refusals leave the token usable; each token lists its own keys (a
+    // key pair and its certificate share a label: which of them names the
+    // record is the call-sequence tests' part).
     json objects = success({ "pkcs11", "list", "objects", "GD", beta, pin });
     std::sort(objects.begin(), objects.end(), [](const json& x, const json& y) { return x["id"] < y["id"]; });
-    ASSERT_EQ(objects.size(), 2u) << objects.dump();
-    // The label of whichever of the key pair and certificate the token
-    // returned last.
-    EXPECT_TRUE(objects[0]["label"] == "k1" || objects[0]["label"] == "c1") << objects[0].dump();
-    objects[0]["label"] = "k1";
     const auto record = [](const char* id, const char* label, bool certificate) {
         return json { { "id", id }, { "label", label }, { "privateKey", true }, { "publicKey", true },
             { "certificate", certificate } };
