@@ -41,7 +41,6 @@ TEST_F(FrontEnd, AnswersTheExactDocument)
         { { "system", "info", "version" }, version },
         { { "system", "info", "version", "extra", "" }, version },
         { {}, "" },
-        { { "system" }, "" },
         { { "system", "info" }, "" },
         { { "system", "info", "Version" }, errorDocument("Comando nao encontrado") },
         { { "system", "about", "version" }, errorDocument("Tipo de sub-comando nao encontrado") },
@@ -50,10 +49,8 @@ TEST_F(FrontEnd, AnswersTheExactDocument)
         { { "capi", "List", "csp" }, errorDocument("Tipo de sub-comando nao encontrado") },
         { { "capi", "list", "csps" }, errorDocument("Comando nao encontrado") },
         { { "capi", "crypt", "csp" }, errorDocument("Comando nao encontrado") },
-        { { "", "", "" }, errorDocument("Tipo de comando nao encontrado") },
         { { "pkcs11", "list", "tokens" }, unknown },
         { { "pkcs11", "nothing", "tokens" }, unknown },
-        { { "capi", "list", "countContainer" }, unknown },
         { { "capi", "list", "countContainer", "Some Provider" }, unknown },
         { { "capi", "crypt", "sign", "00", "sha1", "YQ==" }, unknown },
         { { "capi", "repo", "createKeyPair", "p", "24", "c", "false", "false", "2048", "x", "CN=a" }, unknown },
@@ -81,16 +78,12 @@ TEST_F(FrontEnd, EveryCommandAnswersOneEnvelopeWhateverItsArguments)
     for (const auto& row : rows) {
         for (const auto& text : hostile) {
             std::vector<std::string> args = row;
-            for (int i = 0; i < 9; ++i)
-                args.push_back(text);
-            const ProcessResult result = run(args);
-            SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + " [" + text.substr(0, 16) + "]");
-            ASSERT_FALSE(result.out.empty());
-            EXPECT_NE(result.out.back(), '\n');
-            const nlohmann::json document = nlohmann::json::parse(result.out);
-            ASSERT_TRUE(document.is_object());
-            EXPECT_EQ(document.size(), 1u);
-            EXPECT_TRUE(document.contains("success") || document.contains("error"));
+            args.insert(args.end(), 9, text);
+            const std::string out = run(args).out;
+            const nlohmann::json document = nlohmann::json::parse(out, nullptr, false);
+            EXPECT_TRUE(document.is_object() && document.size() == 1
+                && (document.contains("success") || document.contains("error")) && out.back() != '\n')
+                << row[0] << " " << row[1] << " " << row[2] << " [" << text.substr(0, 16) << "]: " << out;
         }
     }
 }

@@ -24,24 +24,14 @@ const char* const kTypes[] = { "GD", "ND", "ET", "" };
 // A length as a lying module reports it: small, large or unavailable.
 Json length(FuzzedDataProvider& in)
 {
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0:
-        return in.ConsumeIntegralInRange<unsigned>(0, 64);
-    case 1:
-        return "unavailable";
-    case 2:
-        return in.ConsumeIntegral<std::uint32_t>();
-    default:
-        return nullptr;
-    }
+    const Json lengths[]
+        = { in.ConsumeIntegralInRange<unsigned>(0, 64), "unavailable", in.ConsumeIntegral<std::uint32_t>(), nullptr };
+    return in.PickValueInArray(lengths);
 }
 
 Json value(FuzzedDataProvider& in)
 {
-    Json attribute = { { "hex", "" } };
-    for (std::size_t n = in.ConsumeIntegralInRange(0, 24); n > 0; --n)
-        attribute["hex"]
-            = attribute["hex"].get<std::string>() + hexEncode(Bytes { in.ConsumeIntegral<std::uint8_t>() });
+    Json attribute = { { "hex", hexEncode(in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 24))) } };
     for (const char* lie : { "nullLength", "filledLength" })
         if (Json reported = length(in); !reported.is_null())
             attribute[lie] = reported;

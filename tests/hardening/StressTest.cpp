@@ -63,8 +63,6 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
         { "pkcs11", "list", "certificates", "AT" } };
     for (const Args& args : unchanging)
         quiet[args] = capi_.sigbrid(args, tokenEnvironment_).out;
-    ASSERT_EQ(json::parse(quiet[unchanging[2]])["success"],
-        json::parse(R"([{"type":"AT","serial":")" + serial_ + R"(","thumbprint":")" + tokenThumbprint_ + "\"}]"));
     std::set<std::string> containers = names(answer(kListContainers));
     ASSERT_EQ(containers.size(), signers.size());
     std::map<std::string, std::string> keys; // container -> its public key blob, in base64

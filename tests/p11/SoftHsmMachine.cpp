@@ -1,25 +1,14 @@
 #include "SoftHsmMachine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "Encoding.h"
+
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string trimmed(const std::string& text)
-{
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos)
-        return "";
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-} // namespace
 
 bool softHsmAvailable()
 {
@@ -55,8 +44,8 @@ std::string SoftHsmMachine::initToken(const std::string& label, const std::strin
 {
     tool({ "softhsm2-util", "--init-token", "--free", "--label", label, "--so-pin", "87654321", "--pin", pin });
     for (const ShownToken& token : shownTokens())
-        if (token.label == label)
-            return token.serial;
+        if (token.at("token Label") == label)
+            return token.at("token Serial number");
     throw std::runtime_error("token " + label + " not shown");
 }
 
@@ -65,26 +54,24 @@ std::vector<ShownToken> SoftHsmMachine::shownTokens() const
     // "Slot <id>" opens a slot; "Key: value" lines follow, the token's after
     // "Token info:" (both parts have a "Manufacturer ID").
     std::istringstream lines(tool({ "softhsm2-util", "--show-slots" }).out);
-    std::vector<std::map<std::string, std::string>> slots;
+    std::vector<ShownToken> slots;
     std::string part;
     for (std::string line; std::getline(lines, line);) {
         const std::size_t colon = line.find(':');
         if (line.rfind("Slot ", 0) == 0) {
-            slots.push_back({ { "id", trimmed(line.substr(5)) } });
+            slots.push_back({ { "id", trim(line.substr(5)) } });
             part = "slot ";
         } else if (!slots.empty() && colon != std::string::npos) {
-            const std::string key = trimmed(line.substr(0, colon));
+            const std::string key = trim(line.substr(0, colon));
             if (key == "Token info")
                 part = "token ";
-            slots.back()[part + key] = trimmed(line.substr(colon + 1));
+            slots.back()[part + key] = trim(line.substr(colon + 1));
         }
     }
-    std::vector<ShownToken> tokens;
-    for (auto& slot : slots)
-        if (slot["token Initialized"] == "yes")
-            tokens.push_back({ slot["id"], slot["slot Description"], slot["slot Manufacturer ID"], slot["token Label"],
-                slot["token Model"], slot["token Serial number"] });
-    return tokens;
+    slots.erase(
+        std::remove_if(slots.begin(), slots.end(), [](ShownToken& slot) { return slot["token Initialized"] != "yes"; }),
+        slots.end());
+    return slots;
 }
 
 void SoftHsmMachine::keyPair(
@@ -111,14 +98,9 @@ std::string SoftHsmMachine::makeCertificate(const std::string& name) const
 
 std::string SoftHsmMachine::fingerprint(const std::string& derPath)
 {
-    const ProcessResult result
-        = runProcess({ "openssl", "x509", "-inform", "DER", "-in", derPath, "-noout", "-fingerprint", "-sha1" });
+    // The SHA-1 of the DER bytes, which `-r` prints first, in lower case.
+    const ProcessResult result = runProcess({ "openssl", "dgst", "-sha1", "-r", derPath });
     if (result.exitCode != 0)
-        throw std::runtime_error("openssl x509 failed: " + result.err);
-    // "sha1 Fingerprint=AB:CD:..." (the prefix's case differs between versions)
-    std::string hex;
-    for (char c : trimmed(result.out.substr(result.out.find('=') + 1)))
-        if (c != ':')
-            hex.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    return hex;
+        throw std::runtime_error("openssl dgst failed: " + result.err);
+    return result.out.substr(0, 40);
 }

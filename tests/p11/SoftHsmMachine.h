@@ -2,6 +2,7 @@
 // tokens in a temporary directory; and the tools that fill those tokens.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,15 +11,9 @@
 
 inline constexpr const char* kSoftHsmModule = "/usr/lib/softhsm/libsofthsm2.so";
 
-// What softhsm2-util --show-slots says about one initialized token.
-struct ShownToken {
-    std::string slotId;
-    std::string slotDescription;
-    std::string slotManufacturer;
-    std::string label;
-    std::string model;
-    std::string serial;
-};
+// What softhsm2-util --show-slots says about one initialized token: "id",
+// and its "slot ..." and "token ..." lines ("token Serial number", ...).
+using ShownToken = std::map<std::string, std::string>;
 
 class SoftHsmMachine : public WindowsMachine {
 public:
@@ -39,7 +34,7 @@ public:
         const std::string& idHex, const std::string& label) const;
     // A self-signed certificate as a DER file in the machine's directory.
     std::string makeCertificate(const std::string& name) const;
-    // openssl's SHA-1 fingerprint of a DER certificate: lower case, no colons.
+    // The SHA-1 of a DER certificate file in lower-case hex: its thumbprint.
     static std::string fingerprint(const std::string& derPath);
 
     ProcessResult sigbrid(const std::vector<std::string>& args) const;

@@ -1,4 +1,5 @@
-// The module table and the token lookup, on SoftHSM2.
+// pkcs11 list tokens, certificates and objects on SoftHSM2 tokens filled by
+// pkcs11-tool, behind every kind of module file the table can meet.
 #include "SoftHsmTest.h"
 
 #include <algorithm>
@@ -7,30 +8,29 @@ namespace {
 
 using nlohmann::json;
 
-std::vector<std::string> field(const json& records, const char* key)
+// The tokens as softhsm2-util shows them (its free slot not among them).
+// Only the exact type codes select a module; "ND" lists the tokens and
+// certificates of the usable ones in table order, each with its module's own
+// code, and a token is found by its own module's code and its exact serial.
+// Each usable module is a file of its own: one library loaded under two codes
+// would share its state. Behind each token's login, one record per private
+// key with what shares its id, of which a certificate without a key makes
+// none.
+TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
 {
-    std::vector<std::string> values;
-    for (const json& record : records)
-        values.push_back(record.at(key).get<std::string>());
-    return values;
-}
-
-// Every kind of module file the table can meet, on one machine: only the
-// exact type codes select a module, "ND" lists the tokens and certificates of
-// the usable ones in table order, each with its module's own code, and a
-// token is found by its own module's code and its exact serial. Each usable
-// module is a file of its own: one library loaded under two codes would share
-// its state.
-TEST_F(SoftHsmTest, ModuleTableAndTokenLookup)
-{
+    // The module sees exactly a PIN's bytes, whatever they are.
+    const std::string oddPin = "s\xC3\xA9nha-\xE2\x82\xAC!";
+    const std::string pin = "123456";
+    const std::string alpha = machine_.initToken("Alpha token", oddPin);
+    const std::string beta = machine_.initToken("Beta", pin);
+    const std::string a = machine_.makeCertificate("a");
+    const std::string c = machine_.makeCertificate("c");
+    machine_.writeCertificate("Alpha token", oddPin, a, "01", "a");
+    machine_.keyPair("Alpha token", oddPin, "ff", "odd");
+    machine_.keyPair("Beta", pin, "0102", "k1");
+    machine_.writeCertificate("Beta", pin, c, "0102", "k1");
+    machine_.keyPair("Beta", pin, "0304", "k2");
     machine_.installSoftHsmAsGd();
-    // Slots without an initialized token are not listed.
-    EXPECT_EQ(success({ "pkcs11", "list", "tokens", "GD" }), json::array());
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "GD" }), json::array());
-
-    const std::string serial = machine_.initToken("Shared", "123456");
-    const std::string certificate = machine_.makeCertificate("shared");
-    machine_.writeCertificate("Shared", "123456", certificate, "01", "shared");
     // Loads, but exports no C_ function.
     machine_.link(R"(C:\Windows\System32\eTPKCS11.dll)", "/lib/x86_64-linux-gnu/libz.so.1");
     // Exists, but is no library.
@@ -45,29 +45,56 @@ TEST_F(SoftHsmTest, ModuleTableAndTokenLookup)
     machine_.writeText(R"(C:\Windows\System32\DXSafePKCS11.dll)", "not a library");
     machine_.copy(R"(C:\Windows\SysWOW64\DXSafePKCS11.dll)", kSoftHsmModule);
 
-    const json tokens = success({ "pkcs11", "list", "tokens", "ND" });
-    EXPECT_EQ(field(tokens, "type"), (std::vector<std::string> { "GD", "TR", "EP" }));
-    EXPECT_EQ(field(tokens, "serial"), (std::vector<std::string> { serial, serial, serial }));
-    EXPECT_EQ(field(success({ "pkcs11", "list", "tokens", "TR" }), "serial"), std::vector<std::string> { serial });
+    // SoftHSM2 does not tell its free memory: CK_UNAVAILABLE_INFORMATION,
+    // printed as the 32-bit value whatever the width of CK_ULONG.
+    json tokens = json::array(), certificates = json::array();
+    for (const char* type : { "GD", "TR", "EP" })
+        for (ShownToken shown : machine_.shownTokens()) {
+            tokens.push_back(
+                { { "type", type }, { "slotId", shown["id"] }, { "slotDescription", shown["slot Description"] },
+                    { "manufacturerId", shown["slot Manufacturer ID"] }, { "tokenLabel", shown["token Label"] },
+                    { "tokenModel", shown["token Model"] }, { "serial", shown["token Serial number"] },
+                    { "freePublicMemory", 4294967295u }, { "freePrivateMemory", 4294967295u } });
+            const std::string& certificate = shown["token Serial number"] == alpha ? a : c;
+            certificates.push_back({ { "type", type }, { "serial", shown["token Serial number"] },
+                { "thumbprint", SoftHsmMachine::fingerprint(certificate) } });
+        }
+    ASSERT_EQ(tokens.size(), 6u);
+    EXPECT_EQ(success({ "pkcs11", "list", "tokens", "GD" }), json(tokens.begin(), tokens.begin() + 2));
+    EXPECT_EQ(success({ "pkcs11", "list", "tokens", "ND" }), tokens);
     for (const char* type : { "ET", "AT", "OB", "DX", "gd" })
         EXPECT_EQ(success({ "pkcs11", "list", "tokens", type }), json::array()) << "type [" << type << "]";
+    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "ND" }), certificates);
+    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "EP" }), json(certificates.begin() + 4, certificates.end()));
 
-    json expected = json::array();
-    for (const char* type : { "GD", "TR", "EP" })
-        expected.push_back(
-            { { "type", type }, { "serial", serial }, { "thumbprint", SoftHsmMachine::fingerprint(certificate) } });
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "ND" }), expected);
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "EP" }), json::array({ expected[2] }));
-
-    EXPECT_EQ(success({ "pkcs11", "list", "objects", "GD", serial, "123456" }), json::array());
-    std::string upper = serial;
+    std::string upper = beta;
     std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    ASSERT_NE(upper, serial);
+    ASSERT_NE(upper, beta);
     for (const std::vector<std::string>& lookup : std::vector<std::vector<std::string>> { { "GD", upper },
-             { "GD", serial + " " }, { "GD", "" }, { "GD", serial.substr(1) }, { "ND", serial }, { "gd", serial } })
-        EXPECT_EQ(
-            error({ "pkcs11", "list", "objects", lookup[0], lookup[1], "123456" }), "Token Type ou Serial invalido")
+             { "GD", beta + " " }, { "GD", "" }, { "GD", beta.substr(1) }, { "ND", beta }, { "gd", beta } })
+        EXPECT_EQ(error({ "pkcs11", "list", "objects", lookup[0], lookup[1], pin }), "Token Type ou Serial invalido")
             << lookup[0] << " " << lookup[1];
+
+    // A wrong PIN, a PIN's first bytes, and no PIN at all ("" and "ND"),
+    // which SoftHSM2 refuses as a bad argument.
+    const std::pair<std::string, const char*> refusals[]
+        = { { "654321", "Pin incorreto" }, { "", "Argumentos invalidos" }, { "ND", "Argumentos invalidos" } };
+    for (const auto& [wrong, message] : refusals)
+        EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", beta, wrong }), std::string("Erro no Login - ") + message)
+            << "[" << wrong << "]";
+    EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", alpha, "s\xC3\xA9nha-" }), "Erro no Login - Pin incorreto");
+    // The refusals leave the token usable; each token lists its own keys (a
+    // key pair and its certificate share a label: which of them names the
+    // record is the call-sequence tests' part).
+    json objects = success({ "pkcs11", "list", "objects", "GD", beta, pin });
+    std::sort(objects.begin(), objects.end(), [](const json& x, const json& y) { return x["id"] < y["id"]; });
+    const auto record = [](const char* id, const char* label, bool certificate) {
+        return json { { "id", id }, { "label", label }, { "privateKey", true }, { "publicKey", true },
+            { "certificate", certificate } };
+    };
+    EXPECT_EQ(objects, json::array({ record("AQI=", "k1", true), record("AwQ=", "k2", false) }));
+    EXPECT_EQ(
+        success({ "pkcs11", "list", "objects", "GD", alpha, oddPin }), json::array({ record("/w==", "odd", false) }));
 }
 
 } // namespace

@@ -1,40 +1,21 @@
 #include "Process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+
+#include "TempDir.h"
 
 extern char** environ;
 
 namespace {
-
-struct Pipe {
-    int fd[2] = {-1, -1};
-    // Close-on-exec: a child keeps only the ends it is given as its output,
-    // and no other caller's pipes.
-    Pipe()
-    {
-        if (pipe2(fd, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe failed");
-    }
-    ~Pipe()
-    {
-        for (int f : fd)
-            if (f >= 0)
-                close(f);
-    }
-    void closeEnd(int i)
-    {
-        close(fd[i]);
-        fd[i] = -1;
-    }
-};
 
 // This process's environment with `extra` added, as "KEY=value" texts.
 std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra)
@@ -57,16 +38,26 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
     return out;
 }
 
-}  // namespace
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment)
 {
-    Pipe out, err;
+    // The output goes to files, which the child alone opens: no other
+    // caller's child holds them, and a daemon that the child starts (wine64
+    // starts a wineserver) may keep them without making the caller wait.
+    const TempDir files;
+    const std::string out = files.path() + "/out", err = files.path() + "/err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
     std::vector<std::string> args = argv;
     std::vector<std::string> env = mergedEnvironment(environment);
@@ -77,41 +68,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         throw std::runtime_error("cannot start " + args[0]);
-    out.closeEnd(1);
-    err.closeEnd(1);
-
-    // Read until the child has exited and its pipes are drained. Waiting for
-    // end-of-file instead would also wait for any daemon the child started
-    // (wine64 starts a wineserver that inherits the pipes).
-    ProcessResult result;
-    pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
     int status = 0;
-    bool exited = false;
-    for (;;) {
-        const int ready = poll(fds, 2, exited ? 0 : 20);
-        bool readSome = false;
-        for (int i = 0; ready > 0 && i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            char buffer[65536];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-                readSome = true;
-            } else {
-                fds[i].fd = -1;
-            }
-        }
-        if ((fds[0].fd < 0 && fds[1].fd < 0) || (exited && !readSome))
-            break;
-        if (!exited && waitpid(pid, &status, WNOHANG) == pid)
-            exited = true;
-    }
-    if (!exited)
-        waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    if (waitpid(pid, &status, 0) != pid)
+        throw std::runtime_error("cannot wait for " + args[0]);
+    return { readFile(out), readFile(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status) };
 }
 
 bool underWine()
