@@ -44,8 +44,8 @@ protected:
         machine_ = new CapiMachine;
         signer_ = machine_->install(kEnhancedAes, kProvRsaAes);
         card_ = machine_->install(kEToken, kProvRsaFull);
-        names_ = { { "$ID", signer_.thumbprint }, { "$KEY", signer_.container }, { "$CARDID", card_.thumbprint },
-            { "$CARDKEY", card_.container }, { "$EMPTY", machine_->newContainerName("empty") },
+        names_ = { { "$ID", signer_.thumbprint }, { "$KEY", signer_.container }, { "$CARDKEY", card_.container },
+            { "$EMPTY", machine_->newContainerName("empty") },
             { "$NOKEY", machine_->addCertificate("", "", 0).thumbprint },
             { "$CERT", base64(selfSignedCertificate(7, "sigbrid failures")) } };
         machine_->createContainer(kEToken, kProvRsaFull, names_["$EMPTY"]);
@@ -180,9 +180,6 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
 
     // A known card provider is opened as named; SHA-1 is what every one signs.
     EXPECT_TRUE(signsFor(card_, "sha1", "cartao"));
-    const std::string accented = machine_->newContainerName("Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o");
-    machine_->importKey(kEnhancedAes, kProvRsaAes, accented);
-    EXPECT_TRUE(signsFor(machine_->addCertificate(accented, kEnhancedAes, kProvRsaAes), "sha1", "z"));
     // Any other provider, of any type, is opened as the Enhanced AES one.
     for (const char* named : { kStrong, "", "Some Vendor CSP" })
         EXPECT_TRUE(signsFor(machine_->addCertificate(signer_.container, named, 999), "sha512", "x")) << named;
@@ -192,7 +189,7 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
     // and an abbreviated known name is not known.
     const std::string missing = machine_->newContainerName("missing");
     for (const auto& [provider, family] : std::vector<std::pair<std::string, std::string>> {
-             { kEToken, "1" }, { "Athena ASECard Crypto CSP v2", "1" }, { "eToken Base", "2" }, { kStrong, "2" } })
+             { kEToken, "1" }, { "Athena ASECard Crypto CSP v2", "1" }, { "eToken Base", "2" } })
         EXPECT_EQ(signError(machine_->addCertificate(missing, provider, kProvRsaFull)),
             "Err CryptAcquireContext" + family + kKeysetNotFound)
             << provider;
@@ -321,10 +318,10 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
 
 TEST_F(Capi, IssuedCertificatesInstallAndSign)
 {
-    for (const auto& [provider, type, stem, digest, family] :
-        std::vector<std::tuple<const char*, int, const char*, const char*, const char*>> {
-            { kEnhancedAes, kProvRsaAes, "Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o", "sha256", "2" },
-            { kAccentedCard, kProvRsaFull, "card", "sha1", "1" } }) {
+    for (const auto& [provider, type, stem, digest] :
+        std::vector<std::tuple<const char*, int, const char*, const char*>> {
+            { kEnhancedAes, kProvRsaAes, "Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o", "sha256" },
+            { kAccentedCard, kProvRsaFull, "card", "sha1" } }) {
         SCOPED_TRACE(provider);
         const std::string container = machine_->newContainerName(stem);
         const std::string subject = "CN=Maria Silva,O=Example";
@@ -342,12 +339,6 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
             EXPECT_EQ(machine_->copiesInStore(identity.thumbprint), 2);
         }
         EXPECT_TRUE(signsFor(identity, digest, "outro"));
-
-        // Nothing opens the container at installation; signing does.
-        const std::string other = issue(blob, request, subject);
-        EXPECT_EQ(machine_->success(importArgs(provider, type, container + "-wrong", other)), kOk);
-        EXPECT_EQ(signError({ sha1Hex(other), "", "" }, "x"),
-            std::string("Err CryptAcquireContext") + family + kKeysetNotFound);
     }
 
     // A card provider keeps the certificate with the key, not in "MY".
@@ -451,6 +442,8 @@ const std::string kEnumerationText
     = std::string("countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:") + kEmptyCsp + " - providerType:1";
 const Json kMissingKeyRequest
     = csrError(" The first call to CryptEncodeObject failed. A public/private key pair may not exit in the container.");
+const Json kCardFamilyFailed = csrError(" CryptAcquireContext failed 1.");
+const Json kSoftwareFamilyFailed = csrError(" CryptAcquireContext failed 2.");
 const Json kKeyContextFailed
     = installError("Erro recuperando Contexto criptografico. Valide o nome do container e o Provider");
 const Json kCardRefused = installError("Operacao cancelada ou token bloqueado");
@@ -461,20 +454,12 @@ const std::string kCutCertificate = base64(selfSignedCertificate(8, "cut").subst
 INSTANTIATE_TEST_SUITE_P(Signing, CapiFailures,
     ::testing::ValuesIn(std::vector<FailureRow> {
         { "CertOpenStore=5", raised("Err CertOpenStore") },
-        { "CertFindCertificateInStore=0x80092004", raised("Err CertFindCertificateInStore") },
-        { "CertGetCertificateContextProperty#1=5", raised("Err CertGetCertificateContextProperty") },
         { "CertGetCertificateContextProperty#2=5", raised("The property was not retrieved.") },
-        { "CryptAcquireContextA=0x80090016", raised("Err CryptAcquireContext2" + kKeysetNotFound) },
         { "CryptAcquireContextA=0x80090019", raised("Err CryptAcquireContext2Erro ao obter chave privada.") },
         { "CryptAcquireContextA=5", raised("Err CryptAcquireContext2Err 5") },
         { "CryptAcquireContextA=0xFFFFFFFF", raised("Err CryptAcquireContext2Err 4294967295") },
-        { "CryptAcquireContextA=0x80090016", raised("Err CryptAcquireContext1" + kKeysetNotFound),
-            signing("$CARDID", "sha256") },
-        { "CryptAcquireContextA=0x80090019", raised("Err CryptAcquireContext1Erro ao obter chave privada."),
-            signing("$CARDID", "sha256") },
         { "CryptCreateHash=5", raised("(CryptCreateHash SHA1)Err 5"), signing("$ID", "sha1") },
         { "CryptCreateHash=5", raised("(CryptCreateHash SHA512)Err 5"), signing("$ID", "sha512") },
-        { "CryptCreateHash=5", raised("(CryptCreateHash SHA256)Err 5"), signing("$ID", "SHA1") },
         { "CryptCreateHash=0x8009000D", raised("(CryptCreateHash SHA256)A chave n\xc3\xa3o existe") },
         { "CryptSetHashParam=5", raised("Err CryptSetHashParam"),
             signing("$ID", "sha1", base64(digestOf("sha1", "d")), "true") },
@@ -486,8 +471,6 @@ INSTANTIATE_TEST_SUITE_P(Signing, CapiFailures,
         { "CryptSignHashA#3=5", raised("Err CryptSignHashErr 5"), kSigningTwo },
         // A ready digest must have the algorithm's length.
         { "", raised(kMismatch), signing("$ID", "sha256", base64(digestOf("sha1", "x")), "true") },
-        { "", raised(kMismatch), signing("$ID", "sha1", base64(digestOf("sha256", "x")), "true") },
-        { "", raised(kMismatch), signing("$ID", "sha512", "", "true") },
         { "", raised(kMismatch),
             signingList(
                 "$ID", "sha512", R"([{"value":")" + base64(digestOf("sha256", "x")) + R"(","hashedData":true}])") },
@@ -502,7 +485,6 @@ INSTANTIATE_TEST_SUITE_P(Signing, CapiFailures,
 INSTANTIATE_TEST_SUITE_P(Listing, CapiFailures,
     ::testing::ValuesIn(std::vector<FailureRow> {
         { "", errorText("countContainers - providerName is null"), counting("", "24") },
-        { "", errorText(kAcquireText + "No Such Provider - providerType:24"), counting("No Such Provider", "24") },
         // The message is not escaped.
         { "", errorText(kAcquireText + "Say \"hi\" - providerType:24"), counting("Say \"hi\"", "24") },
         { "", errorText(kAcquireText + kEnhancedAes + " - providerType:-7"), counting(kEnhancedAes, "-7") },
@@ -515,7 +497,6 @@ INSTANTIATE_TEST_SUITE_P(Listing, CapiFailures,
         { "", raised(kAcquireText + kMsSmartCard + " - providerType:0"),
             { "capi", "list", "listContainer", "Athena ASECard Crypto CSP", "0" } },
         { "CryptGetProvParam#1=5", errorText(kEnumerationText), counting(kEmptyCsp, "1") },
-        { "CryptGetProvParam#1=259", answered("0"), counting(kEmptyCsp, "1") },
         { "CryptEnumProvidersA#2=5", raised("listCSPs - CryptEnumProviders"), kListing },
         { "LocalAlloc=8", raised("listCSPs - Insufficient Memory"), kListing },
         { "CryptEnumProvidersA#1=259", answered("null"), kListing },
@@ -525,12 +506,9 @@ INSTANTIATE_TEST_SUITE_P(KeyRequests, CapiFailures,
     ::testing::ValuesIn(std::vector<FailureRow> {
         { "", keyPairError("providerName is null"), keyPair("$NEW", "2048", "false", "M", "false", "") },
         { "", keyPairError("containerName is null"), keyPair("") },
-        { "CryptAcquireContextA=5", keyPairError("CryptAcquireContext"), keyPair() },
         { "CryptGenKey=5", keyPairError("CryptGenKey"), keyPair() },
         // Lengths that do not fit the flag word's 16 bits are never asked for.
         { "", keyPairError("CryptGenKey"), keyPair("$NEW", "65536") },
-        { "", keyPairError("CryptGenKey"), keyPair("$NEW", "-1024") },
-        { "CryptGetUserKey=5", keyPairError("CryptGetUserKey"), keyPair("$KEY", "2048", "true") },
         { "CryptExportKey#1=5", keyPairError("CryptExportKey"), keyPair() },
         { "LocalAlloc=8", keyPairError("Insufficient Memory"), keyPair() },
         { "CryptExportKey#2=5", keyPairError("CryptExportKey"), keyPair() },
@@ -551,32 +529,22 @@ INSTANTIATE_TEST_SUITE_P(KeyRequests, CapiFailures,
         { "CryptSignAndEncodeCertificate#1=5", csrError(" First call to CryptSignandEncode failed."), request() },
         { "LocalAlloc#3=8", csrError(" The malloc operation failed."), request() },
         { "CryptSignAndEncodeCertificate#2=5", csrError(" The second call to CryptSignAndEncode failed."), request() },
+        // A container that no provider holds shows which family opened it:
+        // the known card providers by name (anywhere in the text,
+        // case-sensitive, Athena's through Microsoft's), everything else as
+        // the Enhanced AES provider.
+        { "", kCardFamilyFailed, request(kMsSmartCard, "missing") },
+        { "", kCardFamilyFailed, request("SafeSign IC Standard Windows Cryptographic Service Provider v2", "missing") },
+        { "", kCardFamilyFailed, request("Athena ASECard Crypto CSP v2", "missing") },
+        { "", kSoftwareFamilyFailed, request("SafeSign IC", "missing") },
+        { "", kSoftwareFamilyFailed, request("etoken base cryptographic provider", "missing") },
+        { "", kSoftwareFamilyFailed, request(kEnhancedAes, "missing") },
     }));
-
-std::vector<FailureRow> familyRows()
-{
-    std::vector<FailureRow> rows;
-    for (const char* known : { "Oberthur Card Systems Cryptographic Provider", "CSP Trevanol Multiplo", kEToken,
-             kMsSmartCard, "EnterSafe ePass2003 CSP v1.0", "Ardel Cryptographic Provider",
-             "SafeSign IC Standard Windows Cryptographic Service Provider", "DXSafe Base Cryptographic Provider",
-             "SafeSign Standard Cryptographic Service Provider",
-             "SafeSign IC Standard Windows Cryptographic Service Provider v2", "Athena ASECard Crypto CSP v2" })
-        rows.push_back({ "", csrError(" CryptAcquireContext failed 1."), request(known, "missing") });
-    for (const char* software : { "SafeSign IC", "etoken base cryptographic provider", kEnhancedAes })
-        rows.push_back({ "", csrError(" CryptAcquireContext failed 2."), request(software, "missing") });
-    return rows;
-}
-
-// A container that no provider holds shows which family opened it: the
-// known card providers by name (anywhere in the text, case-sensitive),
-// everything else as the Enhanced AES provider.
-INSTANTIATE_TEST_SUITE_P(KnownProviders, CapiFailures, ::testing::ValuesIn(familyRows()));
 
 INSTANTIATE_TEST_SUITE_P(Installation, CapiFailures,
     ::testing::ValuesIn(std::vector<FailureRow> {
         { "", installError("Provider name is null"), install("") },
         { "", installError("Container name is null"), install(kEnhancedAes, "") },
-        { "", installError("Container name is null"), install(kEToken, "") },
         { "", installError("PKCS#7 data is null"), install(kEnhancedAes, "c", "") },
         { "CertOpenStore=5", installError("CertOpenStore"), install() },
         { "", installError("CertCreateCertificateContext"), install(kEnhancedAes, "c", kNoCertificate) },
