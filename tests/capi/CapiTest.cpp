@@ -37,6 +37,31 @@ Args signingList(const std::string& thumbprint, const std::string& algorithm, co
     return { "capi", "crypt", "signList", thumbprint, algorithm, base64(list) };
 }
 
+// The software provider is of the AES type, every other one of the full RSA
+// type.
+std::string typeOf(const std::string& provider) { return provider == kEnhancedAes ? "24" : "1"; }
+Args counting(const std::string& provider, const std::string& type)
+{
+    return { "capi", "list", "countContainer", provider, type };
+}
+Args keyPair(const std::string& container = "$NEW", const std::string& keyBits = "2048",
+    const std::string& useExistingKey = "false", const std::string& subject = "Maria",
+    const std::string& alsoGenerateCsr = "false", const std::string& provider = kEnhancedAes)
+{
+    return { "capi", "repo", "createKeyPair", provider, typeOf(provider), container, useExistingKey, "true", keyBits,
+        "-", subject, alsoGenerateCsr };
+}
+Args request(const std::string& provider = kEnhancedAes, const std::string& container = "$KEY",
+    const std::string& subject = "Maria")
+{
+    return { "capi", "repo", "generateCSR", provider, typeOf(provider), container, subject };
+}
+Args install(const std::string& provider = kEnhancedAes, const std::string& container = "c",
+    const std::string& certificate = "$CERT")
+{
+    return { "capi", "repo", "importCertificate", provider, typeOf(provider), container, certificate };
+}
+
 class Capi : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -85,16 +110,12 @@ protected:
         return machine_->error(signing(identity.thumbprint, "sha256", base64(data)));
     }
 
-    static std::string createKeyPair(const std::string& provider, int type, const std::string& container,
-        bool useExistingKey, bool alsoGenerateCsr, const std::string& subject = "Maria Silva",
-        const std::string& keyBits = "3000")
+    // The request (or the blob) of a new 3000-bit key (or of the one there).
+    static std::string createKeyPair(const std::string& provider, const std::string& container, bool useExistingKey,
+        const std::string& subject = "Maria Silva")
     {
-        return machine_->success({ "capi", "repo", "createKeyPair", provider, std::to_string(type), container,
-            boolText(useExistingKey), "false", keyBits, "unused", subject, boolText(alsoGenerateCsr) });
-    }
-    static Args importArgs(const std::string& provider, int type, const std::string& container, const std::string& der)
-    {
-        return { "capi", "repo", "importCertificate", provider, std::to_string(type), container, base64(der) };
+        return machine_->success(
+            keyPair(container, "3000", boolText(useExistingKey), subject, boolText(!useExistingKey), provider));
     }
 
     // The key's blob is checked, the request (where the platform makes one)
@@ -318,23 +339,20 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
 
 TEST_F(Capi, IssuedCertificatesInstallAndSign)
 {
-    for (const auto& [provider, type, stem, digest] :
-        std::vector<std::tuple<const char*, int, const char*, const char*>> {
-            { kEnhancedAes, kProvRsaAes, "Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o", "sha256" },
-            { kAccentedCard, kProvRsaFull, "card", "sha1" } }) {
+    for (const auto& [provider, stem, digest] : std::vector<std::tuple<const char*, const char*, const char*>> {
+             { kEnhancedAes, "Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o", "sha256" }, { kAccentedCard, "card", "sha1" } }) {
         SCOPED_TRACE(provider);
         const std::string container = machine_->newContainerName(stem);
         const std::string subject = "CN=Maria Silva,O=Example";
-        const std::string request = createKeyPair(provider, type, container, false, true, subject);
+        const std::string request = createKeyPair(provider, container, false, subject);
         // The container exists now: the key step fails, and the request answers.
-        EXPECT_EQ(createKeyPair(provider, type, container, false, true, subject), request);
-        const std::string blob = createKeyPair(provider, type, container, true, false);
-        const std::string der = issue(blob, request, subject);
+        EXPECT_EQ(createKeyPair(provider, container, false, subject), request);
+        const std::string der = issue(createKeyPair(provider, container, true), request, subject);
 
-        EXPECT_EQ(machine_->success(importArgs(provider, type, container, der)), kOk);
+        EXPECT_EQ(machine_->success(install(provider, container, base64(der))), kOk);
         const Identity identity = { sha1Hex(der), der, container };
         EXPECT_TRUE(signsFor(identity, digest, "contrato"));
-        EXPECT_EQ(machine_->success(importArgs(provider, type, container, der)), kOk);
+        EXPECT_EQ(machine_->success(install(provider, container, base64(der))), kOk);
         if (!underWine()) {
             EXPECT_EQ(machine_->copiesInStore(identity.thumbprint), 2);
         }
@@ -343,35 +361,31 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
 
     // A card provider keeps the certificate with the key, not in "MY".
     const std::string container = machine_->newContainerName("card");
-    const std::string request = createKeyPair(kEToken, kProvRsaFull, container, false, true);
-    const std::string der = issue(createKeyPair(kEToken, kProvRsaFull, container, true, false), request, "Maria Silva");
+    const std::string request = createKeyPair(kEToken, container, false);
+    const std::string der = issue(createKeyPair(kEToken, container, true), request, "Maria Silva");
     if (underWine()) {
-        EXPECT_EQ(machine_->error(importArgs(kEToken, kProvRsaFull, container, der)),
+        EXPECT_EQ(machine_->error(install(kEToken, container, base64(der))),
             "acceptPKCS7 - Operacao cancelada ou token bloqueado");
         GTEST_SKIP() << kWineRequests << "; Wine's store keeps one copy per certificate, and Wine's rsaenh keeps "
                      << "no certificate with a key (KP_CERTIFICATE: NTE_BAD_TYPE)";
     }
-    EXPECT_EQ(machine_->success(importArgs(kEToken, kProvRsaFull, container, der)), kOk);
+    EXPECT_EQ(machine_->success(install(kEToken, container, base64(der))), kOk);
     EXPECT_EQ(machine_->keyCertificate(kEToken, kProvRsaFull, container), der);
     EXPECT_EQ(machine_->copiesInStore(sha1Hex(der)), 0);
     // As Windows' certificate propagation does for a card, the certificate
     // read from the key goes to "MY" with its key link.
-    EXPECT_TRUE(signsFor(machine_->placeCertificate(der, container, kEToken, kProvRsaFull), "sha1", "cartao"));
+    EXPECT_TRUE(signsFor(machine_->addCertificate(container, kEToken, kProvRsaFull, der), "sha1", "cartao"));
 }
 
 TEST_F(Capi, KeyStepThatFailsLeavesItsContainerBehind)
 {
     const std::string container = machine_->newContainerName("left");
     // 32768 bits fit the flag word, and no provider makes such a key.
-    EXPECT_EQ(createKeyPair(kEnhancedAes, kProvRsaAes, container, false, false, "x", "32768"),
-        "{\"error\":\"createKeyPair - CryptGenKey\"}");
-    EXPECT_EQ(createKeyPair(kEnhancedAes, kProvRsaAes, container, false, false),
-        "{\"error\":\"createKeyPair - CryptAcquireContext\"}");
-    EXPECT_EQ(createKeyPair(kEnhancedAes, kProvRsaAes, container, true, false),
-        "{\"error\":\"createKeyPair - CryptGetUserKey\"}");
+    EXPECT_EQ(machine_->success(keyPair(container, "32768")), "{\"error\":\"createKeyPair - CryptGenKey\"}");
+    EXPECT_EQ(machine_->success(keyPair(container)), "{\"error\":\"createKeyPair - CryptAcquireContext\"}");
+    EXPECT_EQ(machine_->success(keyPair(container, "2048", "true")), "{\"error\":\"createKeyPair - CryptGetUserKey\"}");
     // Less than a kilobit asks for the provider's own length.
-    const std::string blob
-        = unbase64(createKeyPair(kEnhancedAes, kProvRsaAes, container + "-small", false, false, "x", "-1"));
+    const std::string blob = unbase64(machine_->success(keyPair(container + "-small", "-1")));
     EXPECT_EQ(blob.substr(0, 1) + blob.substr(8, 4), "\x06RSA1");
 }
 
@@ -409,28 +423,6 @@ TEST_P(CapiFailures, AnswerTheFailingStepsMessage)
     for (const std::string& text : row.args)
         args.push_back(text == "$NEW" ? machine_->newContainerName("new") : names_.count(text) ? names_[text] : text);
     EXPECT_EQ(Json::parse(machine_->sigbrid(args, { { "SIGBRID_FAULTS", row.faults } }).out), row.envelope);
-}
-
-Args counting(const std::string& provider, const std::string& type)
-{
-    return { "capi", "list", "countContainer", provider, type };
-}
-Args keyPair(const std::string& container = "$NEW", const std::string& keyBits = "2048",
-    const std::string& useExistingKey = "false", const std::string& subject = "Maria",
-    const std::string& alsoGenerateCsr = "false", const std::string& provider = kEnhancedAes)
-{
-    return { "capi", "repo", "createKeyPair", provider, "24", container, useExistingKey, "true", keyBits, "-", subject,
-        alsoGenerateCsr };
-}
-Args request(const std::string& provider = kEnhancedAes, const std::string& container = "$KEY",
-    const std::string& subject = "Maria")
-{
-    return { "capi", "repo", "generateCSR", provider, provider == kEToken ? "1" : "24", container, subject };
-}
-Args install(const std::string& provider = kEnhancedAes, const std::string& container = "c",
-    const std::string& certificate = "$CERT")
-{
-    return { "capi", "repo", "importCertificate", provider, provider == kEToken ? "1" : "24", container, certificate };
 }
 
 const Args kListing = { "capi", "list", "csp" };
