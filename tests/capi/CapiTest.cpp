@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,7 @@ class Capi : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        machine_ = new CapiMachine;
+        machine_ = std::make_unique<CapiMachine>();
         signer_ = machine_->install(kEnhancedAes, kProvRsaAes);
         card_ = machine_->install(kEToken, kProvRsaFull);
         names_ = { { "$ID", signer_.thumbprint }, { "$KEY", signer_.container }, { "$CARDKEY", card_.container },
@@ -79,11 +80,7 @@ protected:
         // Wine's stand-in for a request: any request, its key replaced.
         openssl({ "req", "-new", "-key", path("ca.key"), "-subj", "/CN=any", "-out", path("any.csr") });
     }
-    static void TearDownTestSuite()
-    {
-        delete machine_;
-        machine_ = nullptr;
-    }
+    static void TearDownTestSuite() { machine_.reset(); }
 
     static std::string path(const std::string& name) { return machine_->directory() + "/" + name; }
 
@@ -154,16 +151,11 @@ protected:
         return CapiMachine::readFile(path("issued.der"));
     }
 
-    static CapiMachine* machine_;
-    static Identity signer_;
-    static Identity card_;
-    static std::map<std::string, std::string> names_;
+    static inline std::unique_ptr<CapiMachine> machine_;
+    static inline Identity signer_;
+    static inline Identity card_;
+    static inline std::map<std::string, std::string> names_;
 };
-
-CapiMachine* Capi::machine_ = nullptr;
-Identity Capi::signer_;
-Identity Capi::card_;
-std::map<std::string, std::string> Capi::names_;
 
 TEST_F(Capi, SignaturesVerifyWithOpenSsl)
 {
@@ -177,22 +169,17 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
         EXPECT_EQ(sign(signer_, name, first), signature);
         EXPECT_EQ(sign(signer_, name, digestOf(name, first), true), signature);
 
-        // signList: one compact object per item, in order, "id" echoed.
+        // signList: one compact object per item, in order, "id" echoed
+        // (null when the item has none).
         const std::string secondDigest = base64(digestOf(name, second));
         const Json list = Json::array({ { { "id", 7 }, { "value", base64(first) }, { "hashedData", false } },
             { { "hashedData", true }, { "value", secondDigest }, { "id", "dois" } },
             { { "value", base64(first) }, { "hashedData", false } } });
-        const std::string answer = machine_->success(signingList(signer_.thumbprint, name, list.dump()));
-        const Json parsed = Json::parse(answer);
-        ASSERT_EQ(parsed.size(), 3u) << answer;
-        EXPECT_EQ(answer, parsed.dump()); // compact, keys in order
-        EXPECT_EQ(answer.rfind("[{\"data\":\"" + base64(first) + "\",\"id\":7,\"signed\":\"" + signature, 0), 0u);
-        EXPECT_EQ(parsed[1]["data"], secondDigest);
-        EXPECT_EQ(parsed[1]["id"], "dois");
-        EXPECT_TRUE(verifies(signer_, name, digestOf(name, second), parsed[1]["signed"], true));
-        EXPECT_TRUE(parsed[2].contains("id"));
-        EXPECT_TRUE(parsed[2]["id"].is_null());
-        EXPECT_EQ(parsed[2]["signed"], signature);
+        EXPECT_EQ(machine_->success(signingList(signer_.thumbprint, name, list.dump())),
+            Json::array({ { { "data", base64(first) }, { "id", 7 }, { "signed", signature } },
+                            { { "data", secondDigest }, { "id", "dois" }, { "signed", sign(signer_, name, second) } },
+                            { { "data", base64(first) }, { "id", nullptr }, { "signed", signature } } })
+                .dump());
     }
     // Other algorithm names sign with SHA-256; even empty data signs.
     for (const char* name : { "SHA1", "sha384", "", "Sha512", "sha1 " })
@@ -258,9 +245,8 @@ TEST_F(Capi, RefusedInputsSignNothing)
         return text;
     };
     auto item = [](const std::string& id) { return R"([{"value":"YQ==","hashedData":false,"id":)" + id + "}]"; };
-    // 11,000 levels stay within Windows' 32,767-character command line.
-    for (const std::string& list : { item(nested(11000, "[", "]")), item(nested(3000, R"({"":[)", "]}")),
-             item(nested(99, "[", "]")), nested(101, "[", "]") })
+    for (const std::string& list :
+        { item(nested(3000, R"({"":[)", "]}")), item(nested(99, "[", "]")), nested(101, "[", "]") })
         EXPECT_EQ(
             machine_->error(signingList(signer_.thumbprint, "sha256", list)), "Lista com aninhamento acima do limite")
             << list.substr(0, 60);
@@ -277,9 +263,6 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
     EXPECT_EQ(answer, parsed.dump());
     EXPECT_NE(answer.find(std::string("{\"cspname\":\"") + kEnhancedAes + "\",\"csptype\":24}"), std::string::npos);
     EXPECT_NE(answer.find(std::string("{\"cspname\":\"") + kStrong + "\",\"csptype\":1}"), std::string::npos);
-    for (const Json& entry : parsed)
-        EXPECT_TRUE(entry.size() == 2 && entry.at("cspname").is_string() && entry.at("csptype").is_number_unsigned())
-            << entry;
 
     auto listed = [](const std::string& provider, const std::string& type) {
         const std::string answer = machine_->success({ "capi", "list", "listContainer", provider, type });
@@ -292,17 +275,13 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
         return names;
     };
     auto count = [](const std::string& provider, const std::string& type, const std::string& faults = "") {
-        return machine_->success(
-            { "capi", "list", "countContainer", provider, type }, { { "SIGBRID_FAULTS", faults } });
+        return machine_->success(counting(provider, type), { { "SIGBRID_FAULTS", faults } });
     };
-    // New containers of the software provider are among those listed.
-    const Args created = { machine_->newContainerName("s"), machine_->newContainerName(std::string(200, 'y')),
-        machine_->newContainerName("Cont\xc3\xaainer") };
-    for (const std::string& name : created)
-        machine_->createContainer(kEnhancedAes, kProvRsaAes, name);
+    // A new container of the software provider is among those listed.
+    const std::string created = machine_->newContainerName("Cont\xc3\xaainer");
+    machine_->createContainer(kEnhancedAes, kProvRsaAes, created);
     const Args software = listed(kEnhancedAes, "24");
-    for (const std::string& name : created)
-        EXPECT_NE(std::find(software.begin(), software.end(), name), software.end()) << name;
+    EXPECT_NE(std::find(software.begin(), software.end(), created), software.end());
     EXPECT_EQ(count(kEnhancedAes, "24"), std::to_string(software.size()));
     // Athena's exact name is listed through Microsoft's card provider.
     const std::string athena = machine_->newContainerName("athena");
@@ -327,10 +306,8 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
     // A failing next call ends the listing quietly.
     EXPECT_EQ(count(kEmptyCsp, "1", "CryptGetProvParam#3=5"), "2");
     // A provider name read that reports the end skips that provider only.
-    const Json partial = Json::parse(machine_->success({ "capi", "list", "csp" },
-        {
-            { "SIGBRID_FAULTS", "CryptEnumProvidersA#4=259" },
-        }));
+    const Json partial = Json::parse(
+        machine_->success({ "capi", "list", "csp" }, { { "SIGBRID_FAULTS", "CryptEnumProvidersA#4=259" } }));
     ASSERT_GE(parsed.size(), 2u);
     Json all = parsed;
     all.erase(1);
