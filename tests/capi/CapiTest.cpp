@@ -448,9 +448,8 @@ INSTANTIATE_TEST_SUITE_P(Listing, CapiFailures,
         { "", errorText("countContainers - providerName is null"), counting("", "24") },
         // The message is not escaped.
         { "", errorText(kAcquireText + "Say \"hi\" - providerType:24"), counting("Say \"hi\"", "24") },
-        // Only Athena's exact name is rewritten here.
-        { "", errorText(kAcquireText + kMsSmartCard + " - providerType:999"),
-            counting("Athena ASECard Crypto CSP", "999") },
+        // Only Athena's exact name is rewritten here (listed above through
+        // Microsoft's card provider).
         { "", errorText(kAcquireText + "Athena ASECard Crypto CSP v2 - providerType:1"),
             counting("Athena ASECard Crypto CSP v2", "1") },
         { "", raised("countContainers - providerName is null"), { "capi", "list", "listContainer", "", "24" } },
