@@ -115,27 +115,17 @@ std::string CapiMachine::fixture(const std::vector<std::string>& args) const
     return result.out;
 }
 
-void CapiMachine::importKey(const std::string& provider, int type, const std::string& container)
-{
-    const std::string blob = writeFile("key.blob", privateKeyBlob());
-    fixture({ "key", provider, std::to_string(type), container, programPath(blob) });
-}
-
 void CapiMachine::createContainer(const std::string& provider, int type, const std::string& container)
 {
     fixture({ "key", provider, std::to_string(type), container });
 }
 
-Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type)
+Identity CapiMachine::addCertificate(
+    const std::string& container, const std::string& provider, int type, std::string der)
 {
     static std::atomic<long> serial { static_cast<long>(getpid()) * 1000 };
-    const std::string der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
-    return placeCertificate(der, container, provider, type);
-}
-
-Identity CapiMachine::placeCertificate(
-    const std::string& der, const std::string& container, const std::string& provider, int type)
-{
+    if (der.empty())
+        der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
     const std::string file = writeFile("certificate.der", der);
     if (container.empty())
         fixture({ "cert", programPath(file) });
@@ -147,7 +137,8 @@ Identity CapiMachine::placeCertificate(
 Identity CapiMachine::install(const std::string& provider, int type)
 {
     const std::string container = newContainerName();
-    importKey(provider, type, container);
+    const std::string blob = writeFile("key.blob", privateKeyBlob());
+    fixture({ "key", provider, std::to_string(type), container, programPath(blob) });
     return addCertificate(container, provider, type);
 }
 

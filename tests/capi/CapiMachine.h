@@ -45,17 +45,13 @@ public:
     // A container name that no other test uses.
     std::string newContainerName(const std::string& stem = "capi");
 
-    // Creates `container` in `provider` and imports the suite's RSA key.
-    void importKey(const std::string& provider, int type, const std::string& container);
     void createContainer(const std::string& provider, int type, const std::string& container);
-    // A new certificate for the suite's key in "MY", linked to the given
-    // key-provider information for the exchange key, no flags (none when
-    // `container` is empty).
-    Identity addCertificate(const std::string& container, const std::string& provider, int type);
-    // The same for a given certificate (the key is whatever it certifies).
-    Identity placeCertificate(
-        const std::string& der, const std::string& container, const std::string& provider, int type);
-    // importKey and addCertificate naming the same provider.
+    // A certificate in "MY" (a new one for the suite's key unless `der` is
+    // given), linked to the given key-provider information for the exchange
+    // key, no flags (none when `container` is empty).
+    Identity addCertificate(const std::string& container, const std::string& provider, int type, std::string der = "");
+    // A new container of `provider` holding the suite's RSA key, and its
+    // certificate.
     Identity install(const std::string& provider, int type);
     // How many copies of the certificate "MY" holds.
     int copiesInStore(const std::string& thumbprint) const;

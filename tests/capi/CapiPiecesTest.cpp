@@ -32,10 +32,10 @@ TEST(KeyPair, FlagWordHoldsWholeKilobitsAndExportability)
         bool exportable;
         std::optional<DWORD> flags;
     };
-    for (const Case& c :
-        { Case { 2048, true, 0x08000001 }, Case { 3000, false, 0x08000000 }, Case { 1000, true, 0x00000001 },
-            Case { 1000, false, 0 }, Case { -1, false, 0 }, Case { 64512, false, 0xFC000000 },
-            Case { 65536, false, std::nullopt }, Case { -1024, true, std::nullopt } })
+    // What requests reach (whole kilobits, less than one, more than 16 bits)
+    // is in the black-box tests.
+    for (const Case& c : { Case { 2048, true, 0x08000001 }, Case { 1000, true, 0x00000001 },
+             Case { 64512, false, 0xFC000000 }, Case { -1024, true, std::nullopt } })
         EXPECT_EQ(keyGenerationFlags(c.keyBits, c.exportable), c.flags) << c.keyBits;
 }
 
@@ -49,9 +49,9 @@ TEST(KeyPair, PublicKeyBlobMustBeAnRsaPublicKeyBlob)
     };
     const std::string invalidBlob = "createKeyPair - Invalid public key blob";
     const std::string invalidType = "createKeyPair - Invalid public key type";
-    for (const auto& [bytes, message] : std::vector<std::pair<Bytes, std::string>> { { blob(0x06, "RSA1"), "" },
-             { blob(0x07, "RSA2"), invalidBlob }, { {}, invalidBlob }, { blob(0x06, "RSA2"), invalidType },
-             { blob(0x06, std::string("DH1\0", 4)), invalidType }, { Bytes(10, 0x06), invalidType } }) {
+    for (const auto& [bytes, message] :
+        std::vector<std::pair<Bytes, std::string>> { { blob(0x06, "RSA1"), "" }, { blob(0x07, "RSA2"), invalidBlob },
+            { {}, invalidBlob }, { blob(0x06, "RSA2"), invalidType }, { Bytes(10, 0x06), invalidType } }) {
         try {
             checkPublicKeyBlob(bytes);
             EXPECT_EQ(message, "");
