@@ -485,10 +485,17 @@ INSTANTIATE_TEST_SUITE_P(KeyRequests, CapiFailures,
         { "LocalAlloc#3=8", csrError(" The malloc operation failed."), request() },
         { "CryptSignAndEncodeCertificate#2=5", csrError(" The second call to CryptSignAndEncode failed."), request() },
         // A container that no provider holds shows which family opened it:
-        // the known card providers by name (anywhere in the text,
-        // case-sensitive, Athena's through Microsoft's), everything else as
-        // the Enhanced AES provider.
+        // each known card provider by name (anywhere in the text,
+        // case-sensitive), everything else as the Enhanced AES provider.
         { "", kCardFamilyFailed, request(kMsSmartCard, "missing") },
+        { "", kCardFamilyFailed, request("Oberthur Card Systems Cryptographic Provider", "missing") },
+        { "", kCardFamilyFailed, request("CSP Trevanol Multiplo", "missing") },
+        { "", kCardFamilyFailed, request(kEToken, "missing") },
+        { "", kCardFamilyFailed, request("EnterSafe ePass2003 CSP v1.0", "missing") },
+        { "", kCardFamilyFailed, request("Ardel Cryptographic Provider", "missing") },
+        { "", kCardFamilyFailed, request("SafeSign IC Standard Windows Cryptographic Service Provider", "missing") },
+        { "", kCardFamilyFailed, request("DXSafe Base Cryptographic Provider", "missing") },
+        { "", kCardFamilyFailed, request("SafeSign Standard Cryptographic Service Provider", "missing") },
         { "", kCardFamilyFailed, request("SafeSign IC Standard Windows Cryptographic Service Provider v2", "missing") },
         { "", kCardFamilyFailed, request("Athena ASECard Crypto CSP v2", "missing") },
         { "", kSoftwareFamilyFailed, request("SafeSign IC", "missing") },
