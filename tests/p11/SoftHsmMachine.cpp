@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 #include "Encoding.h"
+#include "KeyMaterial.h"
 
 namespace fs = std::filesystem;
 
@@ -98,9 +100,6 @@ std::string SoftHsmMachine::makeCertificate(const std::string& name) const
 
 std::string SoftHsmMachine::fingerprint(const std::string& derPath)
 {
-    // The SHA-1 of the DER bytes, which `-r` prints first, in lower case.
-    const ProcessResult result = runProcess({ "openssl", "dgst", "-sha1", "-r", derPath });
-    if (result.exitCode != 0)
-        throw std::runtime_error("openssl dgst failed: " + result.err);
-    return result.out.substr(0, 40);
+    std::ifstream der(derPath, std::ios::binary);
+    return sha1Hex(std::string(std::istreambuf_iterator<char>(der), {}));
 }

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "KeyMaterial.h"
 #include "Process.h"
 #include "WindowsMachine.h"
 
@@ -94,23 +94,6 @@ template <typename ByteSequence> std::string hexOf(const ByteSequence& bytes)
         out += digits[c & 0xF];
     }
     return out;
-}
-
-// Digests and base64 of the bytes a request carries, computed independently.
-inline std::string digestHex(const EVP_MD* type, const std::string& bytes)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, type, nullptr);
-    return hexOf(std::string(digest, digest + length));
-}
-inline std::string sha1Hex(const std::string& bytes) { return digestHex(EVP_sha1(), bytes); }
-inline std::string base64(const std::string& bytes)
-{
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    return out.substr(0, static_cast<std::size_t>(length));
 }
 
 // CK_ULONG of the module under test: 32 bits in the Windows builds.
