@@ -93,8 +93,7 @@ void SoftHsmMachine::writeCertificate(const std::string& token, const std::strin
 std::string SoftHsmMachine::makeCertificate(const std::string& name) const
 {
     const std::string der = dir_.path() + "/" + name + ".der";
-    tool({ "openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir_.path() + "/" + name + ".key",
-        "-subj", "/CN=" + name, "-days", "2", "-outform", "DER", "-out", der });
+    std::ofstream(der, std::ios::binary) << selfSignedCertificate(1, name);
     return der;
 }
 
