@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Hex.h"
 #include "KeyMaterial.h"
 #include "Process.h"
 #include "WindowsMachine.h"
@@ -83,18 +84,6 @@ class TokenCalls : public ::testing::Test {
 protected:
     TokenMachine machine_;
 };
-
-// Lower-case hex of any byte sequence, as scripts and logs carry bytes.
-template <typename ByteSequence> std::string hexOf(const ByteSequence& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
 
 // CK_ULONG of the module under test: 32 bits in the Windows builds.
 inline std::size_t moduleUlongSize() { return underWine() ? 4 : sizeof(unsigned long); }

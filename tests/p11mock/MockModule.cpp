@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Hex.h"
 #include "Pkcs11.h"
 
 namespace p11mock {
@@ -27,9 +28,6 @@ const CK_RV ckrObjectHandleInvalid = 0x82;
 const CK_RV ckrTokenNotPresent = 0xE0;
 const CK_FLAGS ckfTokenPresent = 0x1;
 
-// A search that never ends in the system under test must not hang the test:
-// after this many C_FindObjects calls in one search the mock answers 0.
-const unsigned long findCallLimit = 1000;
 // Where the objects of an endless search are numbered from.
 const CK_OBJECT_HANDLE endlessHandles = 0x100000;
 // Long values are cut in the log so that one line stays readable.
@@ -114,11 +112,8 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type)
 
 std::string hex(const void* data, std::size_t length)
 {
-    static const char digits[] = "0123456789abcdef";
     const auto* bytes = static_cast<const unsigned char*>(data);
-    std::string out;
-    for (std::size_t i = 0; i < length && i < loggedBytesLimit; ++i)
-        out += std::string { digits[bytes[i] >> 4], digits[bytes[i] & 0xF] };
+    const std::string out = hexOf(Bytes(bytes, bytes + std::min(length, loggedBytesLimit)));
     return length > loggedBytesLimit ? out + "..." : out;
 }
 
@@ -213,13 +208,13 @@ struct Session {
     bool loggedIn = false;
     std::vector<CK_OBJECT_HANDLE> found;
     std::size_t next = 0;
-    unsigned long findCalls = 0;
+    unsigned long endlessCalls = 0;
 
     void newSearch()
     {
         found.clear();
         next = 0;
-        findCalls = 0;
+        endlessCalls = 0;
     }
 };
 
@@ -292,15 +287,9 @@ struct Mock {
     {
         if (const char* log = std::getenv("P11MOCK_LOG"); log && *log)
             logPath = log;
-        const char* scriptPath = std::getenv("P11MOCK_SCRIPT");
-        if (!scriptPath || !*scriptPath)
-            return;
-        try {
-            std::ifstream file(scriptPath, std::ios::binary);
-            script = Json::parse(file);
-        } catch (const std::exception& failure) {
-            loadError = failure.what();
-        }
+        // A file that is no JSON leaves a discarded value: a script error.
+        if (const char* path = std::getenv("P11MOCK_SCRIPT"); path && *path)
+            script = Json::parse(std::ifstream(path, std::ios::binary), nullptr, false);
     }
 
     void log(const std::string& line) const
@@ -314,7 +303,7 @@ struct Mock {
         }
     }
 
-    std::string logPath, loadError, note;
+    std::string logPath, note;
     Json script = Json::object();
     std::map<std::string, unsigned long> callCounts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
@@ -332,8 +321,8 @@ CK_RV call(const char* function, const std::string& arguments, Body body, bool s
     const unsigned long number = ++mock.callCounts[function];
     mock.note.clear();
     CK_RV rv = CKR_GENERAL_ERROR;
-    if (!mock.loadError.empty()) {
-        mock.note = " script error: " + mock.loadError;
+    if (mock.script.is_discarded()) {
+        mock.note = " script error";
     } else {
         try {
             const CK_RV scripted = mock.scriptedCode(function, number);
@@ -480,26 +469,20 @@ CK_RV CK_CALL C_FindObjects(
         + " max=" + std::to_string(ulMaxObjectCount) + " pulObjectCount=" + pointer(pulObjectCount);
     const auto body = [&](Mock& mock, CK_RV rv) {
         const Json search = mock.script.value("findObjects", Json::object());
-        if (search.value("endless", false) && rv == CKR_OK) {
-            *phObject = endlessHandles + ++mock.session(hSession).findCalls;
-            *pulObjectCount = 1;
-            return CKR_OK;
-        }
-        const auto session = mock.sessions.find(hSession);
-        if (session != mock.sessions.end() && ++session->second.findCalls > findCallLimit) {
-            mock.note = " (call limit: answered 0)";
-            *pulObjectCount = 0;
-            return CKR_OK;
-        }
         if (rv != CKR_OK) {
             if (search.contains("countOnFailure"))
                 *pulObjectCount = ulongOf(search.at("countOnFailure"));
             return rv;
         }
-        Session& found = mock.session(hSession);
+        Session& session = mock.session(hSession);
+        if (search.value("endless", false)) {
+            *phObject = endlessHandles + ++session.endlessCalls;
+            *pulObjectCount = 1;
+            return CKR_OK;
+        }
         CK_ULONG given = 0;
-        while (given < ulMaxObjectCount && found.next < found.found.size())
-            phObject[given++] = found.found[found.next++];
+        while (given < ulMaxObjectCount && session.next < session.found.size())
+            phObject[given++] = session.found[session.next++];
         *pulObjectCount = given > 0 ? lengthOr(search, "countWhileFound", given) : 0;
         return CKR_OK;
     };
