@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -99,6 +98,5 @@ std::string SoftHsmMachine::makeCertificate(const std::string& name) const
 
 std::string SoftHsmMachine::fingerprint(const std::string& derPath)
 {
-    std::ifstream der(derPath, std::ios::binary);
-    return sha1Hex(std::string(std::istreambuf_iterator<char>(der), {}));
+    return sha1Hex(readFile(derPath));
 }

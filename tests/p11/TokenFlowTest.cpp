@@ -17,11 +17,6 @@ using nlohmann::json;
 class TokenFlow : public SoftHsmTest {
 protected:
     std::string file(const std::string& name) const { return machine_.directory() + "/" + name; }
-    std::string read(const std::string& name) const
-    {
-        std::ifstream in(file(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
 
     // openssl's verdict on a signature (base64) over the file `data`.
     bool verifies(const std::string& signature, const std::string& digest, const std::string& data) const
@@ -69,7 +64,7 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
         file("pub.pem"), "-subj", "/CN=Flow Signer", "-days", "2", "-outform", "DER", "-out", file("cert.der") });
     machine_.tool({ "openssl", "x509", "-inform", "DER", "-in", file("cert.der"), "-pubkey", "-noout", "-out",
         file("cert-pub.pem") });
-    const std::string certificate = base64(read("cert.der"));
+    const std::string certificate = base64(readFile(file("cert.der")));
 
     EXPECT_EQ(
         success({ "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "Flow Signer", "1234", certificate }),

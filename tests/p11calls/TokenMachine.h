@@ -191,6 +191,15 @@ inline Lines search(const std::string& session, const std::string& templateText,
     return out;
 }
 
+// How many of the calls hold `fragment`.
+inline std::size_t logged(const Lines& calls, const std::string& fragment)
+{
+    std::size_t n = 0;
+    for (const auto& call : calls)
+        n += call.find(fragment) != std::string::npos;
+    return n;
+}
+
 inline std::string classTemplate(int objectClass)
 {
     return "count=1 [CKA_CLASS=ulong:" + std::to_string(objectClass) + "]";

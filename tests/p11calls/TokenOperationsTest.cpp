@@ -52,14 +52,6 @@ std::vector<std::string> with(std::vector<std::string> args, std::size_t positio
     return args;
 }
 
-std::size_t logged(const Lines& calls, const std::string& fragment)
-{
-    std::size_t n = 0;
-    for (const auto& call : calls)
-        n += call.find(fragment) != std::string::npos;
-    return n;
-}
-
 using TokenOperations = TokenCalls;
 
 // Signing by thumbprint: the certificate listing, then a read-only session
