@@ -137,7 +137,10 @@ protected:
     std::map<std::string, std::string> environment_;
 };
 
-bool holds(const std::string& haystack, const std::string& needle) { return haystack.find(needle) != std::string::npos; }
+bool holds(const std::string& haystack, const std::string& needle)
+{
+    return haystack.find(needle) != std::string::npos;
+}
 
 // Pieces of every private key that the stand-in keeps on the machine: a line
 // of its PEM text, and 32 bytes of its private exponent in both byte orders

@@ -96,7 +96,4 @@ std::string SoftHsmMachine::makeCertificate(const std::string& name) const
     return der;
 }
 
-std::string SoftHsmMachine::fingerprint(const std::string& derPath)
-{
-    return sha1Hex(readFile(derPath));
-}
+std::string SoftHsmMachine::fingerprint(const std::string& derPath) { return sha1Hex(readFile(derPath)); }

@@ -203,19 +203,16 @@ bool matches(const Json& object, const CK_ATTRIBUTE* attributes, CK_ULONG count)
     return true;
 }
 
+// The search under way: the handles it found, and how many were handed out.
+struct Search {
+    std::vector<CK_OBJECT_HANDLE> found;
+    std::size_t next = 0;
+};
+
 struct Session {
     CK_SLOT_ID slot = 0;
     bool loggedIn = false;
-    std::vector<CK_OBJECT_HANDLE> found;
-    std::size_t next = 0;
-    unsigned long endlessCalls = 0;
-
-    void newSearch()
-    {
-        found.clear();
-        next = 0;
-        endlessCalls = 0;
-    }
+    Search search;
 };
 
 // A call that ends with a code of its own: no such slot, session or object.
@@ -233,13 +230,9 @@ struct Mock {
 
     CK_RV scriptedCode(const char* function, unsigned long number) const
     {
-        if (!script.contains("rv") || !script.at("rv").contains(function))
-            return CKR_OK;
-        const Json& codes = script.at("rv").at(function);
-        if (!codes.is_object())
-            return ulongOf(codes);
-        const std::string call = std::to_string(number);
-        return ulongOf(codes.contains(call) ? codes.at(call) : codes.value("default", Json(0)));
+        const Json& rv = script.contains("rv") ? script.at("rv") : Json::object();
+        const Json codes = rv.contains(function) ? rv.at(function) : Json(0);
+        return ulongOf(codes.is_object() ? codes.value(std::to_string(number), Json(0)) : codes);
     }
 
     Json& slot(CK_SLOT_ID id)
@@ -278,8 +271,7 @@ struct Mock {
         const CK_SESSION_HANDLE handle
             = openedSessions < scripted.size() ? ulongOf(scripted.at(openedSessions)) : countedHandle++;
         ++openedSessions;
-        sessions[handle] = Session {};
-        sessions[handle].slot = slot;
+        sessions[handle] = Session { slot };
         return handle;
     }
 
@@ -294,13 +286,8 @@ struct Mock {
 
     void log(const std::string& line) const
     {
-        if (logPath.empty())
-            return;
-        if (FILE* file = std::fopen(logPath.c_str(), "ab")) {
-            const std::string text = line + "\n";
-            std::fwrite(text.data(), 1, text.size(), file);
-            std::fclose(file);
-        }
+        if (!logPath.empty())
+            std::ofstream(logPath, std::ios::binary | std::ios::app) << line << '\n';
     }
 
     std::string logPath, note;
@@ -454,10 +441,10 @@ CK_RV CK_CALL C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTempl
     const std::string arguments = sessionText(hSession) + " " + templateText(pTemplate, ulCount, true);
     return call("C_FindObjectsInit", arguments, [&](Mock& mock, CK_RV) {
         Session& session = mock.session(hSession);
-        session.newSearch();
+        session.search = {};
         for (const auto& object : mock.slot(session.slot)["objects"])
             if (Mock::visible(session, object) && matches(object, pTemplate, ulCount))
-                session.found.push_back(ulongOf(object.at("handle")));
+                session.search.found.push_back(ulongOf(object.at("handle")));
         return CKR_OK;
     });
 }
@@ -468,22 +455,22 @@ CK_RV CK_CALL C_FindObjects(
     const std::string arguments = sessionText(hSession) + " phObject=" + pointer(phObject)
         + " max=" + std::to_string(ulMaxObjectCount) + " pulObjectCount=" + pointer(pulObjectCount);
     const auto body = [&](Mock& mock, CK_RV rv) {
-        const Json search = mock.script.value("findObjects", Json::object());
+        const Json scripted = mock.script.value("findObjects", Json::object());
         if (rv != CKR_OK) {
-            if (search.contains("countOnFailure"))
-                *pulObjectCount = ulongOf(search.at("countOnFailure"));
+            if (scripted.contains("countOnFailure"))
+                *pulObjectCount = ulongOf(scripted.at("countOnFailure"));
             return rv;
         }
-        Session& session = mock.session(hSession);
-        if (search.value("endless", false)) {
-            *phObject = endlessHandles + ++session.endlessCalls;
+        Search& search = mock.session(hSession).search;
+        if (scripted.value("endless", false)) {
+            *phObject = endlessHandles + ++search.next;
             *pulObjectCount = 1;
             return CKR_OK;
         }
         CK_ULONG given = 0;
-        while (given < ulMaxObjectCount && session.next < session.found.size())
-            phObject[given++] = session.found[session.next++];
-        *pulObjectCount = given > 0 ? lengthOr(search, "countWhileFound", given) : 0;
+        while (given < ulMaxObjectCount && search.next < search.found.size())
+            phObject[given++] = search.found[search.next++];
+        *pulObjectCount = given > 0 ? lengthOr(scripted, "countWhileFound", given) : 0;
         return CKR_OK;
     };
     return call("C_FindObjects", arguments, body, true);
@@ -492,7 +479,7 @@ CK_RV CK_CALL C_FindObjects(
 CK_RV CK_CALL C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 {
     return call("C_FindObjectsFinal", sessionText(hSession), [&](Mock& mock, CK_RV) {
-        mock.session(hSession).newSearch();
+        mock.session(hSession).search = {};
         return CKR_OK;
     });
 }

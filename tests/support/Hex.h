@@ -14,4 +14,3 @@ template <typename ByteSequence> std::string hexOf(const ByteSequence& bytes)
     }
     return out;
 }
-
