@@ -36,11 +36,6 @@ ProcessResult SoftHsmMachine::tool(const std::vector<std::string>& argv) const
     return result;
 }
 
-ProcessResult SoftHsmMachine::sigbrid(const std::vector<std::string>& args) const
-{
-    return runSigbrid(args, environment_);
-}
-
 std::string SoftHsmMachine::initToken(const std::string& label, const std::string& pin) const
 {
     tool({ "softhsm2-util", "--init-token", "--free", "--label", label, "--so-pin", "87654321", "--pin", pin });
