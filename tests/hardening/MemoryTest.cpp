@@ -139,7 +139,7 @@ protected:
 
 bool holds(const std::string& haystack, const std::string& needle)
 {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+    return haystack.find(needle) != std::string::npos;
 }
 
 // Pieces of every private key that the stand-in keeps on the machine: a line

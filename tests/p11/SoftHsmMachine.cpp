@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "Encoding.h"
+#include "KeyMaterial.h"
 
 namespace fs = std::filesystem;
 
@@ -33,11 +34,6 @@ ProcessResult SoftHsmMachine::tool(const std::vector<std::string>& argv) const
     if (result.exitCode != 0)
         throw std::runtime_error(argv[0] + " failed: " + result.err + result.out);
     return result;
-}
-
-ProcessResult SoftHsmMachine::sigbrid(const std::vector<std::string>& args) const
-{
-    return runSigbrid(args, environment_);
 }
 
 std::string SoftHsmMachine::initToken(const std::string& label, const std::string& pin) const
@@ -91,16 +87,8 @@ void SoftHsmMachine::writeCertificate(const std::string& token, const std::strin
 std::string SoftHsmMachine::makeCertificate(const std::string& name) const
 {
     const std::string der = dir_.path() + "/" + name + ".der";
-    tool({ "openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir_.path() + "/" + name + ".key",
-        "-subj", "/CN=" + name, "-days", "2", "-outform", "DER", "-out", der });
+    std::ofstream(der, std::ios::binary) << selfSignedCertificate(1, name);
     return der;
 }
 
-std::string SoftHsmMachine::fingerprint(const std::string& derPath)
-{
-    // The SHA-1 of the DER bytes, which `-r` prints first, in lower case.
-    const ProcessResult result = runProcess({ "openssl", "dgst", "-sha1", "-r", derPath });
-    if (result.exitCode != 0)
-        throw std::runtime_error("openssl dgst failed: " + result.err);
-    return result.out.substr(0, 40);
-}
+std::string SoftHsmMachine::fingerprint(const std::string& derPath) { return sha1Hex(readFile(derPath)); }

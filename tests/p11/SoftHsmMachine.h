@@ -37,7 +37,6 @@ public:
     // The SHA-1 of a DER certificate file in lower-case hex: its thumbprint.
     static std::string fingerprint(const std::string& derPath);
 
-    ProcessResult sigbrid(const std::vector<std::string>& args) const;
     ProcessResult tool(const std::vector<std::string>& argv) const;
 };
 

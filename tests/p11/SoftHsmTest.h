@@ -25,7 +25,7 @@ protected:
     nlohmann::json error(const std::vector<std::string>& args) const { return member(args, "error"); }
     nlohmann::json member(const std::vector<std::string>& args, const char* name) const
     {
-        const ProcessResult result = machine_.sigbrid(args);
+        const ProcessResult result = runSigbrid(args, machine_.environment());
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.err, "");
         const nlohmann::json document = nlohmann::json::parse(result.out);

@@ -5,37 +5,19 @@
 #include "SoftHsmTest.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "Encoding.h"
-#include "KeyMaterial.h"
+#include "CapiMachine.h"
 
 namespace {
 
 using nlohmann::json;
 
-class TokenFlow : public SoftHsmTest {
-protected:
-    std::string file(const std::string& name) const { return machine_.directory() + "/" + name; }
-    std::string read(const std::string& name) const
-    {
-        std::ifstream in(file(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    // openssl's verdict on a signature (base64) over the file `data`.
-    bool verifies(const std::string& signature, const std::string& digest, const std::string& data) const
-    {
-        std::ofstream(file("signature"), std::ios::binary) << unbase64(signature);
-        return runProcess({ "openssl", "dgst", "-" + digest, "-verify", file("cert-pub.pem"), "-signature",
-                              file("signature"), file(data) })
-                   .exitCode
-            == 0;
-    }
-};
+using TokenFlow = SoftHsmTest;
 
 TEST_F(TokenFlow, CreateIssueImportListAndSign)
 {
+    const auto file = [&](const std::string& name) { return machine_.directory() + "/" + name; };
     const std::string serial = machine_.initToken("Flow", "1234");
     machine_.link(R"(C:\Windows\System32\asepkcs.dll)", kSoftHsmModule);
 
@@ -67,20 +49,18 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
     machine_.tool({ "openssl", "pkey", "-pubin", "-inform", "DER", "-in", file("pub.der"), "-out", file("pub.pem") });
     machine_.tool({ "openssl", "x509", "-new", "-CA", file("ca.pem"), "-CAkey", file("ca.key"), "-force_pubkey",
         file("pub.pem"), "-subj", "/CN=Flow Signer", "-days", "2", "-outform", "DER", "-out", file("cert.der") });
-    machine_.tool({ "openssl", "x509", "-inform", "DER", "-in", file("cert.der"), "-pubkey", "-noout", "-out",
-        file("cert-pub.pem") });
-    const std::string certificate = base64(read("cert.der"));
+    const std::string certificate = base64(readFile(file("cert.der")));
 
     EXPECT_EQ(
         success({ "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "Flow Signer", "1234", certificate }),
         "certificado adicionado com sucesso: " + keyId);
     const std::string thumbprint = SoftHsmMachine::fingerprint(file("cert.der"));
+    const Identity signer { thumbprint, readFile(file("cert.der")), "" };
     EXPECT_EQ(success({ "pkcs11", "list", "certificates", "AT" }),
         json::array({ { { "type", "AT" }, { "serial", serial }, { "thumbprint", thumbprint } } }));
     // Every algorithm, on data and on ready digests, by thumbprint and by key
     // identifier; an unknown name signs with SHA-256.
     const std::string message = "contract of sale, 3 pages";
-    std::ofstream(file("message"), std::ios::binary) << message;
     const std::string data = base64(message);
     const std::pair<std::string, std::string> algorithms[]
         = { { "sha1", "sha1" }, { "sha256", "sha256" }, { "SHA512", "sha256" }, { "sha512", "sha512" } };
@@ -93,7 +73,7 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
             { "signWithKeyId", "AT", serial, keyId, name, "1234", "TRUE", ready } };
         for (std::vector<std::string> request : requests) {
             request.insert(request.begin(), { "pkcs11", "crypt" });
-            EXPECT_TRUE(verifies(success(request), digest, "message")) << request[2] << " " << request[8];
+            EXPECT_TRUE(verifies(signer, digest, message, success(request), false)) << request[2] << " " << request[8];
         }
         // The same data and digest as one batch, with one login on a real
         // token (the answer's exact text is the call-sequence tests' part).
@@ -104,10 +84,8 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
                 .get<std::string>());
         ASSERT_EQ(batch.size(), 2u) << batch;
         for (const json& item : batch)
-            EXPECT_TRUE(verifies(item["signed"].get<std::string>(), digest, "message")) << item;
+            EXPECT_TRUE(verifies(signer, digest, message, item["signed"], false)) << item;
     }
-    EXPECT_EQ(error({ "pkcs11", "crypt", "sign", "AT", thumbprint, "sha256", "0000", data, "false" }),
-        "Erro no Login - Pin incorreto");
 }
 
 } // namespace

@@ -6,20 +6,13 @@ namespace {
 
 using CertificateList = TokenCalls;
 
-std::string pattern(std::size_t length, unsigned seed)
-{
-    std::string out(length, '\0');
-    for (std::size_t i = 0; i < length; ++i)
-        out[i] = static_cast<char>((i * 31 + seed) & 0xFF);
-    return out;
-}
-
 // What a token shows only after login is not listed: the listing never logs
 // in, and keys are no certificates.
 TEST_F(CertificateList, ThumbprintsOfEveryCertificateInSlotOrder)
 {
-    const std::string first = pattern(700, 1), second = pattern(200, 0);
-    const Json hidden = patched(certificate(11, hexOf(pattern(64, 9))), { { "/afterLogin", true } });
+    const std::string first = selfSignedCertificate(1, "first"), second = selfSignedCertificate(2, "second");
+    const Json hidden
+        = patched(certificate(11, hexOf(selfSignedCertificate(3, "hidden"))), { { "/afterLogin", true } });
     const Json a = patched(slot(1, "0A"),
         { { "/objects",
             { certificate(10, hexOf(first)), hidden, object(13, kPrivateKey, "01", "key"),
@@ -32,10 +25,10 @@ TEST_F(CertificateList, ThumbprintsOfEveryCertificateInSlotOrder)
             certificateRecord("0B", sha1Hex(first)) }));
     EXPECT_EQ(machine_.calls(),
         joined({ loading(2), tokenReads("1"), tokenReads("2"), { opening("1", "0x4") }, tokenReads("1"),
-            search("1", classTemplate(kCertificate), 2), attributeRead("1", 10, "CKA_VALUE", 700),
-            attributeRead("1", 12, "CKA_VALUE", 200), closing("1", false), { opening("2", "0x4") }, tokenReads("2"),
-            search("2", classTemplate(kCertificate), 1), attributeRead("2", 20, "CKA_VALUE", 700), closing("2", false),
-            { kFinalize } }));
+            search("1", classTemplate(kCertificate), 2), attributeRead("1", 10, "CKA_VALUE", first.size()),
+            attributeRead("1", 12, "CKA_VALUE", second.size()), closing("1", false), { opening("2", "0x4") },
+            tokenReads("2"), search("2", classTemplate(kCertificate), 1),
+            attributeRead("2", 20, "CKA_VALUE", first.size()), closing("2", false), { kFinalize } }));
 }
 
 } // namespace

@@ -66,11 +66,10 @@ TEST_F(ObjectList, LabelsComeFromTheLastFlaggedObject)
             objectRecord("Cw==", "padded key" + std::string(22, ' ')), objectRecord("DA==", "key"),
             objectRecord("DQ==", "second", true), objectRecord("", "empty cert", false, true, true),
             objectRecord("", "empty cert", false, true, true) }));
-    int emptySearches = 0;
-    for (const auto& call : machine_.calls())
-        emptySearches += call == "C_FindObjectsInit session=1 count=1 [CKA_ID=hex:] -> 0x0"
-            || call == "C_FindObjectsInit session=1 count=1 [CKA_ID=NULL/0] -> 0x0";
-    EXPECT_EQ(emptySearches, 2);
+    const Lines calls = machine_.calls();
+    EXPECT_EQ(logged(calls, "C_FindObjectsInit session=1 count=1 [CKA_ID=hex:] -> 0x0")
+            + logged(calls, "C_FindObjectsInit session=1 count=1 [CKA_ID=NULL/0] -> 0x0"),
+        2u);
 }
 
 // "" and "ND" log in without a PIN; any other text goes as its exact bytes.

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "Hex.h"
+#include "KeyMaterial.h"
 #include "Process.h"
 #include "WindowsMachine.h"
 
@@ -83,35 +84,6 @@ class TokenCalls : public ::testing::Test {
 protected:
     TokenMachine machine_;
 };
-
-// Lower-case hex of any byte sequence, as scripts and logs carry bytes.
-template <typename ByteSequence> std::string hexOf(const ByteSequence& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
-
-// Digests and base64 of the bytes a request carries, computed independently.
-inline std::string digestHex(const EVP_MD* type, const std::string& bytes)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, type, nullptr);
-    return hexOf(std::string(digest, digest + length));
-}
-inline std::string sha1Hex(const std::string& bytes) { return digestHex(EVP_sha1(), bytes); }
-inline std::string base64(const std::string& bytes)
-{
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    return out.substr(0, static_cast<std::size_t>(length));
-}
 
 // CK_ULONG of the module under test: 32 bits in the Windows builds.
 inline std::size_t moduleUlongSize() { return underWine() ? 4 : sizeof(unsigned long); }
@@ -217,6 +189,15 @@ inline Lines search(const std::string& session, const std::string& templateText,
         out.push_back("C_FindObjects session=" + session + " phObject=set max=1 pulObjectCount=set -> 0x0");
     out.push_back("C_FindObjectsFinal session=" + session + " -> 0x0");
     return out;
+}
+
+// How many of the calls hold `fragment`.
+inline std::size_t logged(const Lines& calls, const std::string& fragment)
+{
+    std::size_t n = 0;
+    for (const auto& call : calls)
+        n += call.find(fragment) != std::string::npos;
+    return n;
 }
 
 inline std::string classTemplate(int objectClass)

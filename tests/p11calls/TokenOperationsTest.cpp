@@ -52,14 +52,6 @@ std::vector<std::string> with(std::vector<std::string> args, std::size_t positio
     return args;
 }
 
-std::size_t logged(const Lines& calls, const std::string& fragment)
-{
-    std::size_t n = 0;
-    for (const auto& call : calls)
-        n += call.find(fragment) != std::string::npos;
-    return n;
-}
-
 using TokenOperations = TokenCalls;
 
 // Signing by thumbprint: the certificate listing, then a read-only session
@@ -70,7 +62,7 @@ TEST_F(TokenOperations, SignByThumbprintCallByCall)
     machine_.script(tokenScript());
     EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
 
-    const std::string signedBytes = "hex:" + kSha256Prefix + digestHex(EVP_sha256(), "abc") + " dataLen=51";
+    const std::string signedBytes = "hex:" + kSha256Prefix + hexOf(digestOf("sha256", "abc")) + " dataLen=51";
     EXPECT_EQ(machine_.calls(),
         joined({ loading(1), tokenReads("1"), { opening("1", "0x4") }, tokenReads("1"),
             search("1", classTemplate(kCertificate), 1), attributeRead("1", 12, "CKA_VALUE", 6), closing("1", false),

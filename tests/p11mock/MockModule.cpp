@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Hex.h"
 #include "Pkcs11.h"
 
 namespace p11mock {
@@ -27,9 +28,6 @@ const CK_RV ckrObjectHandleInvalid = 0x82;
 const CK_RV ckrTokenNotPresent = 0xE0;
 const CK_FLAGS ckfTokenPresent = 0x1;
 
-// A search that never ends in the system under test must not hang the test:
-// after this many C_FindObjects calls in one search the mock answers 0.
-const unsigned long findCallLimit = 1000;
 // Where the objects of an endless search are numbered from.
 const CK_OBJECT_HANDLE endlessHandles = 0x100000;
 // Long values are cut in the log so that one line stays readable.
@@ -114,11 +112,8 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type)
 
 std::string hex(const void* data, std::size_t length)
 {
-    static const char digits[] = "0123456789abcdef";
     const auto* bytes = static_cast<const unsigned char*>(data);
-    std::string out;
-    for (std::size_t i = 0; i < length && i < loggedBytesLimit; ++i)
-        out += std::string { digits[bytes[i] >> 4], digits[bytes[i] & 0xF] };
+    const std::string out = hexOf(Bytes(bytes, bytes + std::min(length, loggedBytesLimit)));
     return length > loggedBytesLimit ? out + "..." : out;
 }
 
@@ -208,19 +203,16 @@ bool matches(const Json& object, const CK_ATTRIBUTE* attributes, CK_ULONG count)
     return true;
 }
 
+// The search under way: the handles it found, and how many were handed out.
+struct Search {
+    std::vector<CK_OBJECT_HANDLE> found;
+    std::size_t next = 0;
+};
+
 struct Session {
     CK_SLOT_ID slot = 0;
     bool loggedIn = false;
-    std::vector<CK_OBJECT_HANDLE> found;
-    std::size_t next = 0;
-    unsigned long findCalls = 0;
-
-    void newSearch()
-    {
-        found.clear();
-        next = 0;
-        findCalls = 0;
-    }
+    Search search;
 };
 
 // A call that ends with a code of its own: no such slot, session or object.
@@ -238,13 +230,9 @@ struct Mock {
 
     CK_RV scriptedCode(const char* function, unsigned long number) const
     {
-        if (!script.contains("rv") || !script.at("rv").contains(function))
-            return CKR_OK;
-        const Json& codes = script.at("rv").at(function);
-        if (!codes.is_object())
-            return ulongOf(codes);
-        const std::string call = std::to_string(number);
-        return ulongOf(codes.contains(call) ? codes.at(call) : codes.value("default", Json(0)));
+        const Json& rv = script.contains("rv") ? script.at("rv") : Json::object();
+        const Json codes = rv.contains(function) ? rv.at(function) : Json(0);
+        return ulongOf(codes.is_object() ? codes.value(std::to_string(number), Json(0)) : codes);
     }
 
     Json& slot(CK_SLOT_ID id)
@@ -283,8 +271,7 @@ struct Mock {
         const CK_SESSION_HANDLE handle
             = openedSessions < scripted.size() ? ulongOf(scripted.at(openedSessions)) : countedHandle++;
         ++openedSessions;
-        sessions[handle] = Session {};
-        sessions[handle].slot = slot;
+        sessions[handle] = Session { slot };
         return handle;
     }
 
@@ -292,29 +279,18 @@ struct Mock {
     {
         if (const char* log = std::getenv("P11MOCK_LOG"); log && *log)
             logPath = log;
-        const char* scriptPath = std::getenv("P11MOCK_SCRIPT");
-        if (!scriptPath || !*scriptPath)
-            return;
-        try {
-            std::ifstream file(scriptPath, std::ios::binary);
-            script = Json::parse(file);
-        } catch (const std::exception& failure) {
-            loadError = failure.what();
-        }
+        // A file that is no JSON leaves a discarded value: a script error.
+        if (const char* path = std::getenv("P11MOCK_SCRIPT"); path && *path)
+            script = Json::parse(std::ifstream(path, std::ios::binary), nullptr, false);
     }
 
     void log(const std::string& line) const
     {
-        if (logPath.empty())
-            return;
-        if (FILE* file = std::fopen(logPath.c_str(), "ab")) {
-            const std::string text = line + "\n";
-            std::fwrite(text.data(), 1, text.size(), file);
-            std::fclose(file);
-        }
+        if (!logPath.empty())
+            std::ofstream(logPath, std::ios::binary | std::ios::app) << line << '\n';
     }
 
-    std::string logPath, loadError, note;
+    std::string logPath, note;
     Json script = Json::object();
     std::map<std::string, unsigned long> callCounts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
@@ -332,8 +308,8 @@ CK_RV call(const char* function, const std::string& arguments, Body body, bool s
     const unsigned long number = ++mock.callCounts[function];
     mock.note.clear();
     CK_RV rv = CKR_GENERAL_ERROR;
-    if (!mock.loadError.empty()) {
-        mock.note = " script error: " + mock.loadError;
+    if (mock.script.is_discarded()) {
+        mock.note = " script error";
     } else {
         try {
             const CK_RV scripted = mock.scriptedCode(function, number);
@@ -465,10 +441,10 @@ CK_RV CK_CALL C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE* pTempl
     const std::string arguments = sessionText(hSession) + " " + templateText(pTemplate, ulCount, true);
     return call("C_FindObjectsInit", arguments, [&](Mock& mock, CK_RV) {
         Session& session = mock.session(hSession);
-        session.newSearch();
+        session.search = {};
         for (const auto& object : mock.slot(session.slot)["objects"])
             if (Mock::visible(session, object) && matches(object, pTemplate, ulCount))
-                session.found.push_back(ulongOf(object.at("handle")));
+                session.search.found.push_back(ulongOf(object.at("handle")));
         return CKR_OK;
     });
 }
@@ -479,28 +455,22 @@ CK_RV CK_CALL C_FindObjects(
     const std::string arguments = sessionText(hSession) + " phObject=" + pointer(phObject)
         + " max=" + std::to_string(ulMaxObjectCount) + " pulObjectCount=" + pointer(pulObjectCount);
     const auto body = [&](Mock& mock, CK_RV rv) {
-        const Json search = mock.script.value("findObjects", Json::object());
-        if (search.value("endless", false) && rv == CKR_OK) {
-            *phObject = endlessHandles + ++mock.session(hSession).findCalls;
+        const Json scripted = mock.script.value("findObjects", Json::object());
+        if (rv != CKR_OK) {
+            if (scripted.contains("countOnFailure"))
+                *pulObjectCount = ulongOf(scripted.at("countOnFailure"));
+            return rv;
+        }
+        Search& search = mock.session(hSession).search;
+        if (scripted.value("endless", false)) {
+            *phObject = endlessHandles + ++search.next;
             *pulObjectCount = 1;
             return CKR_OK;
         }
-        const auto session = mock.sessions.find(hSession);
-        if (session != mock.sessions.end() && ++session->second.findCalls > findCallLimit) {
-            mock.note = " (call limit: answered 0)";
-            *pulObjectCount = 0;
-            return CKR_OK;
-        }
-        if (rv != CKR_OK) {
-            if (search.contains("countOnFailure"))
-                *pulObjectCount = ulongOf(search.at("countOnFailure"));
-            return rv;
-        }
-        Session& found = mock.session(hSession);
         CK_ULONG given = 0;
-        while (given < ulMaxObjectCount && found.next < found.found.size())
-            phObject[given++] = found.found[found.next++];
-        *pulObjectCount = given > 0 ? lengthOr(search, "countWhileFound", given) : 0;
+        while (given < ulMaxObjectCount && search.next < search.found.size())
+            phObject[given++] = search.found[search.next++];
+        *pulObjectCount = given > 0 ? lengthOr(scripted, "countWhileFound", given) : 0;
         return CKR_OK;
     };
     return call("C_FindObjects", arguments, body, true);
@@ -509,7 +479,7 @@ CK_RV CK_CALL C_FindObjects(
 CK_RV CK_CALL C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 {
     return call("C_FindObjectsFinal", sessionText(hSession), [&](Mock& mock, CK_RV) {
-        mock.session(hSession).newSearch();
+        mock.session(hSession).search = {};
         return CKR_OK;
     });
 }

@@ -38,13 +38,13 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
     return out;
 }
 
+} // namespace
+
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-} // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment)
 {

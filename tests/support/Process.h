@@ -27,5 +27,8 @@ ProcessResult runSigbrid(const std::vector<std::string>& args,
 ProcessResult runSigbridOnWindowsStack(
     const std::vector<std::string>& args, const std::map<std::string, std::string>& environment = {});
 
+// The whole content of a file, as bytes.
+std::string readFile(const std::string& path);
+
 // True when the executable under test is the Windows build run under Wine.
 bool underWine();
