@@ -137,7 +137,7 @@ Identity CapiMachine::addCertificate(
 Identity CapiMachine::install(const std::string& provider, int type)
 {
     const std::string container = newContainerName();
-    const std::string blob = writeFile("key.blob", privateKeyBlob());
+    const std::string blob = writeFile("key.blob", keyBlob());
     fixture({ "key", provider, std::to_string(type), container, programPath(blob) });
     return addCertificate(container, provider, type);
 }

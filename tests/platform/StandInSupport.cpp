@@ -1,9 +1,4 @@
-#include <openssl/bio.h>
-#include <openssl/pem.h>
-
 #include "StandInSupport.h"
-
-#include "KeyMaterial.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -41,41 +36,18 @@ Context acquire(const char* container, const char* provider, DWORD type, DWORD f
     return context;
 }
 
-Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags)
+Key importKey(HCRYPTPROV context, const std::string& blob, DWORD flags)
 {
     Key key;
-    CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags, key.out());
+    CryptImportKey(
+        context, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), 0, flags, key.out());
     return key;
-}
-
-Pkey generateRsa(int bits) { return Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits))); }
-
-EVP_PKEY* testKey()
-{
-    static Pkey key = generateRsa(1024);
-    return key.get();
-}
-
-Bytes msBlob(EVP_PKEY* key, bool withPrivate)
-{
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-    if ((withPrivate ? i2b_PrivateKey_bio(bio.get(), key) : i2b_PublicKey_bio(bio.get(), key)) <= 0)
-        return {};
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return Bytes(data, data + size);
 }
 
 Bytes makeCertificate(long serial, const std::string& commonName)
 {
     const std::string der = selfSignedCertificate(serial, commonName);
     return Bytes(der.begin(), der.end());
-}
-
-Bytes sha1Of(const Bytes& data)
-{
-    const std::string digest = digestOf("sha1", std::string(data.begin(), data.end()));
-    return Bytes(digest.begin(), digest.end());
 }
 
 HCERTSTORE openMyStore() { return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"); }

@@ -1,9 +1,7 @@
 // What the stand-in's tests and benchmarks share: a private emulated machine,
-// owners for the handles of advapi32 and crypt32, and OpenSSL to make keys and
-// certificates and to judge signatures.
+// owners for the handles of advapi32 and crypt32, and the CryptoAPI tests' keys
+// and certificates.
 #pragma once
-
-#include <openssl/evp.h>
 
 #include <sys/stat.h>
 
@@ -17,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "KeyMaterial.h"
 #include "TempDir.h"
 
 namespace standin {
@@ -76,21 +75,10 @@ using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
 
 // CryptAcquireContextA and CryptImportKey; empty, with the last error, on failure.
 Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
-Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
+Key importKey(HCRYPTPROV context, const std::string& blob, DWORD flags);
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-Pkey generateRsa(int bits);
-// A 1024-bit key made once: key generation is the slow part of the tests.
-EVP_PKEY* testKey();
-// The key as a CryptoAPI blob, written by OpenSSL's own MSBLOB encoder.
-Bytes msBlob(EVP_PKEY* key, bool withPrivate);
 // A self-signed certificate, distinct for each serial.
 Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate");
-Bytes sha1Of(const Bytes& data);
 
 HCERTSTORE openMyStore();
 // A file's permission bits; 0 when it is missing.

@@ -59,7 +59,7 @@ TEST_F(Advapi32, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
     ASSERT_TRUE(software);
     EXPECT_FALSE(acquire("shared", kCard, PROV_RSA_FULL, 0));
     // Windows' software providers keep no certificates with their keys.
-    Key key = importKey(software.get(), msBlob(testKey(), true), 0);
+    Key key = importKey(software.get(), keyBlob(), 0);
     EXPECT_FALSE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, makeCertificate(1).data(), 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_TYPE));
     const std::string crypto = machine_.root() + "/crypto", container = crypto + "/user/rsa/shared";
@@ -92,8 +92,8 @@ TEST_F(Advapi32, ContainerNamesAreByteStrings)
 
 TEST_F(Advapi32, WriterKilledAtAnyMomentLeavesAWholeKey)
 {
-    Pkey other = generateRsa(1024);
-    const Bytes blobs[] = { msBlob(testKey(), true), msBlob(other.get(), true) };
+    const Pkey other = newRsaKey(2048);
+    const std::string blobs[] = { keyBlob(), keyBlob(other.get()) };
     Context context = acquire("rewritten", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
     unsigned written = 0;
     const auto rewrite = [&] { importKey(context.get(), blobs[written++ % 2], 0); };
@@ -104,10 +104,10 @@ TEST_F(Advapi32, WriterKilledAtAnyMomentLeavesAWholeKey)
         Context reader = acquire("rewritten", kAes, PROV_RSA_AES, 0);
         Key key;
         ASSERT_TRUE(CryptGetUserKey(reader.get(), AT_KEYEXCHANGE, key.out())) << std::hex << GetLastError();
-        DWORD size = 148;
-        Bytes publicBlob(size);
-        ASSERT_TRUE(CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, publicBlob.data(), &size));
-        EXPECT_TRUE(publicBlob == msBlob(testKey(), false) || publicBlob == msBlob(other.get(), false));
+        DWORD size = 276;
+        std::string publicBlob(size, '\0');
+        ASSERT_TRUE(CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, reinterpret_cast<BYTE*>(&publicBlob[0]), &size));
+        EXPECT_TRUE(publicBlob == keyBlob(suiteKey(), false) || publicBlob == keyBlob(other.get(), false));
     }
 }
 
