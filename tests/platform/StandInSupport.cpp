@@ -29,19 +29,19 @@ void Machine::installProviders(const std::string& lines) const
     std::ofstream(root() + "/providers", std::ios::binary) << lines;
 }
 
-Context acquire(const char* container, const char* provider, DWORD type, DWORD flags)
+ProviderContext acquire(const char* container, const char* provider, DWORD type, DWORD flags)
 {
-    Context context;
-    CryptAcquireContextA(context.out(), container, provider, type, flags);
-    return context;
+    HCRYPTPROV context = 0;
+    CryptAcquireContextA(&context, container, provider, type, flags);
+    return ProviderContext(context);
 }
 
-Key importKey(HCRYPTPROV context, const std::string& blob, DWORD flags)
+KeyObject importKey(HCRYPTPROV context, const std::string& blob, DWORD flags)
 {
-    Key key;
+    HCRYPTKEY key = 0;
     CryptImportKey(
-        context, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), 0, flags, key.out());
-    return key;
+        context, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), 0, flags, &key);
+    return KeyObject(key);
 }
 
 Bytes makeCertificate(long serial, const std::string& commonName)

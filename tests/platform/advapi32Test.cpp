@@ -55,11 +55,11 @@ TEST_F(Advapi32, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
     machine_.installProviders("1 " MS_ENHANCED_PROV_A "\n24 " MS_ENH_RSA_AES_PROV_A "\n1 " + std::string(kCard));
     // The RSA software providers share their containers; card providers keep their own.
     ASSERT_TRUE(acquire("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
-    Context software = acquire("shared", kAes, PROV_RSA_AES, 0);
+    ProviderContext software = acquire("shared", kAes, PROV_RSA_AES, 0);
     ASSERT_TRUE(software);
     EXPECT_FALSE(acquire("shared", kCard, PROV_RSA_FULL, 0));
     // Windows' software providers keep no certificates with their keys.
-    Key key = importKey(software.get(), keyBlob(), 0);
+    KeyObject key = importKey(software.get(), keyBlob(), 0);
     EXPECT_FALSE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, makeCertificate(1).data(), 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_TYPE));
     const std::string crypto = machine_.root() + "/crypto", container = crypto + "/user/rsa/shared";
@@ -78,7 +78,7 @@ TEST_F(Advapi32, ContainerNamesAreByteStrings)
         EXPECT_TRUE(acquire(name.c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET)) << name;
     EXPECT_FALSE(acquire(std::string(86, '\xe9').c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET_PARAM));
-    Context context = acquire(nullptr, kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
+    ProviderContext context = acquire(nullptr, kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
     std::vector<std::string> listed;
     char name[1000];
     for (DWORD flags = CRYPT_FIRST, size = sizeof name;
@@ -94,16 +94,17 @@ TEST_F(Advapi32, WriterKilledAtAnyMomentLeavesAWholeKey)
 {
     const Pkey other = newRsaKey(2048);
     const std::string blobs[] = { keyBlob(), keyBlob(other.get()) };
-    Context context = acquire("rewritten", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
+    ProviderContext context = acquire("rewritten", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
     unsigned written = 0;
     const auto rewrite = [&] { importKey(context.get(), blobs[written++ % 2], 0); };
     for (int round = 0; round < 5; ++round) {
         // Killed once it is writing, a little later each round: what it left
         // beside the key files is passed over.
         killWhileWriting(rewrite, std::chrono::milliseconds(3 + 7 * round));
-        Context reader = acquire("rewritten", kAes, PROV_RSA_AES, 0);
-        Key key;
-        ASSERT_TRUE(CryptGetUserKey(reader.get(), AT_KEYEXCHANGE, key.out())) << std::hex << GetLastError();
+        ProviderContext reader = acquire("rewritten", kAes, PROV_RSA_AES, 0);
+        HCRYPTKEY rawKey = 0;
+        ASSERT_TRUE(CryptGetUserKey(reader.get(), AT_KEYEXCHANGE, &rawKey)) << std::hex << GetLastError();
+        const KeyObject key(rawKey);
         DWORD size = 276;
         std::string publicBlob(size, '\0');
         ASSERT_TRUE(CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, reinterpret_cast<BYTE*>(&publicBlob[0]), &size));

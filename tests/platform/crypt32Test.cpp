@@ -17,9 +17,10 @@ protected:
     Machine machine_;
 };
 
-Certificate decode(const Bytes& der)
+CertificateContext decode(const Bytes& der)
 {
-    return Certificate(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+    return CertificateContext(
+        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
 }
 
 // The installation the product performs: ADD_ALWAYS, then the key link.
@@ -28,9 +29,10 @@ void install(const Bytes& der, const wchar_t* container)
     CRYPT_KEY_PROV_INFO info { const_cast<LPWSTR>(container),
         const_cast<LPWSTR>(L"Microsoft Enhanced RSA and AES Cryptographic Provider"), PROV_RSA_AES, 0, 0, nullptr,
         AT_KEYEXCHANGE };
-    Store store(openMyStore());
-    Certificate stored;
-    ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), decode(der).get(), CERT_STORE_ADD_ALWAYS, stored.out()));
+    CertificateStore store(openMyStore());
+    PCCERT_CONTEXT added = nullptr;
+    ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), decode(der).get(), CERT_STORE_ADD_ALWAYS, &added));
+    const CertificateContext stored(added);
     ASSERT_TRUE(CertSetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
 }
 
@@ -65,12 +67,12 @@ TEST_F(Crypt32, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnored)
     ASSERT_EQ(mkdir((directory + "/00000002").c_str(), 0700), 0);
     std::ofstream(directory + "/00000001/.properties.tmp") << "partial";
     std::ofstream(directory + "/00000001/properties", std::ios::app) << "\x02\x00";
-    Store store(openMyStore());
+    CertificateStore store(openMyStore());
     EXPECT_EQ(keyLinks(store.get()), std::vector<std::wstring> { L"private" });
     // A second copy, without a key link, steps over the leftover's number and
     // comes first.
     ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), decode(der).get(), CERT_STORE_ADD_ALWAYS, nullptr));
-    EXPECT_EQ(keyLinks(Store(openMyStore()).get()), (std::vector<std::wstring> { L"<none>", L"private" }));
+    EXPECT_EQ(keyLinks(CertificateStore(openMyStore()).get()), (std::vector<std::wstring> { L"<none>", L"private" }));
     EXPECT_EQ(modeOf(directory + "/00000003/certificate.cer"), 0600);
 }
 
@@ -78,7 +80,7 @@ TEST_F(Crypt32, InstallerKilledMidWayLeavesEveryListedEntryWhole)
 {
     long serial = 20000;
     killWhileWriting([&] { install(makeCertificate(serial++), L"killed"); }, std::chrono::milliseconds(300));
-    const std::vector<std::wstring> links = keyLinks(Store(openMyStore()).get());
+    const std::vector<std::wstring> links = keyLinks(CertificateStore(openMyStore()).get());
     ASSERT_FALSE(links.empty());
     // The newest entry may have lost its key link to the kill, never its certificate.
     for (std::size_t i = 0; i < links.size(); ++i)
