@@ -4,30 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 namespace standin {
-
-Machine::Machine()
-{
-    setenv("SIGBRID_WINROOT", dir_.path().c_str(), 1);
-    unsetenv("SIGBRID_FAULTS");
-}
-
-Machine::~Machine()
-{
-    unsetenv("SIGBRID_WINROOT");
-    unsetenv("SIGBRID_FAULTS");
-}
-
-void Machine::installProviders(const std::string& lines) const
-{
-    std::ofstream(root() + "/providers", std::ios::binary) << lines;
-}
 
 ProviderContext acquire(const char* container, const char* provider, DWORD type, DWORD flags)
 {

@@ -9,6 +9,7 @@
 #include <wincrypt.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,17 +22,9 @@ namespace standin {
 
 using Bytes = std::vector<unsigned char>;
 
-// Points SIGBRID_WINROOT at a fresh directory and clears the fault switch.
-class Machine {
-public:
-    Machine();
-    ~Machine();
-    const std::string& root() const { return dir_.path(); }
-    // Writes the machine's provider list, one "<type> <name>" a line.
-    void installProviders(const std::string& lines) const;
-
-private:
-    TempDir dir_;
+// A fresh directory that SIGBRID_WINROOT points at.
+struct Machine : TempDir {
+    Machine() { setenv("SIGBRID_WINROOT", path().c_str(), 1); }
 };
 
 // CryptAcquireContextA and CryptImportKey; empty, with the last error, on failure.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace standin {
 namespace {
@@ -16,6 +17,8 @@ constexpr const char* kCard = "eToken Base Cryptographic Provider";
 
 class Advapi32 : public ::testing::Test {
 protected:
+    // Writes the machine's provider list, one "<type> <name>" a line.
+    void installProviders(const std::string& lines) { std::ofstream(machine_.path() + "/providers") << lines; }
     Machine machine_;
 };
 
@@ -45,14 +48,14 @@ TEST_F(Advapi32, ProvidersAreWindowsOwnUntilTheMachineListsItsOwn)
         { "Microsoft Strong Cryptographic Provider", 1 },
     };
     EXPECT_EQ(enumerateProviders(), windows);
-    machine_.installProviders(
+    installProviders(
         "# test machine\n1 eToken Base Cryptographic Provider\n\n24 " MS_ENH_RSA_AES_PROV_A "\r\nnot a line\n");
     EXPECT_EQ(enumerateProviders(), (std::vector<std::pair<std::string, DWORD>> { { kCard, 1 }, { kAes, 24 } }));
 }
 
 TEST_F(Advapi32, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
 {
-    machine_.installProviders("1 " MS_ENHANCED_PROV_A "\n24 " MS_ENH_RSA_AES_PROV_A "\n1 " + std::string(kCard));
+    installProviders("1 " MS_ENHANCED_PROV_A "\n24 " MS_ENH_RSA_AES_PROV_A "\n1 " + std::string(kCard));
     // The RSA software providers share their containers; card providers keep their own.
     ASSERT_TRUE(acquire("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
     ProviderContext software = acquire("shared", kAes, PROV_RSA_AES, 0);
@@ -62,7 +65,7 @@ TEST_F(Advapi32, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
     KeyObject key = importKey(software.get(), keyBlob(), 0);
     EXPECT_FALSE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, makeCertificate(1).data(), 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_TYPE));
-    const std::string crypto = machine_.root() + "/crypto", container = crypto + "/user/rsa/shared";
+    const std::string crypto = machine_.path() + "/crypto", container = crypto + "/user/rsa/shared";
     const std::pair<std::string, mode_t> modes[]
         = { { crypto, 0700 }, { container, 0700 }, { container + "/exchange.key", 0600 } };
     for (const auto& [path, mode] : modes)

@@ -57,7 +57,7 @@ TEST_F(Crypt32, StoreFilesArePrivateAndLeftoversOfInterruptedWritesAreIgnored)
 {
     const Bytes der = makeCertificate(7007);
     install(der, L"private");
-    const std::string directory = machine_.root() + "/certstores/CurrentUser/MY";
+    const std::string directory = machine_.path() + "/certstores/CurrentUser/MY";
     const std::pair<std::string, mode_t> modes[] = { { directory, 0700 },
         { directory + "/00000001/certificate.cer", 0600 }, { directory + "/00000001/properties", 0600 } };
     for (const auto& [path, mode] : modes)
