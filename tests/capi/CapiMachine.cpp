@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -32,9 +31,6 @@ std::string fixtureProgram()
         throw std::runtime_error("CAPI_FIXTURE_EXE is not set");
     return fixture;
 }
-
-// Windows programs under Wine reach host files through drive Z:.
-std::string programPath(const std::string& path) { return underWine() ? "Z:" + path : path; }
 
 // The stand-in's providers: Windows' RSA software providers and smart-card
 // providers installed beside them.
@@ -77,9 +73,7 @@ CapiMachine::CapiMachine()
             registered = true;
         }
     } else {
-        environment_["SIGBRID_WINROOT"] = work_.path() + "/machine";
-        std::filesystem::create_directories(work_.path() + "/machine");
-        std::ofstream(work_.path() + "/machine/providers", std::ios::binary) << kStandInProviders;
+        std::ofstream(directory() + "/providers", std::ios::binary) << kStandInProviders;
     }
 }
 
@@ -91,7 +85,7 @@ std::string CapiMachine::newContainerName(const std::string& stem)
 
 std::string CapiMachine::writeFile(const std::string& name, const std::string& bytes) const
 {
-    const std::string path = work_.path() + "/" + name;
+    const std::string path = directory() + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }

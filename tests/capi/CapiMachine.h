@@ -10,7 +10,7 @@
 
 #include "KeyMaterial.h"
 #include "Process.h"
-#include "TempDir.h"
+#include "WindowsMachine.h"
 
 inline constexpr const char* kEnhancedAes = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 inline constexpr const char* kStrong = "Microsoft Strong Cryptographic Provider";
@@ -38,7 +38,7 @@ struct Identity {
 bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
     const std::string& signature, bool isDigest);
 
-class CapiMachine {
+class CapiMachine : public WindowsMachine {
 public:
     CapiMachine();
 
@@ -73,9 +73,6 @@ public:
         return member("error", args, extra);
     }
 
-    const std::string& directory() const { return work_.path(); }
-    // What sigbrid and the fixture program run with (the stand-in's machine).
-    const std::map<std::string, std::string>& environment() const { return environment_; }
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
     static std::string readFile(const std::string& path);
@@ -85,7 +82,4 @@ private:
         const std::map<std::string, std::string>& extra) const;
     // The fixture program's output.
     std::string fixture(const std::vector<std::string>& args) const;
-
-    TempDir work_;
-    std::map<std::string, std::string> environment_;
 };
