@@ -22,10 +22,6 @@ namespace {
 
 std::string fixtureProgram()
 {
-    if (underWine()) {
-        const std::string exe = std::getenv("SIGBRID_EXE");
-        return exe.substr(0, exe.find_last_of('/') + 1) + "capi_fixture.exe";
-    }
     const char* fixture = std::getenv("CAPI_FIXTURE_EXE");
     if (!fixture || !*fixture)
         throw std::runtime_error("CAPI_FIXTURE_EXE is not set");
