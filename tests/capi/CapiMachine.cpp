@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -132,9 +133,12 @@ Identity CapiMachine::install(const std::string& provider, int type)
     return addCertificate(container, provider, type);
 }
 
-int CapiMachine::copiesInStore(const std::string& thumbprint) const
+int CapiMachine::copiesInStore(const std::string& der) const
 {
-    return std::stoi(fixture({ "count", thumbprint }));
+    int copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(directory() + "/certstores/CurrentUser/MY"))
+        copies += readFile(entry.path().string() + "/certificate.cer") == der;
+    return copies;
 }
 
 std::string CapiMachine::keyCertificate(const std::string& provider, int type, const std::string& container) const

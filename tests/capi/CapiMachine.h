@@ -53,8 +53,9 @@ public:
     // A new container of `provider` holding the suite's RSA key, and its
     // certificate.
     Identity install(const std::string& provider, int type);
-    // How many copies of the certificate "MY" holds.
-    int copiesInStore(const std::string& thumbprint) const;
+    // How many copies of the certificate (DER-encoded) the stand-in's "MY"
+    // store holds; Wine's keeps one per certificate.
+    int copiesInStore(const std::string& der) const;
     // The certificate kept with the container's exchange key, DER-encoded.
     std::string keyCertificate(const std::string& provider, int type, const std::string& container) const;
 
