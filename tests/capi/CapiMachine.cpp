@@ -141,11 +141,12 @@ int CapiMachine::copiesInStore(const std::string& der) const
     return copies;
 }
 
-std::string CapiMachine::keyCertificate(const std::string& provider, int type, const std::string& container) const
+std::string CapiMachine::keyCertificate(const std::string& container) const
 {
-    const std::string file = writeFile("key-certificate.der", "");
-    fixture({ "keycert", provider, std::to_string(type), container, programPath(file) });
-    return readFile(file);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory() + "/crypto"))
+        if (entry.path().filename() == "exchange.cer" && entry.path().parent_path().filename() == container)
+            return readFile(entry.path());
+    return "";
 }
 
 ProcessResult CapiMachine::sigbrid(

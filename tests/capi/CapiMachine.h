@@ -56,8 +56,9 @@ public:
     // How many copies of the certificate (DER-encoded) the stand-in's "MY"
     // store holds; Wine's keeps one per certificate.
     int copiesInStore(const std::string& der) const;
-    // The certificate kept with the container's exchange key, DER-encoded.
-    std::string keyCertificate(const std::string& provider, int type, const std::string& container) const;
+    // The certificate that the stand-in keeps with the container's exchange
+    // key, DER-encoded; Wine's providers keep none.
+    std::string keyCertificate(const std::string& container) const;
 
     // On the 1 MiB stack that Windows gives a program by default.
     ProcessResult sigbrid(

@@ -342,7 +342,7 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
                      << "no certificate with a key (KP_CERTIFICATE: NTE_BAD_TYPE)";
     }
     EXPECT_EQ(machine_->success(install(kEToken, container, base64(der))), kOk);
-    EXPECT_EQ(machine_->keyCertificate(kEToken, kProvRsaFull, container), der);
+    EXPECT_EQ(machine_->keyCertificate(container), der);
     EXPECT_EQ(machine_->copiesInStore(der), 0);
     // As Windows' certificate propagation does for a card, the certificate
     // read from the key goes to "MY" with its key link.
