@@ -31,9 +31,7 @@ std::string fixtureProgram()
 
 // The stand-in's providers: Windows' RSA software providers and smart-card
 // providers installed beside them.
-constexpr const char* kStandInProviders = "1 Microsoft Base Cryptographic Provider v1.0\n"
-                                          "1 Microsoft Base Smart Card Crypto Provider\n"
-                                          "1 Microsoft Enhanced Cryptographic Provider v1.0\n"
+constexpr const char* kStandInProviders = "1 Microsoft Base Smart Card Crypto Provider\n"
                                           "24 Microsoft Enhanced RSA and AES Cryptographic Provider\n"
                                           "1 Microsoft Strong Cryptographic Provider\n"
                                           "1 eToken Base Cryptographic Provider\n"
