@@ -123,7 +123,7 @@ int main(int argc, char** argv)
         std::filesystem::create_directories(machine);
         const std::map<std::string, std::string> environment = {{"SIGBRID_WINROOT", machine}};
 
-        writeFile(work.path() + "/key.blob", privateKeyBlob());
+        writeFile(work.path() + "/key.blob", keyBlob());
         const std::string certificate = selfSignedCertificate(1, "sigbrid bench");
         writeFile(work.path() + "/certificate.der", certificate);
         check(runProcess({fixture, "key", kProvider, kProvRsaAes, "bench", work.path() + "/key.blob"}, environment),

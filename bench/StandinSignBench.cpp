@@ -27,7 +27,7 @@ int main()
 {
     TempDir root;
     setenv("SIGBRID_WINROOT", root.path().c_str(), 1);
-    Pkey key = generateRsa(2048);
+    const Pkey key = newRsaKey(2048);
     Bytes digest(32, 0x42);
 
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
@@ -45,9 +45,10 @@ int main()
 
     HCRYPTPROV context = 0;
     HCRYPTKEY imported = 0;
-    const Bytes blob = msBlob(key.get(), true);
+    const std::string blob = keyBlob(key.get());
     if (!CryptAcquireContextA(&context, "bench", MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET)
-        || !CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &imported)) {
+        || !CryptImportKey(context, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), 0, 0,
+                           &imported)) {
         std::printf("setup failed: 0x%08x\n", static_cast<unsigned>(GetLastError()));
         return 1;
     }

@@ -20,11 +20,11 @@ double millisecondsSince(Clock::time_point start)
 
 void install(const Bytes& der)
 {
-    Store store(openMyStore());
-    Certificate created(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+    CertificateStore store(openMyStore());
+    CertificateContext created(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
     PCCERT_CONTEXT stored = nullptr;
     CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, &stored);
-    Certificate owned(stored);
+    CertificateContext owned(stored);
     CRYPT_KEY_PROV_INFO info {};
     info.pwszContainerName = const_cast<LPWSTR>(L"bench");
     info.pwszProvName = const_cast<LPWSTR>(L"Microsoft Enhanced RSA and AES Cryptographic Provider");
@@ -35,9 +35,9 @@ void install(const Bytes& der)
 
 bool findAndReadKeyLink(const Bytes& hash)
 {
-    Store store(openMyStore());
+    CertificateStore store(openMyStore());
     CRYPT_HASH_BLOB blob { static_cast<DWORD>(hash.size()), const_cast<BYTE*>(hash.data()) };
-    Certificate found(CertFindCertificateInStore(
+    CertificateContext found(CertFindCertificateInStore(
         store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_HASH, &blob, nullptr));
     DWORD size = 0;
     return found.get() && CertGetCertificateContextProperty(found.get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size);
@@ -63,7 +63,8 @@ int main()
             installMs += millisecondsSince(start);
         }
         // The oldest certificate is listed last: the search passes every entry.
-        const Bytes hash = sha1Of(oldest);
+        const std::string digest = digestOf("sha1", std::string(oldest.begin(), oldest.end()));
+        const Bytes hash(digest.begin(), digest.end());
         constexpr int kRounds = 5;
         const auto start = Clock::now();
         bool found = true;

@@ -23,24 +23,15 @@ namespace {
 
 std::string fixtureProgram()
 {
-    if (underWine()) {
-        const std::string exe = std::getenv("SIGBRID_EXE");
-        return exe.substr(0, exe.find_last_of('/') + 1) + "capi_fixture.exe";
-    }
     const char* fixture = std::getenv("CAPI_FIXTURE_EXE");
     if (!fixture || !*fixture)
         throw std::runtime_error("CAPI_FIXTURE_EXE is not set");
     return fixture;
 }
 
-// Windows programs under Wine reach host files through drive Z:.
-std::string programPath(const std::string& path) { return underWine() ? "Z:" + path : path; }
-
 // The stand-in's providers: Windows' RSA software providers and smart-card
 // providers installed beside them.
-constexpr const char* kStandInProviders = "1 Microsoft Base Cryptographic Provider v1.0\n"
-                                          "1 Microsoft Base Smart Card Crypto Provider\n"
-                                          "1 Microsoft Enhanced Cryptographic Provider v1.0\n"
+constexpr const char* kStandInProviders = "1 Microsoft Base Smart Card Crypto Provider\n"
                                           "24 Microsoft Enhanced RSA and AES Cryptographic Provider\n"
                                           "1 Microsoft Strong Cryptographic Provider\n"
                                           "1 eToken Base Cryptographic Provider\n"
@@ -77,9 +68,7 @@ CapiMachine::CapiMachine()
             registered = true;
         }
     } else {
-        environment_["SIGBRID_WINROOT"] = work_.path() + "/machine";
-        std::filesystem::create_directories(work_.path() + "/machine");
-        std::ofstream(work_.path() + "/machine/providers", std::ios::binary) << kStandInProviders;
+        std::ofstream(directory() + "/providers", std::ios::binary) << kStandInProviders;
     }
 }
 
@@ -91,7 +80,7 @@ std::string CapiMachine::newContainerName(const std::string& stem)
 
 std::string CapiMachine::writeFile(const std::string& name, const std::string& bytes) const
 {
-    const std::string path = work_.path() + "/" + name;
+    const std::string path = directory() + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
@@ -137,21 +126,25 @@ Identity CapiMachine::addCertificate(
 Identity CapiMachine::install(const std::string& provider, int type)
 {
     const std::string container = newContainerName();
-    const std::string blob = writeFile("key.blob", privateKeyBlob());
+    const std::string blob = writeFile("key.blob", keyBlob());
     fixture({ "key", provider, std::to_string(type), container, programPath(blob) });
     return addCertificate(container, provider, type);
 }
 
-int CapiMachine::copiesInStore(const std::string& thumbprint) const
+int CapiMachine::copiesInStore(const std::string& der) const
 {
-    return std::stoi(fixture({ "count", thumbprint }));
+    int copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(directory() + "/certstores/CurrentUser/MY"))
+        copies += readFile(entry.path().string() + "/certificate.cer") == der;
+    return copies;
 }
 
-std::string CapiMachine::keyCertificate(const std::string& provider, int type, const std::string& container) const
+std::string CapiMachine::keyCertificate(const std::string& container) const
 {
-    const std::string file = writeFile("key-certificate.der", "");
-    fixture({ "keycert", provider, std::to_string(type), container, programPath(file) });
-    return readFile(file);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory() + "/crypto"))
+        if (entry.path().filename() == "exchange.cer" && entry.path().parent_path().filename() == container)
+            return readFile(entry.path());
+    return "";
 }
 
 ProcessResult CapiMachine::sigbrid(

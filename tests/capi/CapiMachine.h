@@ -10,7 +10,7 @@
 
 #include "KeyMaterial.h"
 #include "Process.h"
-#include "TempDir.h"
+#include "WindowsMachine.h"
 
 inline constexpr const char* kEnhancedAes = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 inline constexpr const char* kStrong = "Microsoft Strong Cryptographic Provider";
@@ -38,7 +38,7 @@ struct Identity {
 bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
     const std::string& signature, bool isDigest);
 
-class CapiMachine {
+class CapiMachine : public WindowsMachine {
 public:
     CapiMachine();
 
@@ -53,10 +53,12 @@ public:
     // A new container of `provider` holding the suite's RSA key, and its
     // certificate.
     Identity install(const std::string& provider, int type);
-    // How many copies of the certificate "MY" holds.
-    int copiesInStore(const std::string& thumbprint) const;
-    // The certificate kept with the container's exchange key, DER-encoded.
-    std::string keyCertificate(const std::string& provider, int type, const std::string& container) const;
+    // How many copies of the certificate (DER-encoded) the stand-in's "MY"
+    // store holds; Wine's keeps one per certificate.
+    int copiesInStore(const std::string& der) const;
+    // The certificate that the stand-in keeps with the container's exchange
+    // key, DER-encoded; Wine's providers keep none.
+    std::string keyCertificate(const std::string& container) const;
 
     // On the 1 MiB stack that Windows gives a program by default.
     ProcessResult sigbrid(
@@ -73,9 +75,6 @@ public:
         return member("error", args, extra);
     }
 
-    const std::string& directory() const { return work_.path(); }
-    // What sigbrid and the fixture program run with (the stand-in's machine).
-    const std::map<std::string, std::string>& environment() const { return environment_; }
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
     static std::string readFile(const std::string& path);
@@ -85,7 +84,4 @@ private:
         const std::map<std::string, std::string>& extra) const;
     // The fixture program's output.
     std::string fixture(const std::vector<std::string>& args) const;
-
-    TempDir work_;
-    std::map<std::string, std::string> environment_;
 };

@@ -13,15 +13,6 @@ namespace {
 
 using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
 
-// One RSA key serves the whole test program; the certificates differ.
-EVP_PKEY* suiteKey()
-{
-    static std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_RSA_gen(2048), EVP_PKEY_free);
-    if (!key)
-        throw std::runtime_error("RSA key generation failed");
-    return key.get();
-}
-
 // What a writer put into a memory BIO.
 template <typename Write> std::string written(Write write)
 {
@@ -35,10 +26,24 @@ template <typename Write> std::string written(Write write)
 
 } // namespace
 
-// The exchange key's PRIVATEKEYBLOB, as CryptImportKey takes it.
-std::string privateKeyBlob()
+Pkey newRsaKey(int bits)
 {
-    return written([](BIO* bio) { return i2b_PrivateKey_bio(bio, suiteKey()); });
+    Pkey key(EVP_RSA_gen(bits), EVP_PKEY_free);
+    if (!key)
+        throw std::runtime_error("RSA key generation failed");
+    return key;
+}
+
+// One RSA key serves the whole test program; the certificates differ.
+EVP_PKEY* suiteKey()
+{
+    static const Pkey key = newRsaKey(2048);
+    return key.get();
+}
+
+std::string keyBlob(EVP_PKEY* key, bool withPrivate)
+{
+    return written([&](BIO* bio) { return withPrivate ? i2b_PrivateKey_bio(bio, key) : i2b_PublicKey_bio(bio, key); });
 }
 
 std::string selfSignedCertificate(long serial, const std::string& commonName)

@@ -1,11 +1,20 @@
-// The RSA key of a test program and what is made from it: the PRIVATEKEYBLOB
-// that CryptoAPI imports, self-signed certificates, the public key in PEM.
+// The RSA keys of a test program and what is made from them: the blobs that
+// CryptoAPI imports and exports, self-signed certificates, the public key in PEM.
 #pragma once
 
+#include <openssl/evp.h>
+
+#include <memory>
 #include <string>
 
-// One RSA 2048 key per program, made on first use.
-std::string privateKeyBlob();
+using Pkey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+
+Pkey newRsaKey(int bits);
+// One RSA 2048 key per program, made on first use: key generation is the slow
+// part of the tests.
+EVP_PKEY* suiteKey();
+// A PRIVATEKEYBLOB, as CryptImportKey takes it, or a PUBLICKEYBLOB.
+std::string keyBlob(EVP_PKEY* key = suiteKey(), bool withPrivate = true);
 std::string publicKeyPem();
 // A self-signed certificate for the key, DER-encoded.
 std::string selfSignedCertificate(long serial, const std::string& commonName);

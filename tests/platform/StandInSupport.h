@@ -1,103 +1,38 @@
 // What the stand-in's tests and benchmarks share: a private emulated machine,
-// owners for the handles of advapi32 and crypt32, and OpenSSL to make keys and
-// certificates and to judge signatures.
+// the product's owners for the handles of advapi32 and crypt32, the CryptoAPI
+// tests' keys and certificates, and the user's "MY" store.
 #pragma once
-
-#include <openssl/evp.h>
-
-#include <sys/stat.h>
 
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <chrono>
-#include <functional>
-#include <memory>
+#include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "CryptHandles.h"
+#include "KeyMaterial.h"
 #include "TempDir.h"
 
 namespace standin {
 
 using Bytes = std::vector<unsigned char>;
 
-// Points SIGBRID_WINROOT at a fresh directory and clears the fault switch.
-class Machine {
-public:
-    Machine();
-    ~Machine();
-    const std::string& root() const { return dir_.path(); }
-    // Writes the machine's provider list, one "<type> <name>" a line.
-    void installProviders(const std::string& lines) const;
-
-private:
-    TempDir dir_;
+// A fresh directory that SIGBRID_WINROOT points at.
+struct Machine : TempDir {
+    Machine() { setenv("SIGBRID_WINROOT", path().c_str(), 1); }
 };
 
-// Owns one handle; it moves, and declaring the move leaves it without copies.
-template <typename Handle, BOOL (*Release)(Handle)> class Owned {
-public:
-    Owned() = default;
-    explicit Owned(Handle handle)
-        : handle_(handle)
-    {
-    }
-    Owned(Owned&& other) noexcept
-        : handle_(std::exchange(other.handle_, Handle {}))
-    {
-    }
-    ~Owned() { reset(); }
-    void reset()
-    {
-        if (handle_)
-            Release(std::exchange(handle_, Handle {}));
-    }
-    Handle get() const { return handle_; }
-    // For calls that write a new handle; the one held before is released.
-    Handle* out()
-    {
-        reset();
-        return &handle_;
-    }
-    explicit operator bool() const { return handle_ != Handle {}; }
-
-private:
-    Handle handle_ {};
-};
-
-inline BOOL releaseContext(HCRYPTPROV handle) { return CryptReleaseContext(handle, 0); }
-inline BOOL forceClose(HCERTSTORE handle) { return CertCloseStore(handle, CERT_CLOSE_STORE_FORCE_FLAG); }
-using Context = Owned<HCRYPTPROV, releaseContext>;
-using Key = Owned<HCRYPTKEY, CryptDestroyKey>;
-using Store = Owned<HCERTSTORE, forceClose>;
-using Certificate = Owned<PCCERT_CONTEXT, CertFreeCertificateContext>;
-
-// CryptAcquireContextA and CryptImportKey; empty, with the last error, on failure.
-Context acquire(const char* container, const char* provider, DWORD type, DWORD flags);
-Key importKey(HCRYPTPROV context, const Bytes& blob, DWORD flags);
-
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-Pkey generateRsa(int bits);
-// A 1024-bit key made once: key generation is the slow part of the tests.
-EVP_PKEY* testKey();
-// The key as a CryptoAPI blob, written by OpenSSL's own MSBLOB encoder.
-Bytes msBlob(EVP_PKEY* key, bool withPrivate);
 // A self-signed certificate, distinct for each serial.
-Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate");
-Bytes sha1Of(const Bytes& data);
+inline Bytes makeCertificate(long serial, const std::string& commonName = "Test Certificate")
+{
+    const std::string der = selfSignedCertificate(serial, commonName);
+    return Bytes(der.begin(), der.end());
+}
 
-HCERTSTORE openMyStore();
-// A file's permission bits; 0 when it is missing.
-mode_t modeOf(const std::string& path);
-
-// Runs `write` over and over in a child process, kills the child `after` its
-// first write has ended, and checks that the kill is what ended it.
-void killWhileWriting(const std::function<void()>& write, std::chrono::milliseconds after);
+inline HCERTSTORE openMyStore()
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+}
 
 } // namespace standin
