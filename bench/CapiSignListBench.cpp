@@ -133,8 +133,6 @@ int main(int argc, char** argv)
               "capi_fixture cert");
 
         const Json list = digestList();
-        const std::vector<std::string> args = {sigbrid,          "capi",   "crypt", "signList", sha1Hex(certificate),
-                                               "sha256",         base64(list.dump())};
         // One process: its CPU seconds (user and system) and its answer,
         // every signature of which must verify.
         auto cpuOf = [&](const Json& items) {
