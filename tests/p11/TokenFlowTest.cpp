@@ -51,9 +51,9 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
         file("pub.pem"), "-subj", "/CN=Flow Signer", "-days", "2", "-outform", "DER", "-out", file("cert.der") });
     const std::string certificate = base64(readFile(file("cert.der")));
 
-    EXPECT_EQ(
-        success({ "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "Flow Signer", "1234", certificate }),
-        "certificado adicionado com sucesso: " + keyId);
+    std::vector<std::string> import
+        = { "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "Flow Signer", "1234", certificate };
+    EXPECT_EQ(success(import), "certificado adicionado com sucesso: " + keyId);
     const std::string thumbprint = SoftHsmMachine::fingerprint(file("cert.der"));
     const Identity signer { thumbprint, readFile(file("cert.der")), "" };
     EXPECT_EQ(success({ "pkcs11", "list", "certificates", "AT" }),
@@ -86,6 +86,13 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
         for (const json& item : batch)
             EXPECT_TRUE(verifies(signer, digest, message, item["signed"], false)) << item;
     }
+
+    // SoftHSM2 wants a certificate's subject, which only the "AT" template
+    // carries: through another module path it refuses the six attributes
+    // (and keeps an empty certificate object, so this comes last).
+    machine_.installSoftHsmAsGd();
+    import[3] = "GD";
+    EXPECT_EQ(error(import), "Erro na importação do certificado: 208");
 }
 
 } // namespace

@@ -183,13 +183,11 @@ const std::string kNoRoom = errorDocument("Token nao possui espaco suficiente pa
 // (a refused login leaves it to C_Finalize), and no signature where none fits.
 TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
 {
-    const Case cases[] = {
+    std::vector<Case> cases = {
         { kSign, { { "C_Login", "0xa4" } }, errorDocument("Erro no Login - Pin bloqueado"), false, 0 },
         { kCreateKeyPair, { { "C_Login", "0xa1" } }, errorDocument("Erro no Login - Pin invalido"), false, 0 },
         { kImport, { { "C_Login", "0x100" } }, errorDocument("Erro no Login - Erro Generico"), false, 0 },
         { kSign, { { "C_SignInit", "0x30" } }, errorDocument("Erro na assinatura: Erro no dispositivo"), true, 1 },
-        { kSignWithKeyId, { { "C_Sign", "0x32" } }, errorDocument("Erro na assinatura: Dispositivo removido"), true,
-            1 },
         { kSignWithKeyId, { { "C_Sign", { { "2", "0x68" } } } }, errorDocument("Erro na assinatura: 104"), true, 1 },
         { with(with(kSignWithKeyId, 8, "true"), 9, std::string(40, 'A') + "AA=="), {},
             errorDocument("Tamanho data nao condiz com algoritmo utilizado"), true, 0 },
@@ -202,11 +200,6 @@ TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
             errorDocument("Nenhum certificado encontrado com o thumbprint enviado"), true, 0 },
         { kCreateKeyPair, {}, kNoRoom, true, 0, memory7168 },
         { kCreateKeyPair, { { "C_GetTokenInfo", { { "14", "0x5" } } } }, kNoRoom, true, 0 },
-        { kCreateKeyPair, { { "C_GenerateKeyPair", "0x31" } },
-            errorDocument("Erro na geracao do par de chaves: Dispositivo sem memória"), true, 0 },
-        { with(kCreateKeyPair, 6, "abc"), { { "C_GenerateKeyPair", "0xd1" } },
-            errorDocument("Erro na geracao do par de chaves: 209"), true, 0 },
-        { kImport, { { "C_CreateObject", "0xd0" } }, errorDocument("Erro na importação do certificado: 208"), true, 0 },
         { kGetPublicKey, {}, successDocument("wP/u"), true, 0 },
         { kGetPublicKey, {}, errorDocument("Erro na leitura da chave publica: 18"), true, 0, noModulus },
         { kGetPublicKey, {}, errorDocument("Erro na leitura da chave publica: modulo indisponivel"), true, 0,
@@ -221,8 +214,22 @@ TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
         { signList({ item(1, "abc", false), { { "value", 7 } } }), {},
             errorDocument("[json.exception.type_error.302] type must be string, but is number"), true, 1 },
     };
+    // A command that names a token finds it first: "ND" names none.
+    for (const std::vector<std::string>& args : { kSignWithKeyId, kCreateKeyPair, kGetPublicKey, kImport })
+        cases.push_back({ with(args, 3, "ND"), {}, errorDocument("Token Type ou Serial invalido"), false, 0 });
+    // Each reason word, and another code in decimal, from every call that fails in them.
+    for (const auto& [rv, reason] : { std::pair<const char*, std::string> { "0x30", "Erro no dispositivo" },
+             { "0x31", "Dispositivo sem memória" }, { "0x32", "Dispositivo removido" }, { "0xd0", "208" } }) {
+        cases.push_back({ with(kCreateKeyPair, 6, "abc"), { { "C_GenerateKeyPair", rv } },
+            errorDocument("Erro na geracao do par de chaves: " + reason), true, 0, nullptr,
+            "CKA_MODULUS_BITS=ulong:0" });
+        cases.push_back({ kImport, { { "C_CreateObject", rv } },
+            errorDocument("Erro na importação do certificado: " + reason), true, 0 });
+        cases.push_back(
+            { kSignWithKeyId, { { "C_Sign", rv } }, errorDocument("Erro na assinatura: " + reason), true, 1 });
+    }
     for (const Case& c : cases) {
-        SCOPED_TRACE(&c - cases);
+        SCOPED_TRACE(&c - cases.data());
         Json script = patched(tokenScript(), { { "/rv", c.rv } });
         if (c.prepare)
             c.prepare(script);
