@@ -88,11 +88,15 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
     }
 
     // SoftHSM2 wants a certificate's subject, which only the "AT" template
-    // carries: through another module path it refuses the six attributes
-    // (and keeps an empty certificate object, so this comes last).
+    // carries: through another module path it refuses the six attributes. It
+    // keeps an empty certificate object then, so this comes last, and leaks
+    // what it made, which the sanitizer build would report as ours.
     machine_.installSoftHsmAsGd();
     import[3] = "GD";
-    EXPECT_EQ(error(import), "Erro na importação do certificado: 208");
+    std::map<std::string, std::string> environment = machine_.environment();
+    environment["LSAN_OPTIONS"] = "detect_leaks=0";
+    EXPECT_EQ(json::parse(runSigbrid(import, environment).out),
+        json({ { "error", "Erro na importação do certificado: 208" } }));
 }
 
 } // namespace
