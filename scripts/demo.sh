@@ -96,7 +96,7 @@ request pkcs11 list objects AT "$serial" 0000
 grep -q '"error": "Erro no Login - Pin incorreto"' "$work/last" || fail "a wrong PIN was not refused"
 echo
 
-echo "# The signer: a key pair made in a CryptoAPI container with its request; a"
+echo "# The signer: a key pair made in a CryptoAPI container with its request;"
 echo "# the same CA issues the certificate, which goes to MY and signs"
 provider="Microsoft Enhanced RSA and AES Cryptographic Provider"
 request capi repo createKeyPair "$provider" 24 demo-signer false false 2048 - "Demo Signer" true
