@@ -115,19 +115,15 @@ Identity CapiMachine::addCertificate(
     static std::atomic<long> serial { static_cast<long>(getpid()) * 1000 };
     if (der.empty())
         der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
-    const std::string file = writeFile("certificate.der", der);
-    if (container.empty())
-        fixture({ "cert", programPath(file) });
-    else
-        fixture({ "cert", programPath(file), container, provider, std::to_string(type) });
+    EXPECT_EQ(success({ "capi", "repo", "importCertificate", provider, std::to_string(type), container, base64(der) }),
+        "{\"result\":\"ok\"}");
     return { sha1Hex(der), der, container };
 }
 
 Identity CapiMachine::install(const std::string& provider, int type)
 {
     const std::string container = newContainerName();
-    const std::string blob = writeFile("key.blob", keyBlob());
-    fixture({ "key", provider, std::to_string(type), container, programPath(blob) });
+    fixture({ "key", provider, std::to_string(type), container, programPath(writeFile("key.blob", keyBlob())) });
     return addCertificate(container, provider, type);
 }
 
