@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -83,12 +82,6 @@ std::string CapiMachine::writeFile(const std::string& name, const std::string& b
     const std::string path = directory() + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
-}
-
-std::string CapiMachine::readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string CapiMachine::fixture(const std::vector<std::string>& args) const

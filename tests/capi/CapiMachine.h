@@ -78,7 +78,7 @@ public:
 
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
-    static std::string readFile(const std::string& path);
+    static std::string readFile(const std::string& path) { return ::readFile(path); }
 
 private:
     std::string member(const std::string& name, const std::vector<std::string>& args,

@@ -167,6 +167,11 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
     // Other algorithm names sign with SHA-256; even empty data signs.
     for (const char* name : { "SHA1", "sha384", "", "Sha512", "sha1 " })
         EXPECT_TRUE(verifies(signer_, "sha256", "", sign(signer_, name, ""), false)) << name;
+    // Line breaks aside, well-formed base64 is signed as written.
+    for (const char* data : { "\r\n", "YW\r\nJj", "+/+/" })
+        EXPECT_TRUE(verifies(
+            signer_, "sha256", unbase64(data), machine_->success(signing(signer_.thumbprint, "sha256", data)), false))
+            << data;
 
     // Any provider but a known card one, of any type, is opened as the
     // Enhanced AES one.
@@ -187,13 +192,14 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
 
 TEST_F(Capi, RefusedInputsSignNothing)
 {
-    for (const char* data : { "====", "YQ=", "Y", "yes", "-1", "YWJj!" }) {
+    for (const char* data :
+        { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "Y===", "YWJ\t", "YQ-_", "!QQ=" }) {
         EXPECT_EQ(machine_->error(signing(signer_.thumbprint, "sha256", data)), "Dados nao estao em base64 valido");
         // The bad value is found before the first item is signed; the key is
         // never opened (a missing certificate would say so first).
-        const std::string list = R"([{"value":"YQ==","hashedData":false},{"value":")" + std::string(data) + R"("}])";
-        EXPECT_EQ(
-            machine_->error(signingList(std::string(40, '0'), "sha256", list)), "Dados nao estao em base64 valido");
+        const Json list = Json::array({ { { "value", "YQ==" }, { "hashedData", false } }, { { "value", data } } });
+        EXPECT_EQ(machine_->error(signingList(std::string(40, '0'), "sha256", list.dump())),
+            "Dados nao estao em base64 valido");
     }
 
     // Certificates are found by the whole lower-case thumbprint only.
