@@ -281,16 +281,29 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
 
     EXPECT_EQ(count(kEmptyCsp, "1"), "0");
     EXPECT_EQ(machine_->success({ "capi", "list", "listContainer", kEmptyCsp, "1" }), "null");
-    // A long name after a short one: every call gets the whole buffer.
-    Args own = { "a", std::string(120, 'L'), "bb", "Cont\xc3\xaainer a\xc3\xa7\xc3\xa3o", std::string(240, 'x') };
-    for (const std::string& name : own)
+    // A long name after a short one: every call gets the whole buffer. Names
+    // are bytes: a slash, a dot, bytes that are not UTF-8 (answered replaced),
+    // and the longest name that fits, each such byte taking three characters
+    // of the file name.
+    std::map<std::string, std::string> own = { { "raw\xff\x01", "raw\xef\xbf\xbd\x01" } };
+    for (int i = 0; i < 85; ++i)
+        own[std::string(85, '\xe9')] += "\xef\xbf\xbd";
+    for (const std::string& name : { std::string(120, 'L'), std::string(240, 'x'), std::string("a"), std::string("bb"),
+             std::string("Cont\xc3\xaainer a\xc3\xa7\xc3\xa3o"), std::string("dir/name"), std::string(".hidden") })
+        own[name] = name;
+    Args shown;
+    for (const auto& [name, answered] : own) {
         machine_->createContainer(kEmptyCsp, kProvRsaFull, name);
+        shown.push_back(answered);
+    }
+    EXPECT_EQ(
+        machine_->success(keyPair(std::string(86, '\xe9'))), "{\"error\":\"createKeyPair - CryptAcquireContext\"}");
     // Integers are read the way atoi reads them.
-    EXPECT_EQ(count(kEmptyCsp, "1 and more"), "5");
+    EXPECT_EQ(count(kEmptyCsp, "1 and more"), "9");
     Args names = listed(kEmptyCsp, "1");
     std::sort(names.begin(), names.end());
-    std::sort(own.begin(), own.end());
-    EXPECT_EQ(names, own);
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(names, shown);
     // A failing next call ends the listing quietly.
     EXPECT_EQ(count(kEmptyCsp, "1", "CryptGetProvParam#3=5"), "2");
     // A provider name read that reports the end skips that provider only.
