@@ -29,9 +29,12 @@ std::string fixtureProgram()
 }
 
 // The stand-in's providers: Windows' RSA software providers and smart-card
-// providers installed beside them.
-constexpr const char* kStandInProviders = "1 Microsoft Base Smart Card Crypto Provider\n"
-                                          "24 Microsoft Enhanced RSA and AES Cryptographic Provider\n"
+// providers installed beside them, among lines that name none.
+constexpr const char* kStandInProviders = "# the CryptoAPI tests' machine\n"
+                                          "1 Microsoft Base Smart Card Crypto Provider\n"
+                                          "\n"
+                                          "24 Microsoft Enhanced RSA and AES Cryptographic Provider\r\n"
+                                          "not a line\n"
                                           "1 Microsoft Strong Cryptographic Provider\n"
                                           "1 eToken Base Cryptographic Provider\n"
                                           "1 eToken Base Cryptographic Provider para Microsoft A\xc3\xa7\xc3\xa3o\n"

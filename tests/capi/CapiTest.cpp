@@ -282,6 +282,8 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
     EXPECT_NE(std::find(cards.begin(), cards.end(), athena), cards.end());
     if (underWine())
         GTEST_SKIP() << "Wine installs no provider with a container store of its own, nor the fault switch";
+    // The machine's own six providers, a line ending in CR LF among them.
+    EXPECT_EQ(parsed.size(), 6u);
 
     EXPECT_EQ(count(kEmptyCsp, "1"), "0");
     EXPECT_EQ(machine_->success({ "capi", "list", "listContainer", kEmptyCsp, "1" }), "null");

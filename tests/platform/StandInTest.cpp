@@ -1,5 +1,5 @@
 // The advapi32 and crypt32 stand-ins called directly, for what no request of
-// sigbrid reaches: Windows' own provider list, the containers that the RSA
+// sigbrid reaches: the containers that the RSA
 // software providers share, owner-only files, and keys and stores that pass
 // over what an interrupted write or a killed writer left.
 #include "StandInSupport.h"
@@ -75,37 +75,6 @@ protected:
     void installProviders(const std::string& lines) { std::ofstream(machine_.path() + "/providers") << lines; }
     Machine machine_;
 };
-
-std::vector<std::pair<std::string, DWORD>> enumerateProviders()
-{
-    std::vector<std::pair<std::string, DWORD>> providers;
-    DWORD type = 0;
-    char name[200];
-    for (DWORD index = 0, size = sizeof name; CryptEnumProvidersA(index, nullptr, 0, &type, name, &size);
-         ++index, size = sizeof name)
-        providers.emplace_back(name, type);
-    return providers;
-}
-
-TEST_F(StandIn, ProvidersAreWindowsOwnUntilTheMachineListsItsOwn)
-{
-    const std::vector<std::pair<std::string, DWORD>> windows = {
-        { "Microsoft Base Cryptographic Provider v1.0", 1 },
-        { "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider", 13 },
-        { "Microsoft Base DSS Cryptographic Provider", 3 },
-        { "Microsoft Base Smart Card Crypto Provider", 1 },
-        { "Microsoft DH SChannel Cryptographic Provider", 18 },
-        { "Microsoft Enhanced Cryptographic Provider v1.0", 1 },
-        { "Microsoft Enhanced DSS and Diffie-Hellman Cryptographic Provider", 13 },
-        { "Microsoft Enhanced RSA and AES Cryptographic Provider", 24 },
-        { "Microsoft RSA SChannel Cryptographic Provider", 12 },
-        { "Microsoft Strong Cryptographic Provider", 1 },
-    };
-    EXPECT_EQ(enumerateProviders(), windows);
-    installProviders(
-        "# test machine\n1 eToken Base Cryptographic Provider\n\n24 " MS_ENH_RSA_AES_PROV_A "\r\nnot a line\n");
-    EXPECT_EQ(enumerateProviders(), (std::vector<std::pair<std::string, DWORD>> { { kCard, 1 }, { kAes, 24 } }));
-}
 
 TEST_F(StandIn, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
 {
