@@ -337,8 +337,9 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
         const Identity identity = { sha1Hex(der), der, container };
         EXPECT_TRUE(signsFor(identity, digest, "contrato"));
         EXPECT_EQ(machine_->success(install(provider, container, base64(der))), kOk);
-        if (!underWine())
+        if (!underWine()) {
             EXPECT_EQ(machine_->copiesInStore(der), 2);
+        }
         EXPECT_TRUE(signsFor(identity, digest, "outro"));
     }
     // Installed for a container that is not there, a certificate installs,
