@@ -85,6 +85,6 @@ public:
 private:
     std::string member(const std::string& name, const std::vector<std::string>& args,
         const std::map<std::string, std::string>& extra) const;
-    // createKeyPair's answer: the key's PUBLICKEYBLOB, or the error text.
+    // What createKeyPair answers: the key's PUBLICKEYBLOB in base64, or its error text.
     std::string keyPair(const std::string& provider, int type, const std::string& container, const char* bits) const;
 };
