@@ -52,17 +52,17 @@ using Stress = BothRoads;
 
 TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
 {
-    const auto answer = [&](const Args& args) { return capi_.success(args, tokenEnvironment_); };
+    const auto answer = [&](const Args& args) { return machine_.success(args); };
     std::vector<Identity> certificates;
     for (int i = 0; i < 3; ++i)
-        certificates.push_back(capi_.install(kEnhancedAes, kProvRsaAes));
+        certificates.push_back(machine_.install(kEnhancedAes, kProvRsaAes));
     const std::vector<Identity> signers = certificates;
     // What the quiet machine prints for the requests that no caller changes.
     std::map<Args, std::string> quiet;
     const Args unchanging[] = { { "capi", "list", "csp" }, { "pkcs11", "list", "tokens", "AT" },
         { "pkcs11", "list", "certificates", "AT" } };
     for (const Args& args : unchanging)
-        quiet[args] = capi_.sigbrid(args, tokenEnvironment_).out;
+        quiet[args] = machine_.sigbrid(args).out;
     std::set<std::string> containers = names(answer(kListContainers));
     ASSERT_EQ(containers.size(), signers.size());
     std::map<std::string, std::string> keys; // container -> its public key blob, in base64
@@ -140,7 +140,7 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
     const std::pair<int, std::function<Call(int round, int n)>> round[] = {
         { 10, [&](int r, int n) { return signing(r, n, false); } },
         { 5, [&](int r, int n) { return signing(r, n, true); } },
-        { 6, [&](int, int) { return keyPair(capi_.newContainerName("stress"), false); } },
+        { 6, [&](int, int) { return keyPair(machine_.newContainerName("stress"), false); } },
         { 6, [&](int r, int) { return keyPair("shared-" + std::to_string(r), true); } },
         { 6, install },
         { 4, [&](int, int) { return listing(true); } },
@@ -162,7 +162,7 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
         for (std::size_t i = 0; i < calls.size(); ++i)
             callers.emplace_back([&, go, i] {
                 go.wait();
-                results[i] = capi_.sigbrid(calls[i].args, tokenEnvironment_);
+                results[i] = machine_.sigbrid(calls[i].args);
             });
         start.set_value();
         for (std::thread& caller : callers)
@@ -189,7 +189,7 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
         EXPECT_TRUE(verifies(certificate, "sha256", "after", signature, false)) << certificate.thumbprint;
     }
     for (const Args& args : unchanging)
-        EXPECT_EQ(capi_.sigbrid(args, tokenEnvironment_).out, quiet[args]);
+        EXPECT_EQ(machine_.sigbrid(args).out, quiet[args]);
 }
 
 } // namespace
