@@ -35,12 +35,14 @@ TEST_F(HostileModule, AttributeLengthsBeyondTheBuffer)
 {
     const Json longer = patched(object(11, kPrivateKey, "01", ""),
         { { "/attributes/CKA_LABEL",
-            { { "text", "0123456789" }, { "nullLength", 2 }, { "filledLength", 1000000 } } } });
+            { { "hex", hexOf(std::string("0123456789")) }, { "nullLength", 2 }, { "filledLength", 1000000 } } } });
     const Json unavailable = patched(object(21, kPrivateKey, "02", ""),
         { { "/attributes/CKA_ID", { { "hex", "02" }, { "nullLength", "unavailable" } } },
-            { "/attributes/CKA_LABEL", { { "text", "label" }, { "filledLength", "unavailable" } } } });
+            { "/attributes/CKA_LABEL",
+                { { "hex", hexOf(std::string("label")) }, { "filledLength", "unavailable" } } } });
     const Json shrinking = patched(object(31, kPrivateKey, "03", ""),
-        { { "/attributes/CKA_LABEL", { { "text", "abcdef" }, { "nullLength", 100 }, { "filledLength", 3 } } } });
+        { { "/attributes/CKA_LABEL",
+            { { "hex", hexOf(std::string("abcdef")) }, { "nullLength", 100 }, { "filledLength", 3 } } } });
     const std::string value(50, 'v');
     const Json cut = patched(certificate(40, hexOf(value)),
         { { "/attributes/CKA_VALUE/nullLength", 10 }, { "/attributes/CKA_VALUE/filledLength", 50 } });

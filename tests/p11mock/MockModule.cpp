@@ -72,13 +72,11 @@ Bytes hexBytes(const std::string& hex)
     return out;
 }
 
-// "text" as its bytes, {"text": ..}, {"hex": ..} or {"ulong": n}.
+// "text" as its bytes, {"hex": ..} or {"ulong": n}.
 Bytes bytesOf(const Json& value)
 {
     if (value.is_string())
         return Bytes(value.get_ref<const std::string&>().begin(), value.get_ref<const std::string&>().end());
-    if (value.contains("text"))
-        return bytesOf(value.at("text"));
     if (!value.contains("ulong"))
         return hexBytes(value.at("hex").get<std::string>());
     const CK_ULONG number = ulongOf(value.at("ulong"));
