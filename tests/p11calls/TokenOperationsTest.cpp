@@ -97,12 +97,17 @@ TEST_F(TokenOperations, SignListLogsInOnceForTheWholeList)
 }
 
 // With two tokens that hold the certificate, the first signs and the second
-// is never opened.
+// is never opened. Both list it, in slot order, with the SHA-1 of exactly its
+// value's bytes; what shows only after login is not listed: the listing
+// never logs in, and keys are no certificates.
 TEST_F(TokenOperations, FirstTokenWithTheCertificateSigns)
 {
     Json script = tokenScript();
     script["slots"].push_back(patched(script["slots"][0], { { "/id", 2 }, { "/token/serialNumber", "0C2D" } }));
+    script["slots"][1]["objects"].push_back(patched(certificate(14, "3000"), { { "/afterLogin", true } }));
     machine_.script(script);
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificates", "GD" }),
+        successDocument({ certificateRecord("0A1B", kThumbprint), certificateRecord("0C2D", kThumbprint) }));
     EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
     EXPECT_TRUE(logged(machine_.calls(), "C_SignInit session=3 "));
     EXPECT_FALSE(logged(machine_.calls(), "C_OpenSession slot=2 "));
