@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "Hex.h"
+#include "Encoding.h"
 #include "KeyMaterial.h"
 #include "Process.h"
 #include "WindowsMachine.h"
@@ -84,6 +84,9 @@ class TokenCalls : public ::testing::Test {
 protected:
     TokenMachine machine_;
 };
+
+// Lower-case hex of bytes, as scripts and logs carry them.
+inline std::string hexOf(const std::string& bytes) { return hexEncode(Bytes(bytes.begin(), bytes.end())); }
 
 // CK_ULONG of the module under test: 32 bits in the Windows builds.
 inline std::size_t moduleUlongSize() { return underWine() ? 4 : sizeof(unsigned long); }

@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "Hex.h"
+#include "Encoding.h"
 #include "Pkcs11.h"
 
 namespace p11mock {
 namespace {
 
 using Json = nlohmann::json;
-using Bytes = std::vector<unsigned char>;
 
 // Codes and flags the system itself never names.
 const CK_RV ckrAttributeTypeInvalid = 0x12;
@@ -64,21 +63,13 @@ CK_ULONG ulongOf(const Json& value)
     return text == "unavailable" ? CK_UNAVAILABLE_INFORMATION : static_cast<CK_ULONG>(std::stoull(text, nullptr, 0));
 }
 
-Bytes hexBytes(const std::string& hex)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 // "text" as its bytes, {"hex": ..} or {"ulong": n}.
 Bytes bytesOf(const Json& value)
 {
     if (value.is_string())
         return Bytes(value.get_ref<const std::string&>().begin(), value.get_ref<const std::string&>().end());
     if (!value.contains("ulong"))
-        return hexBytes(value.at("hex").get<std::string>());
+        return hexDecode(value.at("hex").get<std::string>());
     const CK_ULONG number = ulongOf(value.at("ulong"));
     Bytes out(sizeof number);
     std::memcpy(out.data(), &number, sizeof number);
@@ -111,7 +102,7 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type)
 std::string hex(const void* data, std::size_t length)
 {
     const auto* bytes = static_cast<const unsigned char*>(data);
-    const std::string out = hexOf(Bytes(bytes, bytes + std::min(length, loggedBytesLimit)));
+    const std::string out = hexEncode(bytes, std::min(length, loggedBytesLimit));
     return length > loggedBytesLimit ? out + "..." : out;
 }
 
