@@ -4,7 +4,6 @@
 
 namespace {
 
-const std::string kLogin = "C_Login session=1 userType=1 pin=hex:31323334 pinLen=4 -> 0x";
 const std::string kOpenReadWrite = opening("1", "0x6");
 
 class ObjectList : public TokenCalls {
@@ -90,27 +89,6 @@ TEST_F(ObjectList, LoginReceivesThePinBytesAndLength)
         EXPECT_EQ(machine_.calls().at(18),
             "C_Login session=1 userType=1 pin=" + (noPin ? "NULL" : "hex:" + hexOf(pin))
                 + " pinLen=" + std::to_string(noPin ? 0 : pin.size()) + " -> 0x0");
-    }
-}
-
-// A refused login answers its message; the session is left to C_Finalize.
-TEST_F(ObjectList, RefusedLoginAnswersItsMessage)
-{
-    const std::pair<const char*, const char*> refusals[] = {
-        { "a0", "Pin incorreto" },
-        { "a1", "Pin invalido" },
-        { "a2", "Tamanho do Pin invalido" },
-        { "a3", "Pin expirado" },
-        { "a4", "Pin bloqueado" },
-        { "7", "Argumentos invalidos" },
-        { "a5", "Erro Generico" },
-    };
-    for (const auto& [rv, message] : refusals) {
-        SCOPED_TRACE(rv);
-        machine_.script(oneSlot(
-            "0A1B", { object(11, kPrivateKey, "01", "key") }, { { "rv", { { "C_Login", std::string("0x") + rv } } } }));
-        EXPECT_EQ(listObjects("1234"), errorDocument(std::string("Erro no Login - ") + message));
-        EXPECT_EQ(machine_.calls(), joined({ beforeTheSession(), { kOpenReadWrite, kLogin + rv, kFinalize } }));
     }
 }
 
