@@ -268,9 +268,8 @@ struct Mock {
     {
         if (const char* log = std::getenv("P11MOCK_LOG"); log && *log)
             logPath = log;
-        // A file that is no JSON leaves a discarded value: a script error.
         if (const char* path = std::getenv("P11MOCK_SCRIPT"); path && *path)
-            script = Json::parse(std::ifstream(path, std::ios::binary), nullptr, false);
+            script = Json::parse(std::ifstream(path, std::ios::binary));
     }
 
     void log(const std::string& line) const
@@ -279,7 +278,7 @@ struct Mock {
             std::ofstream(logPath, std::ios::binary | std::ios::app) << line << '\n';
     }
 
-    std::string logPath, note;
+    std::string logPath;
     Json script = Json::object();
     std::map<std::string, unsigned long> callCounts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
@@ -295,21 +294,17 @@ CK_RV call(const char* function, const std::string& arguments, Body body, bool s
 {
     Mock& mock = Mock::instance();
     const unsigned long number = ++mock.callCounts[function];
-    mock.note.clear();
+    std::string note;
     CK_RV rv = CKR_GENERAL_ERROR;
-    if (mock.script.is_discarded()) {
-        mock.note = " script error";
-    } else {
-        try {
-            const CK_RV scripted = mock.scriptedCode(function, number);
-            rv = scripted != CKR_OK && !seesFailures ? scripted : body(mock, scripted);
-        } catch (const Refusal& refusal) {
-            rv = refusal.rv;
-        } catch (const std::exception& failure) {
-            mock.note = std::string(" mock failure: ") + failure.what();
-        }
+    try {
+        const CK_RV scripted = mock.scriptedCode(function, number);
+        rv = scripted != CKR_OK && !seesFailures ? scripted : body(mock, scripted);
+    } catch (const Refusal& refusal) {
+        rv = refusal.rv;
+    } catch (const std::exception& failure) {
+        note = std::string(" mock failure: ") + failure.what();
     }
-    mock.log(std::string(function) + " " + arguments + " -> " + hexNumber(rv) + mock.note);
+    mock.log(std::string(function) + " " + arguments + " -> " + hexNumber(rv) + note);
     return rv;
 }
 
