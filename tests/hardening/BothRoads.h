@@ -18,7 +18,7 @@ protected:
     void SetUp() override
     {
         if (!softHsmAvailable())
-            GTEST_SKIP() << "SoftHSM2, pkcs11-tool or openssl missing, or not the native build";
+            GTEST_SKIP() << "SoftHSM2 or openssl missing, or not the native build";
         machine_.link(R"(C:\Windows\System32\asepkcs.dll)", kSoftHsmModule);
         // A copy: a module of its own, as a second vendor's DLL is on Windows.
         machine_.copy(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule);

@@ -118,9 +118,7 @@ protected:
         std::vector<std::string> argv = runner;
         std::istringstream words(c.request);
         for (std::string arg; words >> arg;)
-            argv.push_back(arg == "{new}" ? machine_.newContainerName("leak")
-                    : values_.count(arg)  ? values_[arg]
-                                          : arg);
+            argv.push_back(arg == "{new}" ? machine_.newContainerName() : values_.count(arg) ? values_[arg] : arg);
         std::map<std::string, std::string> environment = machine_.environment();
         environment["SIGBRID_FAULTS"] = c.faults;
         return runProcess(argv, environment);

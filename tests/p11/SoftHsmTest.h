@@ -16,7 +16,7 @@ protected:
     void SetUp() override
     {
         if (!softHsmAvailable())
-            GTEST_SKIP() << "SoftHSM2, pkcs11-tool or openssl missing, or not the native build";
+            GTEST_SKIP() << "SoftHSM2 or openssl missing, or not the native build";
     }
 
     // The records of a listing: the "success" member, alone in its envelope.
