@@ -88,9 +88,6 @@ protected:
 // Lower-case hex of bytes, as scripts and logs carry them.
 inline std::string hexOf(const std::string& bytes) { return hexEncode(Bytes(bytes.begin(), bytes.end())); }
 
-// CK_ULONG of the module under test: 32 bits in the Windows builds.
-inline std::size_t moduleUlongSize() { return underWine() ? 4 : sizeof(unsigned long); }
-
 // CKO_ values as scripts and logs carry them.
 inline const int kCertificate = 1;
 inline const int kPublicKey = 2;
