@@ -38,7 +38,6 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     const std::string odd = keyPair(alpha, oddPin, "odd");
     const std::string k1 = keyPair(beta, pin, "k1");
     import(beta, pin, k1, "k1", c);
-    const std::string k2 = keyPair(beta, pin, "k2");
     machine_.link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule);
     // Loads, but exports no C_ function.
     machine_.link(R"(C:\Windows\System32\eTPKCS11.dll)", "/lib/x86_64-linux-gnu/libz.so.1");
@@ -96,12 +95,7 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
         return json { { "id", id }, { "label", label }, { "privateKey", true }, { "publicKey", true },
             { "certificate", certificate } };
     };
-    const auto byId = [](const json& x, const json& y) { return x["id"] < y["id"]; };
-    json objects = listed({ "pkcs11", "list", "objects", "GD", beta, pin });
-    json expected = json::array({ record(k1, "k1", true), record(k2, "k2", false) });
-    std::sort(objects.begin(), objects.end(), byId);
-    std::sort(expected.begin(), expected.end(), byId);
-    EXPECT_EQ(objects, expected);
+    EXPECT_EQ(listed({ "pkcs11", "list", "objects", "GD", beta, pin }), json::array({ record(k1, "k1", true) }));
     EXPECT_EQ(listed({ "pkcs11", "list", "objects", "GD", alpha, oddPin }), json::array({ record(odd, "odd", false) }));
 }
 

@@ -4,13 +4,12 @@
 
 namespace {
 
-class ObjectList : public TokenCalls {
-protected:
-    std::string listObjects(const std::string& pin)
-    {
-        return machine_.run({ "pkcs11", "list", "objects", "GD", "0A1B", pin });
-    }
-};
+std::vector<std::string> listObjects(const std::string& pin)
+{
+    return { "pkcs11", "list", "objects", "GD", "0A1B", pin };
+}
+
+using ObjectList = TokenCalls;
 
 // Two private keys with IDs 01 02 and 03 04, a certificate for each and a
 // public key for the first: one record per private key, in key order. The
@@ -23,7 +22,7 @@ TEST_F(ObjectList, GroupsObjectsAroundPrivateKeys)
             object(22, kCertificate, "0304", "second cert") },
         { { "sessionHandles", { 4294967295ULL } } }));
 
-    EXPECT_EQ(listObjects("1234"),
+    EXPECT_EQ(machine_.run(listObjects("1234")),
         successDocument({ objectRecord("AQI=", "first public", true, true, true),
             objectRecord("AwQ=", "second cert", false, true, true) }));
     // Each object of a key: its class (a CK_ULONG, 32 bits in the Windows
@@ -62,7 +61,7 @@ TEST_F(ObjectList, LabelsComeFromTheLastFlaggedObject)
             object(42, kPublicKey, "0d", "second"), object(43, kCertificate, "0e", "other id"),
             object(61, kPrivateKey, "", "empty id"), object(62, kCertificate, "", "empty cert"), noId }));
 
-    EXPECT_EQ(listObjects("1234"),
+    EXPECT_EQ(machine_.run(listObjects("1234")),
         successDocument({ objectRecord("Cg==", "", false, true, true),
             objectRecord("Cw==", "padded key" + std::string(22, ' ')), objectRecord("DA==", "key"),
             objectRecord("DQ==", "second", true), objectRecord("", "empty cert", false, true, true),
@@ -82,7 +81,7 @@ TEST_F(ObjectList, LoginReceivesThePinBytesAndLength)
     for (const std::string pin : { "", "ND", "nd", "ND ", " ND", "NDND", " 12 34 " }) {
         SCOPED_TRACE(pin);
         const bool noPin = pin.empty() || pin == "ND";
-        EXPECT_EQ(listObjects(pin), successDocument(Json::array()));
+        EXPECT_EQ(machine_.run(listObjects(pin)), successDocument(Json::array()));
         EXPECT_EQ(machine_.calls().at(18),
             "C_Login session=1 userType=1 pin=" + (noPin ? "NULL" : "hex:" + hexOf(pin))
                 + " pinLen=" + std::to_string(noPin ? 0 : pin.size()) + " -> 0x0");
