@@ -59,8 +59,8 @@ TEST_F(HostileModule, AttributeLengthsBeyondTheBuffer)
         successDocument(
             { objectRecord("AQ==", "01"), objectRecord("", "", false, false), objectRecord("Aw==", "abc") }));
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificates", "GD" }),
-        successDocument({ certificateRecord("0A1B", sha1Hex(value.substr(0, 10))),
-            certificateRecord("0A1B", sha1Hex("")), certificateRecord("0A1B", sha1Hex(value)) }));
+        successDocument(Json::array({ certificateRecord("0A1B", sha1Hex(value.substr(0, 10))),
+            certificateRecord("0A1B", sha1Hex("")), certificateRecord("0A1B", sha1Hex(value)) })));
 }
 
 // A failing C_FindObjects ends the search after one call, also when it writes
@@ -88,7 +88,7 @@ TEST_F(HostileModule, MissingFunctionsAreNeverCalled)
 
     machine_.install(kGdPath, "p11mock_nologin");
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificates", "GD" }),
-        successDocument({ certificateRecord("0A1B", sha1Hex(std::string("\x30\x00", 2))) }));
+        successDocument(Json::array({ certificateRecord("0A1B", sha1Hex(std::string("\x30\x00", 2))) })));
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "objects", "GD", "0A1B", "1234" }),
         errorDocument("Funcao PKCS#11 ausente no modulo: C_Login"));
     EXPECT_EQ(machine_.calls(),

@@ -23,8 +23,8 @@ TEST_F(ObjectList, GroupsObjectsAroundPrivateKeys)
         { { "sessionHandles", { 4294967295ULL } } }));
 
     EXPECT_EQ(machine_.run(listObjects("1234")),
-        successDocument({ objectRecord("AQI=", "first public", true, true, true),
-            objectRecord("AwQ=", "second cert", false, true, true) }));
+        successDocument(Json::array({ objectRecord("AQI=", "first public", true, true, true),
+            objectRecord("AwQ=", "second cert", false, true, true) })));
     // Each object of a key: its class (a CK_ULONG, 32 bits in the Windows
     // builds), then its label.
     const std::string session = "4294967295";
@@ -37,7 +37,7 @@ TEST_F(ObjectList, GroupsObjectsAroundPrivateKeys)
     EXPECT_EQ(machine_.calls(),
         joined({ loading(1), tokenReads("1"), tokenReads("1"),
             { opening("1", "0x6"), "C_Login session=" + session + " userType=1 pin=hex:31323334 pinLen=4 -> 0x0" },
-            ::search(session, classTemplate(kPrivateKey), 2), attributeRead(session, 11, "CKA_ID", 2),
+            ::search(session, "count=1 [CKA_CLASS=ulong:3]", 2), attributeRead(session, 11, "CKA_ID", 2),
             ::search(session, "count=1 [CKA_ID=hex:0102]", 3), classAndLabel(11, 9), classAndLabel(12, 10),
             classAndLabel(13, 12), attributeRead(session, 21, "CKA_ID", 2),
             ::search(session, "count=1 [CKA_ID=hex:0304]", 2), classAndLabel(21, 10), classAndLabel(22, 11),
@@ -62,10 +62,10 @@ TEST_F(ObjectList, LabelsComeFromTheLastFlaggedObject)
             object(61, kPrivateKey, "", "empty id"), object(62, kCertificate, "", "empty cert"), noId }));
 
     EXPECT_EQ(machine_.run(listObjects("1234")),
-        successDocument({ objectRecord("Cg==", "", false, true, true),
+        successDocument(Json::array({ objectRecord("Cg==", "", false, true, true),
             objectRecord("Cw==", "padded key" + std::string(22, ' ')), objectRecord("DA==", "key"),
             objectRecord("DQ==", "second", true), objectRecord("", "empty cert", false, true, true),
-            objectRecord("", "empty cert", false, true, true) }));
+            objectRecord("", "empty cert", false, true, true) })));
     const Lines calls = machine_.calls();
     EXPECT_EQ(logged(calls, "C_FindObjectsInit session=1 count=1 [CKA_ID=hex:] -> 0x0")
             + logged(calls, "C_FindObjectsInit session=1 count=1 [CKA_ID=NULL/0] -> 0x0"),

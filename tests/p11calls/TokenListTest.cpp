@@ -81,7 +81,8 @@ TEST_F(TokenList, FailedReadsBecomeFieldTexts)
             { "/slotDescription", "[ERROR] P11Store.description - C_GetSlotInfo, rv: 3" },
             { "/tokenLabel", "[ERROR] P11Store.label - C_GetTokenInfo, rv: 48" },
             { "/tokenModel", "[ERROR] P11Store.model - C_GetTokenInfo, rv: 5" }, { "/freePrivateMemory", 9 } });
-    EXPECT_EQ(machine_.run({ "pkcs11", "list", "tokens", "GD" }), successDocument({ failed, tokenRecord("2", "0B") }));
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "tokens", "GD" }),
+        successDocument(Json::array({ failed, tokenRecord("2", "0B") })));
 }
 
 // Every request that stays in the token branch finalizes its modules last: a
