@@ -1,8 +1,8 @@
 #!/bin/sh
 # The main job, as a calling application drives it, on a machine of its own:
-# on the CryptoAPI road a key pair and its request made in a container, the
-# certificate a throw-away CA issues for it installed and signed with; on the
-# token road the same on a SoftHSM2 token behind the "AT" module path. Every
+# on a SoftHSM2 token behind the "AT" module path a key pair made, the
+# certificate a throw-away CA issues for it imported, listed and signed with;
+# then the same on the CryptoAPI road, in a container and the "MY" store. Every
 # request is shown with the envelope it prints; openssl checks every request
 # and signature, and the demo exits non-zero when anything fails.
 set -e
@@ -26,6 +26,12 @@ answer() {
   case "$text" in ''|'{\"error\"'*) fail "the request failed" ;; esac
   printf '%s' "$text"
 }
+# The last request answered "success", whatever its value.
+succeeded() { grep -q '^ *"success": ' "$work/last" || fail "the request failed"; }
+# A DER certificate's thumbprint: the SHA-1 of its bytes in lower-case hex.
+thumbprint_of() {
+  openssl x509 -inform DER -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f'
+}
 # openssl checks the last request's signature (base64) over a file.
 verify() {
   answer | base64 -d > "$work/sig"
@@ -35,40 +41,13 @@ verify() {
 }
 
 request system info version
+succeeded
 request system info Version
+grep -q '"error": "Comando nao encontrado"' "$work/last" || fail "an unknown command was not refused"
 
-echo "# The signer: a key pair made in a CryptoAPI container with its request; a"
-echo "# throw-away CA issues the certificate, which goes to MY and signs"
-provider="Microsoft Enhanced RSA and AES Cryptographic Provider"
-request capi repo createKeyPair "$provider" 24 demo-signer false false 2048 - "Demo Signer" true
-csr=$(answer)
-printf '%s' "$csr" | base64 -d > "$work/signer.csr"
-echo "# openssl checks the request:"
-openssl req -inform DER -in "$work/signer.csr" -verify -noout -subject -nameopt multiline 2>&1 | tee "$work/checked"
-grep -q "verify OK" "$work/checked" || fail "the request does not verify"
-echo
-request capi repo createKeyPair "$provider" 24 demo-signer true false 2048 - "Demo Signer" false
-blob=$(answer)
-printf '%s' "$blob" | base64 -d > "$work/signer.blob"
-[ "$(openssl rsa -pubin -inform MSBLOB -in "$work/signer.blob" -noout -modulus)" = \
-  "$(openssl req -inform DER -in "$work/signer.csr" -noout -modulus)" ] ||
-  fail "the request carries another key than the container"
-echo "# the request's modulus is the container key's"
+# One throw-away CA issues the certificates of both roads.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
   -subj "/CN=Demo CA" -days 2 2>/dev/null
-openssl x509 -req -inform DER -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 1 \
-  -days 30 -outform DER -out "$work/signer.der" 2>/dev/null
-openssl x509 -inform DER -in "$work/signer.der" -noout -pubkey > "$work/pub.pem"
-thumbprint=$(openssl x509 -inform DER -in "$work/signer.der" -noout -fingerprint -sha1 |
-  sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
-echo
-
-request capi repo importCertificate "$provider" 24 demo-signer "$(base64 -w0 "$work/signer.der")"
-[ "$(answer)" = '{\"result\":\"ok\"}' ] || fail "the certificate was not installed"
-request capi list listContainer "$provider" 24
-printf 'contract text' > "$work/data"
-request capi crypt sign "$thumbprint" sha256 "$(base64 -w0 "$work/data")" false
-verify sha256 "$work/pub.pem" "$work/data"
 
 echo "# A SoftHSM2 token behind the AT module path: a key pair made on it, a"
 echo "# certificate issued for it by a throw-away CA, imported, and used to sign"
@@ -80,6 +59,7 @@ softhsm2-util --init-token --free --label "Demo Token" --so-pin 87654321 --pin 1
 echo
 
 request pkcs11 list tokens AT
+succeeded
 serial=$(sed -n 's/^ *"serial": "\(.*\)",\{0,1\}$/\1/p' "$work/last")
 request pkcs11 repo createKeyPair AT "$serial" "Demo Token Signer" 2048 1234
 keyid=$(answer)
@@ -100,13 +80,51 @@ echo
 
 request pkcs11 repo importCertificate AT "$serial" "$keyid" "Demo Token Signer" 1234 \
   "$(base64 -w0 "$work/token-cert.der")"
+[ "$(answer)" = "certificado adicionado com sucesso: $keyid" ] || fail "the certificate was not imported"
 request pkcs11 list certificates AT
 token_thumbprint=$(sed -n 's/^ *"thumbprint": "\(.*\)",\{0,1\}$/\1/p' "$work/last")
+[ "$token_thumbprint" = "$(thumbprint_of "$work/token-cert.der")" ] ||
+  fail "the token does not list the imported certificate"
 printf 'invoice 2026-0042, total 1.250,00' > "$work/invoice"
 request pkcs11 crypt sign AT "$token_thumbprint" sha256 1234 "$(base64 -w0 "$work/invoice")" false
 verify sha256 "$work/token-cert-pub.pem" "$work/invoice"
 request pkcs11 crypt signWithKeyId AT "$serial" "$keyid" sha512 1234 false "$(base64 -w0 "$work/invoice")"
 verify sha512 "$work/token-cert-pub.pem" "$work/invoice"
 request pkcs11 list objects AT "$serial" 1234
+succeeded
 request pkcs11 list objects AT "$serial" 0000
+grep -q '"error": "Erro no Login - Pin incorreto"' "$work/last" || fail "a wrong PIN was not refused"
+echo
+
+echo "# The signer: a key pair made in a CryptoAPI container with its request;"
+echo "# the same CA issues the certificate, which goes to MY and signs"
+provider="Microsoft Enhanced RSA and AES Cryptographic Provider"
+request capi repo createKeyPair "$provider" 24 demo-signer false false 2048 - "Demo Signer" true
+csr=$(answer)
+printf '%s' "$csr" | base64 -d > "$work/signer.csr"
+echo "# openssl checks the request:"
+openssl req -inform DER -in "$work/signer.csr" -verify -noout -subject -nameopt multiline 2>&1 | tee "$work/checked"
+grep -q "verify OK" "$work/checked" || fail "the request does not verify"
+echo
+request capi repo createKeyPair "$provider" 24 demo-signer true false 2048 - "Demo Signer" false
+blob=$(answer)
+printf '%s' "$blob" | base64 -d > "$work/signer.blob"
+[ "$(openssl rsa -pubin -inform MSBLOB -in "$work/signer.blob" -noout -modulus)" = \
+  "$(openssl req -inform DER -in "$work/signer.csr" -noout -modulus)" ] ||
+  fail "the request carries another key than the container"
+echo "# the request's modulus is the container key's"
+openssl x509 -req -inform DER -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 1 \
+  -days 30 -outform DER -out "$work/signer.der" 2>/dev/null
+openssl x509 -inform DER -in "$work/signer.der" -noout -pubkey > "$work/pub.pem"
+thumbprint=$(thumbprint_of "$work/signer.der")
+echo
+
+request capi repo importCertificate "$provider" 24 demo-signer "$(base64 -w0 "$work/signer.der")"
+[ "$(answer)" = '{\"result\":\"ok\"}' ] || fail "the certificate was not installed"
+request capi list listContainer "$provider" 24
+succeeded
+printf 'contract text' > "$work/data"
+request capi crypt sign "$thumbprint" sha256 "$(base64 -w0 "$work/data")" false
+verify sha256 "$work/pub.pem" "$work/data"
+
 echo "All requests answered; every signature verified."

@@ -37,6 +37,11 @@ constexpr ValueType kValueTypes[] = {
     { CERT_RDN_IA5_STRING, V_ASN1_IA5STRING, ia5Byte, static_cast<DWORD>(CRYPT_E_INVALID_IA5_STRING) },
 };
 
+// crypt32 may answer a size query with room to spare ("the actual size can be
+// slightly smaller than the size of the buffer"): callers keep only the bytes
+// that the filling call reports.
+constexpr DWORD kSizeQuerySpare = 16;
+
 // Where a refused character sits, in crypt32's error-index layout.
 DWORD errorIndex(DWORD rdn, DWORD attribute, DWORD value)
 {
@@ -186,8 +191,10 @@ BOOL WINAPI CryptEncodeObject(
             *pcbEncoded = refused.index;
             standin::failWith(refused.code);
         }
-        if (!standin::callerHasRoom(static_cast<DWORD>(encoded.size()), pbEncoded, pcbEncoded))
+        if (!standin::callerHasRoom(static_cast<DWORD>(encoded.size()), pbEncoded, pcbEncoded)) {
+            *pcbEncoded += kSizeQuerySpare;
             return TRUE;
+        }
         std::memcpy(pbEncoded, encoded.data(), encoded.size());
         return TRUE;
     });
