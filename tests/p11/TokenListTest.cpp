@@ -26,18 +26,11 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     // Keys and certificates come through the "AT" module at its 32-bit
     // location (the native one below is no library).
     machine_.link(R"(C:\Windows\SysWOW64\asepkcs.dll)", kSoftHsmModule);
-    const auto keyPair = [&](const std::string& serial, const std::string& pin, const std::string& label) {
-        return machine_.success({ "pkcs11", "repo", "createKeyPair", "AT", serial, label, "1024", pin });
-    };
-    const auto import = [&](const std::string& serial, const std::string& pin, const std::string& keyId,
-                            const std::string& label, const std::string& der) {
-        machine_.success({ "pkcs11", "repo", "importCertificate", "AT", serial, keyId, label, pin, base64(der) });
-    };
     const std::string a = selfSignedCertificate(1, "a"), c = selfSignedCertificate(2, "c");
-    import(alpha, oddPin, "AQ==", "a", a);
-    const std::string odd = keyPair(alpha, oddPin, "odd");
-    const std::string k1 = keyPair(beta, pin, "k1");
-    import(beta, pin, k1, "k1", c);
+    machine_.success({ "pkcs11", "repo", "importCertificate", "AT", alpha, "AQ==", "a", oddPin, base64(a) });
+    const std::string odd = machine_.success({ "pkcs11", "repo", "createKeyPair", "AT", alpha, "odd", "1024", oddPin });
+    const std::string k1 = machine_.success({ "pkcs11", "repo", "createKeyPair", "AT", beta, "k1", "1024", pin });
+    machine_.success({ "pkcs11", "repo", "importCertificate", "AT", beta, k1, "k1", pin, base64(c) });
     machine_.link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule);
     // Loads, but exports no C_ function.
     machine_.link(R"(C:\Windows\System32\eTPKCS11.dll)", "/lib/x86_64-linux-gnu/libz.so.1");
