@@ -125,12 +125,13 @@ int main(int argc, char** argv)
 
         writeFile(work.path() + "/key.blob", keyBlob());
         const std::string certificate = selfSignedCertificate(1, "sigbrid bench");
-        writeFile(work.path() + "/certificate.der", certificate);
         check(runProcess({fixture, "key", kProvider, kProvRsaAes, "bench", work.path() + "/key.blob"}, environment),
               "capi_fixture key");
-        check(runProcess({fixture, "cert", work.path() + "/certificate.der", "bench", kProvider, kProvRsaAes},
-                         environment),
-              "capi_fixture cert");
+        const ProcessResult imported = runProcess(
+            {sigbrid, "capi", "repo", "importCertificate", kProvider, kProvRsaAes, "bench", base64(certificate)},
+            environment);
+        if (imported.out.find("{\\\"result\\\":\\\"ok\\\"}") == std::string::npos)
+            throw std::runtime_error("importCertificate answered " + imported.out);
 
         const Json list = digestList();
         // One process: its CPU seconds (user and system) and its answer,

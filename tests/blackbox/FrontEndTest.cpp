@@ -60,6 +60,24 @@ TEST_F(FrontEnd, AnswersTheExactDocument)
         EXPECT_EQ(run(args).out, document) << ::testing::PrintToString(args);
 }
 
+// With no provider list of its own, the stand-in's machine has Windows' own
+// providers.
+TEST_F(FrontEnd, BareMachineListsWindowsOwnProviders)
+{
+    if (underWine())
+        GTEST_SKIP() << "Wine lists its own providers";
+    const std::vector<std::pair<std::string, int>> windows = { { "Base Cryptographic Provider v1.0", 1 },
+        { "Base DSS and Diffie-Hellman Cryptographic Provider", 13 }, { "Base DSS Cryptographic Provider", 3 },
+        { "Base Smart Card Crypto Provider", 1 }, { "DH SChannel Cryptographic Provider", 18 },
+        { "Enhanced Cryptographic Provider v1.0", 1 }, { "Enhanced DSS and Diffie-Hellman Cryptographic Provider", 13 },
+        { "Enhanced RSA and AES Cryptographic Provider", 24 }, { "RSA SChannel Cryptographic Provider", 12 },
+        { "Strong Cryptographic Provider", 1 } };
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& [name, type] : windows)
+        list.push_back({ { "cspname", "Microsoft " + name }, { "csptype", type } });
+    EXPECT_EQ(run({ "capi", "list", "csp" }).out, "{\n    \"success\": " + nlohmann::json(list.dump()).dump() + "\n}");
+}
+
 // Every row of the command tree, with hostile texts in every position: one
 // single-member envelope, never a crash, never a second document.
 TEST_F(FrontEnd, EveryCommandAnswersOneEnvelopeWhateverItsArguments)

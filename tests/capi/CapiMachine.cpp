@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -30,9 +29,12 @@ std::string fixtureProgram()
 }
 
 // The stand-in's providers: Windows' RSA software providers and smart-card
-// providers installed beside them.
-constexpr const char* kStandInProviders = "1 Microsoft Base Smart Card Crypto Provider\n"
-                                          "24 Microsoft Enhanced RSA and AES Cryptographic Provider\n"
+// providers installed beside them, among lines that name none.
+constexpr const char* kStandInProviders = "# the CryptoAPI tests' machine\n"
+                                          "1 Microsoft Base Smart Card Crypto Provider\n"
+                                          "\n"
+                                          "24 Microsoft Enhanced RSA and AES Cryptographic Provider\r\n"
+                                          "not a line\n"
                                           "1 Microsoft Strong Cryptographic Provider\n"
                                           "1 eToken Base Cryptographic Provider\n"
                                           "1 eToken Base Cryptographic Provider para Microsoft A\xc3\xa7\xc3\xa3o\n"
@@ -85,12 +87,6 @@ std::string CapiMachine::writeFile(const std::string& name, const std::string& b
     return path;
 }
 
-std::string CapiMachine::readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string CapiMachine::fixture(const std::vector<std::string>& args) const
 {
     std::vector<std::string> argv;
@@ -115,19 +111,15 @@ Identity CapiMachine::addCertificate(
     static std::atomic<long> serial { static_cast<long>(getpid()) * 1000 };
     if (der.empty())
         der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
-    const std::string file = writeFile("certificate.der", der);
-    if (container.empty())
-        fixture({ "cert", programPath(file) });
-    else
-        fixture({ "cert", programPath(file), container, provider, std::to_string(type) });
+    EXPECT_EQ(success({ "capi", "repo", "importCertificate", provider, std::to_string(type), container, base64(der) }),
+        "{\"result\":\"ok\"}");
     return { sha1Hex(der), der, container };
 }
 
 Identity CapiMachine::install(const std::string& provider, int type)
 {
     const std::string container = newContainerName();
-    const std::string blob = writeFile("key.blob", keyBlob());
-    fixture({ "key", provider, std::to_string(type), container, programPath(blob) });
+    fixture({ "key", provider, std::to_string(type), container, programPath(writeFile("key.blob", keyBlob())) });
     return addCertificate(container, provider, type);
 }
 

@@ -1,7 +1,7 @@
 // The machine that the CryptoAPI tests run sigbrid on: the Linux stand-in's
 // directory, or the Wine prefix of the test run. Keys and certificates are
-// made here with OpenSSL and placed there by the fixture program, through the
-// Windows API, as a user's own software would.
+// made here with OpenSSL; the fixture program imports the suite's key, and
+// sigbrid's own requests do the rest.
 #pragma once
 
 #include <map>
@@ -45,13 +45,14 @@ public:
     // A container name that no other test uses.
     std::string newContainerName(const std::string& stem = "capi");
 
+    // An empty container.
     void createContainer(const std::string& provider, int type, const std::string& container);
     // A certificate in "MY" (a new one for the suite's key unless `der` is
-    // given), linked to the given key-provider information for the exchange
-    // key, no flags (none when `container` is empty).
+    // given), linked to the container's exchange key: importCertificate puts
+    // there what a provider named "Microsoft" is given, and opens nothing.
     Identity addCertificate(const std::string& container, const std::string& provider, int type, std::string der = "");
-    // A new container of `provider` holding the suite's RSA key, and its
-    // certificate.
+    // A new container of `provider` (named "Microsoft") holding the suite's
+    // RSA key, and its certificate.
     Identity install(const std::string& provider, int type);
     // How many copies of the certificate (DER-encoded) the stand-in's "MY"
     // store holds; Wine's keeps one per certificate.
@@ -77,7 +78,7 @@ public:
 
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
-    static std::string readFile(const std::string& path);
+    static std::string readFile(const std::string& path) { return ::readFile(path); }
 
 private:
     std::string member(const std::string& name, const std::vector<std::string>& args,

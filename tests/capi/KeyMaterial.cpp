@@ -46,7 +46,7 @@ std::string keyBlob(EVP_PKEY* key, bool withPrivate)
     return written([&](BIO* bio) { return withPrivate ? i2b_PrivateKey_bio(bio, key) : i2b_PublicKey_bio(bio, key); });
 }
 
-std::string selfSignedCertificate(long serial, const std::string& commonName)
+std::string selfSignedCertificate(long serial, const std::string& commonName, EVP_PKEY* subject)
 {
     std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
     X509_set_version(certificate.get(), 2);
@@ -57,10 +57,16 @@ std::string selfSignedCertificate(long serial, const std::string& commonName)
     X509_set_issuer_name(certificate.get(), name);
     X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600);
     X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 86400L * 30);
-    X509_set_pubkey(certificate.get(), suiteKey());
+    X509_set_pubkey(certificate.get(), subject);
     if (!X509_sign(certificate.get(), suiteKey(), EVP_sha256()))
         throw std::runtime_error("certificate signing failed");
     return written([&](BIO* bio) { return i2d_X509_bio(bio, certificate.get()); });
+}
+
+Pkey blobKey(const std::string& blob)
+{
+    Bio bio(BIO_new_mem_buf(blob.data(), static_cast<int>(blob.size())), BIO_free);
+    return Pkey(b2i_PublicKey_bio(bio.get()), EVP_PKEY_free);
 }
 
 std::string publicKeyPem()

@@ -16,8 +16,11 @@ EVP_PKEY* suiteKey();
 // A PRIVATEKEYBLOB, as CryptImportKey takes it, or a PUBLICKEYBLOB.
 std::string keyBlob(EVP_PKEY* key = suiteKey(), bool withPrivate = true);
 std::string publicKeyPem();
-// A self-signed certificate for the key, DER-encoded.
-std::string selfSignedCertificate(long serial, const std::string& commonName);
+// A certificate that the suite's key issues for `subject`, DER-encoded: for
+// itself by default, self-signed.
+std::string selfSignedCertificate(long serial, const std::string& commonName, EVP_PKEY* subject = suiteKey());
+// The key of a PUBLICKEYBLOB, as CryptExportKey gives it.
+Pkey blobKey(const std::string& blob);
 
 std::string sha1Hex(const std::string& bytes);
 std::string base64(const std::string& bytes);

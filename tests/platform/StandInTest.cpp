@@ -1,8 +1,7 @@
 // The advapi32 and crypt32 stand-ins called directly, for what no request of
-// sigbrid reaches: Windows' own provider list, the containers that the RSA
-// software providers share, names that only other software makes, owner-only
-// files, and keys and stores that pass over what an interrupted write or a
-// killed writer left.
+// sigbrid reaches: the containers that the RSA
+// software providers share, owner-only files, and keys and stores that pass
+// over what an interrupted write or a killed writer left.
 #include "StandInSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -78,37 +76,6 @@ protected:
     Machine machine_;
 };
 
-std::vector<std::pair<std::string, DWORD>> enumerateProviders()
-{
-    std::vector<std::pair<std::string, DWORD>> providers;
-    DWORD type = 0;
-    char name[200];
-    for (DWORD index = 0, size = sizeof name; CryptEnumProvidersA(index, nullptr, 0, &type, name, &size);
-         ++index, size = sizeof name)
-        providers.emplace_back(name, type);
-    return providers;
-}
-
-TEST_F(StandIn, ProvidersAreWindowsOwnUntilTheMachineListsItsOwn)
-{
-    const std::vector<std::pair<std::string, DWORD>> windows = {
-        { "Microsoft Base Cryptographic Provider v1.0", 1 },
-        { "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider", 13 },
-        { "Microsoft Base DSS Cryptographic Provider", 3 },
-        { "Microsoft Base Smart Card Crypto Provider", 1 },
-        { "Microsoft DH SChannel Cryptographic Provider", 18 },
-        { "Microsoft Enhanced Cryptographic Provider v1.0", 1 },
-        { "Microsoft Enhanced DSS and Diffie-Hellman Cryptographic Provider", 13 },
-        { "Microsoft Enhanced RSA and AES Cryptographic Provider", 24 },
-        { "Microsoft RSA SChannel Cryptographic Provider", 12 },
-        { "Microsoft Strong Cryptographic Provider", 1 },
-    };
-    EXPECT_EQ(enumerateProviders(), windows);
-    installProviders(
-        "# test machine\n1 eToken Base Cryptographic Provider\n\n24 " MS_ENH_RSA_AES_PROV_A "\r\nnot a line\n");
-    EXPECT_EQ(enumerateProviders(), (std::vector<std::pair<std::string, DWORD>> { { kCard, 1 }, { kAes, 24 } }));
-}
-
 TEST_F(StandIn, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
 {
     installProviders("1 " MS_ENHANCED_PROV_A "\n24 " MS_ENH_RSA_AES_PROV_A "\n1 " + std::string(kCard));
@@ -126,27 +93,6 @@ TEST_F(StandIn, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
         = { { crypto, 0700 }, { container, 0700 }, { container + "/exchange.key", 0600 } };
     for (const auto& [path, mode] : modes)
         EXPECT_EQ(modeOf(path), mode) << path;
-}
-
-TEST_F(StandIn, ContainerNamesAreByteStrings)
-{
-    // A slash, a dot, a byte that is not UTF-8, and the longest name that
-    // fits: each non-ASCII byte takes three characters of the file name.
-    std::vector<std::string> names = { "dir/name", ".hidden", "raw\xff\x01", std::string(85, '\xe9') };
-    for (const std::string& name : names)
-        EXPECT_TRUE(acquire(name.c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET)) << name;
-    EXPECT_FALSE(acquire(std::string(86, '\xe9').c_str(), kAes, PROV_RSA_AES, CRYPT_NEWKEYSET));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET_PARAM));
-    ProviderContext context = acquire(nullptr, kAes, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
-    std::vector<std::string> listed;
-    char name[1000];
-    for (DWORD flags = CRYPT_FIRST, size = sizeof name;
-         CryptGetProvParam(context.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags);
-         flags = CRYPT_NEXT, size = sizeof name)
-        listed.emplace_back(name);
-    std::sort(listed.begin(), listed.end());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(listed, names);
 }
 
 TEST_F(StandIn, WriterKilledAtAnyMomentLeavesAWholeKey)
