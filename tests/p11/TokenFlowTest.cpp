@@ -34,6 +34,14 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
     // below verify only with the token's own public key.
     const std::string modulus = machine_.success({ "pkcs11", "repo", "getPublicKey", "AT", serial, keyId });
     EXPECT_EQ(machine_.success({ "pkcs11", "repo", "getPublicKey", "AT", serial, base64("no such key") }), "");
+    // OpenSC's own reading of the token's public key holds the same modulus.
+    machine_.tool({ "pkcs11-tool", "--module", kSoftHsmModule, "--token-label", "Flow", "--read-object", "--type",
+        "pubkey", "--id", hexEncode(base64Decode(keyId)), "--output-file", file("read.der") });
+    const std::string read = machine_.tool({ "openssl", "rsa", "-pubin", "-inform", "DER", "-in", file("read.der"),
+                                               "-noout", "-modulus" }).out;
+    std::string hex = hexEncode(base64Decode(modulus));
+    std::transform(hex.begin(), hex.end(), hex.begin(), ::toupper);
+    EXPECT_EQ(read, "Modulus=" + hex + "\n");
     const std::string key = machine_.writeFile("key.conf",
         "asn1=SEQUENCE:key\n[key]\nn=INTEGER:0x" + hexEncode(base64Decode(modulus)) + "\ne=INTEGER:65537\n");
     machine_.tool({ "openssl", "asn1parse", "-genconf", key, "-noout", "-out", file("pub.der") });

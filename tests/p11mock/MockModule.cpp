@@ -260,7 +260,7 @@ struct Mock {
         const CK_SESSION_HANDLE handle
             = openedSessions < scripted.size() ? ulongOf(scripted.at(openedSessions)) : countedHandle++;
         ++openedSessions;
-        sessions[handle] = Session { slot };
+        sessions[handle] = Session { slot, false, {} };
         return handle;
     }
 
