@@ -90,7 +90,7 @@ protected:
         BothRoads::SetUp();
         if (IsSkipped())
             return;
-        const Identity signer = capi_.install(kEnhancedAes, kProvRsaAes);
+        const Identity signer = machine_.install(kEnhancedAes, kProvRsaAes);
         const std::string data = "valgrind watches";
         const nlohmann::json list = { { { "id", 1 }, { "value", base64(data) }, { "hashedData", false } },
             { { "id", "two" }, { "value", base64(digestOf("sha512", data)) }, { "hashedData", true } } };
@@ -105,13 +105,11 @@ protected:
             { "{cert}", base64(selfSignedCertificate(900001, "Leak Test")) },
             { "{serial}", serial_ },
             { "{tokenThumbprint}", tokenThumbprint_ },
-            { "{keyId}", base64(kTokenKeyId) },
+            { "{keyId}", keyId_ },
             { "{pin}", kPin },
             { "{aes}", kEnhancedAes },
             { "{eToken}", kEToken },
         };
-        environment_ = capi_.environment();
-        environment_.insert(tokenEnvironment_.begin(), tokenEnvironment_.end());
     }
 
     // The case's request after `runner`, with its faults switched on.
@@ -120,8 +118,8 @@ protected:
         std::vector<std::string> argv = runner;
         std::istringstream words(c.request);
         for (std::string arg; words >> arg;)
-            argv.push_back(arg == "{new}" ? capi_.newContainerName("leak") : values_.count(arg) ? values_[arg] : arg);
-        std::map<std::string, std::string> environment = environment_;
+            argv.push_back(arg == "{new}" ? machine_.newContainerName() : values_.count(arg) ? values_[arg] : arg);
+        std::map<std::string, std::string> environment = machine_.environment();
         environment["SIGBRID_FAULTS"] = c.faults;
         return runProcess(argv, environment);
     }
@@ -134,7 +132,6 @@ protected:
     }
 
     std::map<std::string, std::string> values_;
-    std::map<std::string, std::string> environment_;
 };
 
 bool holds(const std::string& haystack, const std::string& needle)
@@ -222,13 +219,13 @@ TEST_F(Memory, NoSecretOutlivesItsUse)
         const std::string memory = CapiMachine::readFile(core);
         ASSERT_GT(memory.size(), 100000u) << "no core of the exiting process";
         EXPECT_FALSE(holds(memory, pinTail)) << "the PIN stays in memory";
-        const auto pieces = privateKeyPieces(capi_.directory());
+        const auto pieces = privateKeyPieces(machine_.directory());
         for (std::size_t k = 0; k < pieces.size(); ++k)
             EXPECT_FALSE(holds(memory, pieces[k]))
                 << "a private key stays in memory: piece " << k % 3 << " of key " << k / 3;
         ++run;
     }
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(capi_.directory()))
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(machine_.directory()))
         EXPECT_FALSE(entry.is_regular_file() && holds(CapiMachine::readFile(entry.path()), pinTail)) << entry.path();
     std::printf("%d requests stopped at their exit\n", run);
 }

@@ -7,16 +7,13 @@
 #include <stdexcept>
 
 #include "Encoding.h"
-#include "KeyMaterial.h"
 
 namespace fs = std::filesystem;
 
 bool softHsmAvailable()
 {
     return fs::exists(kSoftHsmModule) && !underWine()
-        && runProcess({ "sh", "-c", "command -v softhsm2-util && command -v pkcs11-tool && command -v openssl" })
-               .exitCode
-        == 0;
+        && runProcess({ "sh", "-c", "command -v softhsm2-util && command -v openssl" }).exitCode == 0;
 }
 
 SoftHsmMachine::SoftHsmMachine()
@@ -69,26 +66,3 @@ std::vector<ShownToken> SoftHsmMachine::shownTokens() const
         slots.end());
     return slots;
 }
-
-void SoftHsmMachine::keyPair(
-    const std::string& token, const std::string& pin, const std::string& idHex, const std::string& label) const
-{
-    tool({ "pkcs11-tool", "--module", kSoftHsmModule, "--token-label", token, "--login", "--pin", pin, "--keypairgen",
-        "--key-type", "rsa:2048", "--id", idHex, "--label", label });
-}
-
-void SoftHsmMachine::writeCertificate(const std::string& token, const std::string& pin, const std::string& derPath,
-    const std::string& idHex, const std::string& label) const
-{
-    tool({ "pkcs11-tool", "--module", kSoftHsmModule, "--token-label", token, "--login", "--pin", pin, "--write-object",
-        derPath, "--type", "cert", "--id", idHex, "--label", label });
-}
-
-std::string SoftHsmMachine::makeCertificate(const std::string& name) const
-{
-    const std::string der = dir_.path() + "/" + name + ".der";
-    std::ofstream(der, std::ios::binary) << selfSignedCertificate(1, name);
-    return der;
-}
-
-std::string SoftHsmMachine::fingerprint(const std::string& derPath) { return sha1Hex(readFile(derPath)); }

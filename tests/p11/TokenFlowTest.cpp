@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "Encoding.h"
-#include "CapiMachine.h"
 
 namespace {
 
@@ -23,40 +22,43 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
 
     // Two key pairs under one label: the same tail, a different random head.
     const std::string keyId
-        = success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "Flow Signer", "2048", "1234" });
+        = machine_.success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "Flow Signer", "2048", "1234" });
     const std::string other
-        = success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "Flow Signer", "2048", "1234" });
-    const std::string idText = unbase64(keyId);
-    EXPECT_EQ(idText.substr(4), "-" + base64("Flow Signer"));
-    EXPECT_EQ(unbase64(other).substr(4), idText.substr(4));
+        = machine_.success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "Flow Signer", "2048", "1234" });
+    EXPECT_EQ(unbase64(keyId).substr(4), "-" + base64("Flow Signer"));
+    EXPECT_EQ(unbase64(other).substr(4), "-" + base64("Flow Signer"));
     EXPECT_NE(other, keyId);
 
-    // The modulus is the one pkcs11-tool reads from the public key object.
-    const std::string modulus = success({ "pkcs11", "repo", "getPublicKey", "AT", serial, keyId });
+    // A throw-away CA issues the certificate for the modulus that getPublicKey
+    // answers (and the exponent of the key pair's template): the signatures
+    // below verify only with the token's own public key.
+    const std::string modulus = machine_.success({ "pkcs11", "repo", "getPublicKey", "AT", serial, keyId });
+    EXPECT_EQ(machine_.success({ "pkcs11", "repo", "getPublicKey", "AT", serial, base64("no such key") }), "");
+    // OpenSC's own reading of the token's public key holds the same modulus.
     machine_.tool({ "pkcs11-tool", "--module", kSoftHsmModule, "--token-label", "Flow", "--read-object", "--type",
-        "pubkey", "--id", hexEncode(base64Decode(keyId)), "-o", file("pub.der") });
-    const std::string shown
-        = machine_.tool({ "openssl", "rsa", "-pubin", "-inform", "DER", "-in", file("pub.der"), "-noout", "-modulus" })
-              .out;
+        "pubkey", "--id", hexEncode(base64Decode(keyId)), "--output-file", file("read.der") });
+    const std::string read = machine_.tool({ "openssl", "rsa", "-pubin", "-inform", "DER", "-in", file("read.der"),
+                                               "-noout", "-modulus" }).out;
     std::string hex = hexEncode(base64Decode(modulus));
     std::transform(hex.begin(), hex.end(), hex.begin(), ::toupper);
-    EXPECT_EQ(shown, "Modulus=" + hex + "\n");
-    EXPECT_EQ(success({ "pkcs11", "repo", "getPublicKey", "AT", serial, base64("no such key") }), "");
-
-    // A throw-away CA issues the certificate for that public key.
+    EXPECT_EQ(read, "Modulus=" + hex + "\n");
+    const std::string key = machine_.writeFile("key.conf",
+        "asn1=SEQUENCE:key\n[key]\nn=INTEGER:0x" + hexEncode(base64Decode(modulus)) + "\ne=INTEGER:65537\n");
+    machine_.tool({ "openssl", "asn1parse", "-genconf", key, "-noout", "-out", file("pub.der") });
+    machine_.tool({ "openssl", "rsa", "-RSAPublicKey_in", "-inform", "DER", "-in", file("pub.der"), "-pubout", "-out",
+        file("pub.pem") });
     machine_.tool({ "openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", file("ca.key"), "-out",
         file("ca.pem"), "-subj", "/CN=Test CA", "-days", "2" });
-    machine_.tool({ "openssl", "pkey", "-pubin", "-inform", "DER", "-in", file("pub.der"), "-out", file("pub.pem") });
     machine_.tool({ "openssl", "x509", "-new", "-CA", file("ca.pem"), "-CAkey", file("ca.key"), "-force_pubkey",
         file("pub.pem"), "-subj", "/CN=Flow Signer", "-days", "2", "-outform", "DER", "-out", file("cert.der") });
-    const std::string certificate = base64(readFile(file("cert.der")));
+    const std::string der = readFile(file("cert.der"));
 
     std::vector<std::string> import
-        = { "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "Flow Signer", "1234", certificate };
-    EXPECT_EQ(success(import), "certificado adicionado com sucesso: " + keyId);
-    const std::string thumbprint = SoftHsmMachine::fingerprint(file("cert.der"));
-    const Identity signer { thumbprint, readFile(file("cert.der")), "" };
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "AT" }),
+        = { "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "Flow Signer", "1234", base64(der) };
+    EXPECT_EQ(machine_.success(import), "certificado adicionado com sucesso: " + keyId);
+    const Identity signer { sha1Hex(der), der, "" };
+    const std::string& thumbprint = signer.thumbprint;
+    EXPECT_EQ(listed({ "pkcs11", "list", "certificates", "AT" }),
         json::array({ { { "type", "AT" }, { "serial", serial }, { "thumbprint", thumbprint } } }));
     // Every algorithm, on data and on ready digests, by thumbprint and by key
     // identifier; an unknown name signs with SHA-256.
@@ -73,15 +75,15 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
             { "signWithKeyId", "AT", serial, keyId, name, "1234", "TRUE", ready } };
         for (std::vector<std::string> request : requests) {
             request.insert(request.begin(), { "pkcs11", "crypt" });
-            EXPECT_TRUE(verifies(signer, digest, message, success(request), false)) << request[2] << " " << request[8];
+            EXPECT_TRUE(verifies(signer, digest, message, machine_.success(request), false))
+                << request[2] << " " << request[8];
         }
         // The same data and digest as one batch, with one login on a real
         // token (the answer's exact text is the call-sequence tests' part).
         const json list
             = { { { "value", data }, { "hashedData", false } }, { { "value", ready }, { "hashedData", true } } };
         const json batch = json::parse(
-            success({ "pkcs11", "crypt", "signList", "AT", thumbprint, name, "1234", base64(list.dump()) })
-                .get<std::string>());
+            machine_.success({ "pkcs11", "crypt", "signList", "AT", thumbprint, name, "1234", base64(list.dump()) }));
         ASSERT_EQ(batch.size(), 2u) << batch;
         for (const json& item : batch)
             EXPECT_TRUE(verifies(signer, digest, message, item["signed"], false)) << item;
@@ -91,12 +93,10 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
     // carries: through another module path it refuses the six attributes. It
     // keeps an empty certificate object then, so this comes last, and leaks
     // what it made, which the sanitizer build would report as ours.
-    machine_.installSoftHsmAsGd();
+    machine_.link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule);
     import[3] = "GD";
-    std::map<std::string, std::string> environment = machine_.environment();
-    environment["LSAN_OPTIONS"] = "detect_leaks=0";
-    EXPECT_EQ(json::parse(runSigbrid(import, environment).out),
-        json({ { "error", "Erro na importação do certificado: 208" } }));
+    EXPECT_EQ(
+        machine_.error(import, { { "LSAN_OPTIONS", "detect_leaks=0" } }), "Erro na importação do certificado: 208");
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // pkcs11 list tokens, certificates and objects on SoftHSM2 tokens filled by
-// pkcs11-tool, behind every kind of module file the table can meet.
+// sigbrid's own requests, behind every kind of module file the table can meet.
 #include "SoftHsmTest.h"
 
 #include <algorithm>
@@ -23,14 +23,15 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     const std::string pin = "123456";
     const std::string alpha = machine_.initToken("Alpha token", oddPin);
     const std::string beta = machine_.initToken("Beta", pin);
-    const std::string a = machine_.makeCertificate("a");
-    const std::string c = machine_.makeCertificate("c");
-    machine_.writeCertificate("Alpha token", oddPin, a, "01", "a");
-    machine_.keyPair("Alpha token", oddPin, "ff", "odd");
-    machine_.keyPair("Beta", pin, "0102", "k1");
-    machine_.writeCertificate("Beta", pin, c, "0102", "k1");
-    machine_.keyPair("Beta", pin, "0304", "k2");
-    machine_.installSoftHsmAsGd();
+    // Keys and certificates come through the "AT" module at its 32-bit
+    // location (the native one below is no library).
+    machine_.link(R"(C:\Windows\SysWOW64\asepkcs.dll)", kSoftHsmModule);
+    const std::string a = selfSignedCertificate(1, "a"), c = selfSignedCertificate(2, "c");
+    machine_.success({ "pkcs11", "repo", "importCertificate", "AT", alpha, "AQ==", "a", oddPin, base64(a) });
+    const std::string odd = machine_.success({ "pkcs11", "repo", "createKeyPair", "AT", alpha, "odd", "1024", oddPin });
+    const std::string k1 = machine_.success({ "pkcs11", "repo", "createKeyPair", "AT", beta, "k1", "1024", pin });
+    machine_.success({ "pkcs11", "repo", "importCertificate", "AT", beta, k1, "k1", pin, base64(c) });
+    machine_.link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule);
     // Loads, but exports no C_ function.
     machine_.link(R"(C:\Windows\System32\eTPKCS11.dll)", "/lib/x86_64-linux-gnu/libz.so.1");
     // Exists, but is no library.
@@ -57,39 +58,38 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
                     { "freePublicMemory", 4294967295u }, { "freePrivateMemory", 4294967295u } });
             const std::string& certificate = shown["token Serial number"] == alpha ? a : c;
             certificates.push_back({ { "type", type }, { "serial", shown["token Serial number"] },
-                { "thumbprint", SoftHsmMachine::fingerprint(certificate) } });
+                { "thumbprint", sha1Hex(certificate) } });
         }
     ASSERT_EQ(tokens.size(), 6u);
-    EXPECT_EQ(success({ "pkcs11", "list", "tokens", "GD" }), json(tokens.begin(), tokens.begin() + 2));
-    EXPECT_EQ(success({ "pkcs11", "list", "tokens", "ND" }), tokens);
+    EXPECT_EQ(listed({ "pkcs11", "list", "tokens", "GD" }), json(tokens.begin(), tokens.begin() + 2));
+    EXPECT_EQ(listed({ "pkcs11", "list", "tokens", "ND" }), tokens);
     for (const char* type : { "ET", "AT", "OB", "DX", "gd" })
-        EXPECT_EQ(success({ "pkcs11", "list", "tokens", type }), json::array()) << "type [" << type << "]";
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "ND" }), certificates);
-    EXPECT_EQ(success({ "pkcs11", "list", "certificates", "EP" }), json(certificates.begin() + 4, certificates.end()));
+        EXPECT_EQ(listed({ "pkcs11", "list", "tokens", type }), json::array()) << "type [" << type << "]";
+    EXPECT_EQ(listed({ "pkcs11", "list", "certificates", "ND" }), certificates);
+    EXPECT_EQ(listed({ "pkcs11", "list", "certificates", "EP" }), json(certificates.begin() + 4, certificates.end()));
 
     std::string upper = beta;
     std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
     ASSERT_NE(upper, beta);
     for (const std::vector<std::string>& lookup : std::vector<std::vector<std::string>> { { "GD", upper },
              { "GD", beta + " " }, { "GD", "" }, { "GD", beta.substr(1) }, { "ND", beta }, { "gd", beta } })
-        EXPECT_EQ(error({ "pkcs11", "list", "objects", lookup[0], lookup[1], pin }), "Token Type ou Serial invalido")
+        EXPECT_EQ(
+            machine_.error({ "pkcs11", "list", "objects", lookup[0], lookup[1], pin }), "Token Type ou Serial invalido")
             << lookup[0] << " " << lookup[1];
 
     // A PIN's first bytes are a wrong PIN (which bytes go, and how each
     // refusal reads, is the call-sequence tests' part).
-    EXPECT_EQ(error({ "pkcs11", "list", "objects", "GD", alpha, "s\xC3\xA9nha-" }), "Erro no Login - Pin incorreto");
+    EXPECT_EQ(
+        machine_.error({ "pkcs11", "list", "objects", "GD", alpha, "s\xC3\xA9nha-" }), "Erro no Login - Pin incorreto");
     // The refusal leaves the token usable; each token lists its own keys (a
     // key pair and its certificate share a label: which of them names the
     // record is the call-sequence tests' part).
-    json objects = success({ "pkcs11", "list", "objects", "GD", beta, pin });
-    std::sort(objects.begin(), objects.end(), [](const json& x, const json& y) { return x["id"] < y["id"]; });
-    const auto record = [](const char* id, const char* label, bool certificate) {
+    const auto record = [](const std::string& id, const char* label, bool certificate) {
         return json { { "id", id }, { "label", label }, { "privateKey", true }, { "publicKey", true },
             { "certificate", certificate } };
     };
-    EXPECT_EQ(objects, json::array({ record("AQI=", "k1", true), record("AwQ=", "k2", false) }));
-    EXPECT_EQ(
-        success({ "pkcs11", "list", "objects", "GD", alpha, oddPin }), json::array({ record("/w==", "odd", false) }));
+    EXPECT_EQ(listed({ "pkcs11", "list", "objects", "GD", beta, pin }), json::array({ record(k1, "k1", true) }));
+    EXPECT_EQ(listed({ "pkcs11", "list", "objects", "GD", alpha, oddPin }), json::array({ record(odd, "odd", false) }));
 }
 
 } // namespace

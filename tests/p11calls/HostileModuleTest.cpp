@@ -35,12 +35,14 @@ TEST_F(HostileModule, AttributeLengthsBeyondTheBuffer)
 {
     const Json longer = patched(object(11, kPrivateKey, "01", ""),
         { { "/attributes/CKA_LABEL",
-            { { "text", "0123456789" }, { "nullLength", 2 }, { "filledLength", 1000000 } } } });
+            { { "hex", hexOf(std::string("0123456789")) }, { "nullLength", 2 }, { "filledLength", 1000000 } } } });
     const Json unavailable = patched(object(21, kPrivateKey, "02", ""),
         { { "/attributes/CKA_ID", { { "hex", "02" }, { "nullLength", "unavailable" } } },
-            { "/attributes/CKA_LABEL", { { "text", "label" }, { "filledLength", "unavailable" } } } });
+            { "/attributes/CKA_LABEL",
+                { { "hex", hexOf(std::string("label")) }, { "filledLength", "unavailable" } } } });
     const Json shrinking = patched(object(31, kPrivateKey, "03", ""),
-        { { "/attributes/CKA_LABEL", { { "text", "abcdef" }, { "nullLength", 100 }, { "filledLength", 3 } } } });
+        { { "/attributes/CKA_LABEL",
+            { { "hex", hexOf(std::string("abcdef")) }, { "nullLength", 100 }, { "filledLength", 3 } } } });
     const std::string value(50, 'v');
     const Json cut = patched(certificate(40, hexOf(value)),
         { { "/attributes/CKA_VALUE/nullLength", 10 }, { "/attributes/CKA_VALUE/filledLength", 50 } });
@@ -57,8 +59,8 @@ TEST_F(HostileModule, AttributeLengthsBeyondTheBuffer)
         successDocument(
             { objectRecord("AQ==", "01"), objectRecord("", "", false, false), objectRecord("Aw==", "abc") }));
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificates", "GD" }),
-        successDocument({ certificateRecord("0A1B", sha1Hex(value.substr(0, 10))),
-            certificateRecord("0A1B", sha1Hex("")), certificateRecord("0A1B", sha1Hex(value)) }));
+        successDocument(Json::array({ certificateRecord("0A1B", sha1Hex(value.substr(0, 10))),
+            certificateRecord("0A1B", sha1Hex("")), certificateRecord("0A1B", sha1Hex(value)) })));
 }
 
 // A failing C_FindObjects ends the search after one call, also when it writes
@@ -86,7 +88,7 @@ TEST_F(HostileModule, MissingFunctionsAreNeverCalled)
 
     machine_.install(kGdPath, "p11mock_nologin");
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificates", "GD" }),
-        successDocument({ certificateRecord("0A1B", sha1Hex(std::string("\x30\x00", 2))) }));
+        successDocument(Json::array({ certificateRecord("0A1B", sha1Hex(std::string("\x30\x00", 2))) })));
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "objects", "GD", "0A1B", "1234" }),
         errorDocument("Funcao PKCS#11 ausente no modulo: C_Login"));
     EXPECT_EQ(machine_.calls(),

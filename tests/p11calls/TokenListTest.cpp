@@ -81,7 +81,8 @@ TEST_F(TokenList, FailedReadsBecomeFieldTexts)
             { "/slotDescription", "[ERROR] P11Store.description - C_GetSlotInfo, rv: 3" },
             { "/tokenLabel", "[ERROR] P11Store.label - C_GetTokenInfo, rv: 48" },
             { "/tokenModel", "[ERROR] P11Store.model - C_GetTokenInfo, rv: 5" }, { "/freePrivateMemory", 9 } });
-    EXPECT_EQ(machine_.run({ "pkcs11", "list", "tokens", "GD" }), successDocument({ failed, tokenRecord("2", "0B") }));
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "tokens", "GD" }),
+        successDocument(Json::array({ failed, tokenRecord("2", "0B") })));
 }
 
 // Every request that stays in the token branch finalizes its modules last: a
@@ -93,7 +94,9 @@ TEST_F(TokenList, FinalizeEndsEveryTokenRequest)
 {
     const std::string initialize = "C_Initialize pInitArgs=NULL -> 0x";
     const std::vector<std::string> tokens = { "pkcs11", "list", "tokens", "GD" };
+    const std::vector<std::string> objects = { "pkcs11", "list", "objects", "GD", "0A1B", "1234" };
     const Lines loaded = joined({ loading(1), tokenReads("1") });
+    const Json noSession = oneSlot("0A1B", { certificate(10, "3000") }, { { "rv", { { "C_OpenSession", "0x3" } } } });
     const struct {
         Json script;
         std::vector<std::string> args;
@@ -114,6 +117,20 @@ TEST_F(TokenList, FinalizeEndsEveryTokenRequest)
         { oneSlot("0A1B"), { "pkcs11", "list", "objects", "GD", "FFFF", "1234" },
             errorDocument("Token Type ou Serial invalido"), joined({ loaded, tokenReads("1"), { kFinalize } }) },
         { oneSlot("0A1B"), { "pkcs11", "list", "objects", "GD", "0A1B" }, errorDocument("Erro desconhecido."), loaded },
+        // A session that could not be opened: no login is tried, and the
+        // answer is the bare "NO SESSION OPEN" failure, which carries no
+        // message for the caller; a handle 0 answered with CKR_OK is no
+        // better. Without a login, the certificate listing reads with handle
+        // 0, which fails in the module; the close has no session to close.
+        { noSession, objects, errorDocument(nullptr),
+            joined({ loaded, tokenReads("1"), { opening("1", "0x6", "0x3"), kFinalize } }) },
+        { oneSlot("0A1B", {}, { { "sessionHandles", { 0 } } }), objects, errorDocument(nullptr),
+            joined({ loaded, tokenReads("1"), { opening("1", "0x6"), kFinalize } }) },
+        { noSession, { "pkcs11", "list", "certificates", "GD" }, errorDocument(nullptr),
+            joined({ loaded, { opening("1", "0x4", "0x3") }, tokenReads("1"),
+                { "C_FindObjectsInit session=0 count=1 [CKA_CLASS=ulong:1] -> 0xb3",
+                    "C_FindObjects session=0 phObject=set max=1 pulObjectCount=set -> 0xb3",
+                    "C_FindObjectsFinal session=0 -> 0xb3", kFinalize } }) },
         { oneSlot("0A1B"), { "pkcs11", "list", "tokens", "nd" }, successDocument(Json::array()), {} },
         { oneSlot("0A1B"), { "pkcs11", "list", "tokens", "GD " }, successDocument(Json::array()), {} },
     };

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "Hex.h"
+#include "Encoding.h"
 #include "KeyMaterial.h"
 #include "Process.h"
 #include "WindowsMachine.h"
@@ -85,8 +85,8 @@ protected:
     TokenMachine machine_;
 };
 
-// CK_ULONG of the module under test: 32 bits in the Windows builds.
-inline std::size_t moduleUlongSize() { return underWine() ? 4 : sizeof(unsigned long); }
+// Lower-case hex of bytes, as scripts and logs carry them.
+inline std::string hexOf(const std::string& bytes) { return hexEncode(Bytes(bytes.begin(), bytes.end())); }
 
 // CKO_ values as scripts and logs carry them.
 inline const int kCertificate = 1;
@@ -200,11 +200,6 @@ inline std::size_t logged(const Lines& calls, const std::string& fragment)
     return n;
 }
 
-inline std::string classTemplate(int objectClass)
-{
-    return "count=1 [CKA_CLASS=ulong:" + std::to_string(objectClass) + "]";
-}
-
 // The two-call read of one attribute of `length` bytes.
 inline Lines attributeRead(
     const std::string& session, unsigned long object, const std::string& attribute, unsigned long length)
@@ -222,9 +217,4 @@ inline Lines closing(const std::string& session, bool loggedIn = true)
 }
 
 inline std::string successDocument(const Json& value) { return Json { { "success", value } }.dump(4); }
-// A record array: braces around one record would otherwise give the record.
-inline std::string successDocument(std::initializer_list<Json> records)
-{
-    return successDocument(Json(std::vector<Json>(records)));
-}
 inline std::string errorDocument(const Json& value) { return Json { { "error", value } }.dump(4); }

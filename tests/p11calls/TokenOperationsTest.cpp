@@ -31,6 +31,7 @@ const std::vector<std::string> kSignWithKeyId
     = { "pkcs11", "crypt", "signWithKeyId", "GD", "0A1B", kKeyId, "sha256", "1234", "false", "YWJj" };
 const std::vector<std::string> kCreateKeyPair
     = { "pkcs11", "repo", "createKeyPair", "GD", "0A1B", "key", "2048", "1234" };
+const std::vector<std::string> kListObjects = { "pkcs11", "list", "objects", "GD", "0A1B", "1234" };
 const std::vector<std::string> kGetPublicKey = { "pkcs11", "repo", "getPublicKey", "GD", "0A1B", kKeyId };
 const std::vector<std::string> kImport
     = { "pkcs11", "repo", "importCertificate", "GD", "0A1B", kKeyId, "cert", "1234", "MIIBCgIB" };
@@ -57,19 +58,26 @@ using TokenOperations = TokenCalls;
 // Signing by thumbprint: the certificate listing, then a read-only session
 // to read the certificate's whole CKA_ID, then one logged-in session that
 // finds the key with all of that ID's bytes and signs the DigestInfo. A
-// second token with the same certificate is never opened.
+// second token with the same certificate is never opened. Both list it, in
+// slot order, with the SHA-1 of exactly its value's bytes; what shows only
+// after login is not listed: the listing never logs in, and keys are no
+// certificates.
 TEST_F(TokenOperations, SignByThumbprintCallByCall)
 {
     Json script = tokenScript();
     script["slots"].push_back(patched(script["slots"][0], { { "/id", 2 }, { "/token/serialNumber", "0C2D" } }));
+    script["slots"][1]["objects"].push_back(patched(certificate(14, "3000"), { { "/afterLogin", true } }));
     machine_.script(script);
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificates", "GD" }),
+        successDocument(
+            Json::array({ certificateRecord("0A1B", kThumbprint), certificateRecord("0C2D", kThumbprint) })));
     EXPECT_EQ(machine_.run(kSign), successDocument("obI="));
 
     const std::string signedBytes = "hex:" + kSha256Prefix + hexOf(digestOf("sha256", "abc")) + " dataLen=51";
     EXPECT_EQ(machine_.calls(),
         joined({ loading(2), tokenReads("1"), tokenReads("2"), { opening("1", "0x4") }, tokenReads("1"),
-            search("1", classTemplate(kCertificate), 1), attributeRead("1", 12, "CKA_VALUE", 6), closing("1", false),
-            { opening("1", "0x4") }, search("2", classTemplate(kCertificate), 1), attributeRead("2", 12, "CKA_ID", 3),
+            search("1", "count=1 [CKA_CLASS=ulong:1]", 1), attributeRead("1", 12, "CKA_VALUE", 6), closing("1", false),
+            { opening("1", "0x4") }, search("2", "count=1 [CKA_CLASS=ulong:1]", 1), attributeRead("2", 12, "CKA_ID", 3),
             attributeRead("2", 12, "CKA_VALUE", 6), closing("2", false),
             { opening("1", "0x6"), "C_Login session=3 userType=1 pin=hex:31323334 pinLen=4 -> 0x0" },
             search("3", "count=2 [CKA_CLASS=ulong:3 CKA_ID=hex:" + kKeyIdHex + "]", 1),
@@ -163,6 +171,10 @@ const std::string kNoRoom = errorDocument("Token nao possui espaco suficiente pa
 TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
 {
     std::vector<Case> cases = {
+        { kListObjects, { { "C_Login", "0xa0" } }, errorDocument("Erro no Login - Pin incorreto"), false, 0 },
+        { kListObjects, { { "C_Login", "0xa2" } }, errorDocument("Erro no Login - Tamanho do Pin invalido"), false, 0 },
+        { kListObjects, { { "C_Login", "0xa3" } }, errorDocument("Erro no Login - Pin expirado"), false, 0 },
+        { kListObjects, { { "C_Login", "0x7" } }, errorDocument("Erro no Login - Argumentos invalidos"), false, 0 },
         { kSign, { { "C_Login", "0xa4" } }, errorDocument("Erro no Login - Pin bloqueado"), false, 0 },
         { kCreateKeyPair, { { "C_Login", "0xa1" } }, errorDocument("Erro no Login - Pin invalido"), false, 0 },
         { kImport, { { "C_Login", "0x100" } }, errorDocument("Erro no Login - Erro Generico"), false, 0 },

@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "Hex.h"
+#include "Encoding.h"
 #include "Pkcs11.h"
 
 namespace p11mock {
 namespace {
 
 using Json = nlohmann::json;
-using Bytes = std::vector<unsigned char>;
 
 // Codes and flags the system itself never names.
 const CK_RV ckrAttributeTypeInvalid = 0x12;
@@ -64,23 +63,13 @@ CK_ULONG ulongOf(const Json& value)
     return text == "unavailable" ? CK_UNAVAILABLE_INFORMATION : static_cast<CK_ULONG>(std::stoull(text, nullptr, 0));
 }
 
-Bytes hexBytes(const std::string& hex)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-// "text" as its bytes, {"text": ..}, {"hex": ..} or {"ulong": n}.
+// "text" as its bytes, {"hex": ..} or {"ulong": n}.
 Bytes bytesOf(const Json& value)
 {
     if (value.is_string())
         return Bytes(value.get_ref<const std::string&>().begin(), value.get_ref<const std::string&>().end());
-    if (value.contains("text"))
-        return bytesOf(value.at("text"));
     if (!value.contains("ulong"))
-        return hexBytes(value.at("hex").get<std::string>());
+        return hexDecode(value.at("hex").get<std::string>());
     const CK_ULONG number = ulongOf(value.at("ulong"));
     Bytes out(sizeof number);
     std::memcpy(out.data(), &number, sizeof number);
@@ -113,7 +102,7 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type)
 std::string hex(const void* data, std::size_t length)
 {
     const auto* bytes = static_cast<const unsigned char*>(data);
-    const std::string out = hexOf(Bytes(bytes, bytes + std::min(length, loggedBytesLimit)));
+    const std::string out = hexEncode(bytes, std::min(length, loggedBytesLimit));
     return length > loggedBytesLimit ? out + "..." : out;
 }
 
@@ -271,7 +260,7 @@ struct Mock {
         const CK_SESSION_HANDLE handle
             = openedSessions < scripted.size() ? ulongOf(scripted.at(openedSessions)) : countedHandle++;
         ++openedSessions;
-        sessions[handle] = Session { slot };
+        sessions[handle] = Session { slot, false, {} };
         return handle;
     }
 
@@ -279,9 +268,8 @@ struct Mock {
     {
         if (const char* log = std::getenv("P11MOCK_LOG"); log && *log)
             logPath = log;
-        // A file that is no JSON leaves a discarded value: a script error.
         if (const char* path = std::getenv("P11MOCK_SCRIPT"); path && *path)
-            script = Json::parse(std::ifstream(path, std::ios::binary), nullptr, false);
+            script = Json::parse(std::ifstream(path, std::ios::binary));
     }
 
     void log(const std::string& line) const
@@ -290,7 +278,7 @@ struct Mock {
             std::ofstream(logPath, std::ios::binary | std::ios::app) << line << '\n';
     }
 
-    std::string logPath, note;
+    std::string logPath;
     Json script = Json::object();
     std::map<std::string, unsigned long> callCounts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
@@ -306,21 +294,17 @@ CK_RV call(const char* function, const std::string& arguments, Body body, bool s
 {
     Mock& mock = Mock::instance();
     const unsigned long number = ++mock.callCounts[function];
-    mock.note.clear();
+    std::string note;
     CK_RV rv = CKR_GENERAL_ERROR;
-    if (mock.script.is_discarded()) {
-        mock.note = " script error";
-    } else {
-        try {
-            const CK_RV scripted = mock.scriptedCode(function, number);
-            rv = scripted != CKR_OK && !seesFailures ? scripted : body(mock, scripted);
-        } catch (const Refusal& refusal) {
-            rv = refusal.rv;
-        } catch (const std::exception& failure) {
-            mock.note = std::string(" mock failure: ") + failure.what();
-        }
+    try {
+        const CK_RV scripted = mock.scriptedCode(function, number);
+        rv = scripted != CKR_OK && !seesFailures ? scripted : body(mock, scripted);
+    } catch (const Refusal& refusal) {
+        rv = refusal.rv;
+    } catch (const std::exception& failure) {
+        note = std::string(" mock failure: ") + failure.what();
     }
-    mock.log(std::string(function) + " " + arguments + " -> " + hexNumber(rv) + mock.note);
+    mock.log(std::string(function) + " " + arguments + " -> " + hexNumber(rv) + note);
     return rv;
 }
 

@@ -6,11 +6,9 @@
 
 TempDir::TempDir()
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/sigbrid-test-XXXXXX";
-    if (!mkdtemp(pattern.data()))
+    path_ = std::filesystem::temp_directory_path().string() + "/sigbrid-test-XXXXXX";
+    if (!mkdtemp(path_.data()))
         throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
 }
 
 TempDir::~TempDir()
