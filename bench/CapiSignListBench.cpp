@@ -3,18 +3,16 @@
 // OpenSSL's own RSA 2048 signing rate, in interleaved rounds (sigbrid, then
 // `openssl speed`) so that the machine's drift falls on both alike; medians
 // by CPU time, sigbrid's whole process (start-up included) against OpenSSL's
-// signing loop.
-//   capi_signlist_bench <sigbrid> <capi_fixture>
+// signing loop. sigbrid makes the key and installs its certificate.
+//   capi_signlist_bench <sigbrid>
 #include <nlohmann/json.hpp>
 
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -46,8 +44,6 @@ double childCpuSeconds()
            + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void writeFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
 void check(const ProcessResult& result, const char* what)
 {
     if (result.exitCode != 0)
@@ -67,18 +63,14 @@ Json digestList()
 }
 
 // Every signature of the answer must verify, or the rate means nothing.
-void verifyAll(const Json& list, const Json& answer)
+void verifyAll(EVP_PKEY* key, const Json& list, const Json& answer)
 {
     if (!answer.is_array() || answer.size() != list.size())
         throw std::runtime_error("signList answered " + std::to_string(answer.size()) + " items");
-    const std::string pem = publicKeyPem();
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr),
-                                                            EVP_PKEY_free);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string digest = unbase64(answer[i]["data"]);
         const std::string signature = unbase64(answer[i]["signed"]);
-        std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
+        std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr),
                                                                         EVP_PKEY_CTX_free);
         if (EVP_PKEY_verify_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) != 1
             || EVP_PKEY_verify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
@@ -112,21 +104,25 @@ double openSslSignRate()
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <sigbrid> <capi_fixture>\n", argv[0]);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <sigbrid>\n", argv[0]);
         return 2;
     }
     try {
-        const std::string sigbrid = argv[1], fixture = argv[2];
+        const std::string sigbrid = argv[1];
         TempDir work;
         const std::string machine = work.path() + "/machine";
         std::filesystem::create_directories(machine);
         const std::map<std::string, std::string> environment = {{"SIGBRID_WINROOT", machine}};
 
-        writeFile(work.path() + "/key.blob", keyBlob());
-        const std::string certificate = selfSignedCertificate(1, "sigbrid bench");
-        check(runProcess({fixture, "key", kProvider, kProvRsaAes, "bench", work.path() + "/key.blob"}, environment),
-              "capi_fixture key");
+        const ProcessResult made = runProcess({sigbrid, "capi", "repo", "createKeyPair", kProvider, kProvRsaAes,
+                                               "bench", "false", "false", "2048", "-", "-", "false"},
+                                              environment);
+        check(made, "createKeyPair");
+        const Pkey key = blobKey(unbase64(Json::parse(made.out).value("success", "")));
+        if (!key)
+            throw std::runtime_error("createKeyPair answered " + made.out);
+        const std::string certificate = selfSignedCertificate(1, "sigbrid bench", key.get());
         const ProcessResult imported = runProcess(
             {sigbrid, "capi", "repo", "importCertificate", kProvider, kProvRsaAes, "bench", base64(certificate)},
             environment);
@@ -146,7 +142,7 @@ int main(int argc, char** argv)
             const Json envelope = Json::parse(result.out);
             if (!envelope.contains("success"))
                 throw std::runtime_error("sigbrid answered " + result.out);
-            verifyAll(items, Json::parse(envelope["success"].get<std::string>()));
+            verifyAll(key.get(), items, Json::parse(envelope["success"].get<std::string>()));
             return cpu;
         };
         const Json one = Json::array({list[0]});

@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include <openssl/evp.h>
-#include <openssl/x509.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -19,14 +18,6 @@
 #include "KeyMaterial.h"
 
 namespace {
-
-std::string fixtureProgram()
-{
-    const char* fixture = std::getenv("CAPI_FIXTURE_EXE");
-    if (!fixture || !*fixture)
-        throw std::runtime_error("CAPI_FIXTURE_EXE is not set");
-    return fixture;
-}
 
 // The stand-in's providers: Windows' RSA software providers and smart-card
 // providers installed beside them, among lines that name none.
@@ -87,30 +78,22 @@ std::string CapiMachine::writeFile(const std::string& name, const std::string& b
     return path;
 }
 
-std::string CapiMachine::fixture(const std::vector<std::string>& args) const
+std::string CapiMachine::keyPair(
+    const std::string& provider, int type, const std::string& container, const char* bits) const
 {
-    std::vector<std::string> argv;
-    if (underWine())
-        argv.push_back(std::getenv("SIGBRID_RUNNER"));
-    argv.push_back(fixtureProgram());
-    argv.insert(argv.end(), args.begin(), args.end());
-    const ProcessResult result = runProcess(argv, environment_);
-    if (result.exitCode != 0)
-        throw std::runtime_error("capi_fixture " + args.at(0) + " failed: " + result.err);
-    return result.out;
+    return success({ "capi", "repo", "createKeyPair", provider, std::to_string(type), container, "false", "false", bits,
+        "-", "-", "false" });
 }
 
 void CapiMachine::createContainer(const std::string& provider, int type, const std::string& container)
 {
-    fixture({ "key", provider, std::to_string(type), container });
+    EXPECT_EQ(keyPair(provider, type, container, "32768"), "{\"error\":\"createKeyPair - CryptGenKey\"}");
 }
 
-Identity CapiMachine::addCertificate(
-    const std::string& container, const std::string& provider, int type, std::string der)
+Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type, EVP_PKEY* key)
 {
     static std::atomic<long> serial { static_cast<long>(getpid()) * 1000 };
-    if (der.empty())
-        der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()));
+    const std::string der = selfSignedCertificate(++serial, "sigbrid test " + std::to_string(serial.load()), key);
     EXPECT_EQ(success({ "capi", "repo", "importCertificate", provider, std::to_string(type), container, base64(der) }),
         "{\"result\":\"ok\"}");
     return { sha1Hex(der), der, container };
@@ -119,8 +102,8 @@ Identity CapiMachine::addCertificate(
 Identity CapiMachine::install(const std::string& provider, int type)
 {
     const std::string container = newContainerName();
-    fixture({ "key", provider, std::to_string(type), container, programPath(writeFile("key.blob", keyBlob())) });
-    return addCertificate(container, provider, type);
+    return addCertificate(
+        container, provider, type, blobKey(unbase64(keyPair(provider, type, container, "1024"))).get());
 }
 
 int CapiMachine::copiesInStore(const std::string& der) const
@@ -167,11 +150,9 @@ std::string CapiMachine::member(const std::string& name, const std::vector<std::
 bool verifies(const Identity& identity, const std::string& digestName, const std::string& data,
     const std::string& signature, bool isDigest)
 {
-    const auto* der = reinterpret_cast<const unsigned char*>(identity.certificate.data());
-    const std::unique_ptr<X509, decltype(&X509_free)> certificate(
-        d2i_X509(nullptr, &der, static_cast<long>(identity.certificate.size())), X509_free);
+    const Pkey key = certificateKey(identity.certificate);
     const std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
-        EVP_PKEY_CTX_new(X509_get0_pubkey(certificate.get()), nullptr), EVP_PKEY_CTX_free);
+        EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free);
     const std::string digest = isDigest ? data : digestOf(digestName, data), bytes = unbase64(signature);
     return context && EVP_PKEY_verify_init(context.get()) == 1
         && EVP_PKEY_CTX_set_signature_md(context.get(), EVP_get_digestbyname(digestName.c_str())) == 1

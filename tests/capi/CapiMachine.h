@@ -1,7 +1,6 @@
 // The machine that the CryptoAPI tests run sigbrid on: the Linux stand-in's
-// directory, or the Wine prefix of the test run. Keys and certificates are
-// made here with OpenSSL; the fixture program imports the suite's key, and
-// sigbrid's own requests do the rest.
+// directory, or the Wine prefix of the test run. sigbrid's own requests make
+// the keys and install the certificates that the suite's key issues for them.
 #pragma once
 
 #include <map>
@@ -45,14 +44,17 @@ public:
     // A container name that no other test uses.
     std::string newContainerName(const std::string& stem = "capi");
 
-    // An empty container.
+    // An empty container: no provider makes a 32768-bit key, and the
+    // container that createKeyPair made stays without one.
     void createContainer(const std::string& provider, int type, const std::string& container);
-    // A certificate in "MY" (a new one for the suite's key unless `der` is
-    // given), linked to the container's exchange key: importCertificate puts
-    // there what a provider named "Microsoft" is given, and opens nothing.
-    Identity addCertificate(const std::string& container, const std::string& provider, int type, std::string der = "");
-    // A new container of `provider` (named "Microsoft") holding the suite's
-    // RSA key, and its certificate.
+    // A new certificate for `key` in "MY", linked to the container's exchange
+    // key: importCertificate puts there what a provider named "Microsoft" is
+    // given, and opens nothing.
+    Identity addCertificate(
+        const std::string& container, const std::string& provider, int type, EVP_PKEY* key = suiteKey());
+    // A new container of `provider` (named "Microsoft") holding a new RSA key
+    // of 1024 bits, the fewest a request makes (SHA-512's signatures fit), and
+    // its certificate.
     Identity install(const std::string& provider, int type);
     // How many copies of the certificate (DER-encoded) the stand-in's "MY"
     // store holds; Wine's keeps one per certificate.
@@ -83,6 +85,6 @@ public:
 private:
     std::string member(const std::string& name, const std::vector<std::string>& args,
         const std::map<std::string, std::string>& extra) const;
-    // The fixture program's output.
-    std::string fixture(const std::vector<std::string>& args) const;
+    // What createKeyPair answers: the key's PUBLICKEYBLOB in base64, or its error text.
+    std::string keyPair(const std::string& provider, int type, const std::string& container, const char* bits) const;
 };

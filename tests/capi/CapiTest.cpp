@@ -1,5 +1,5 @@
-// The `capi` requests as a caller runs them: keys and certificates placed on
-// the machine through the Windows API, every signature checked with OpenSSL,
+// The `capi` requests as a caller runs them: keys made and certificates
+// installed by the requests themselves, every signature checked with OpenSSL,
 // requests checked and their keys certified, and every failure answered with
 // the message of the step that failed.
 #include <gtest/gtest.h>
@@ -179,8 +179,10 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
 
     // Any provider but a known card one, of any type, is opened as the
     // Enhanced AES one.
+    const Pkey key = certificateKey(signer_.certificate);
     for (const char* named : { kStrong, "Some Vendor CSP for Microsoft" })
-        EXPECT_TRUE(signsFor(machine_->addCertificate(signer_.container, named, 999), "sha512", "x")) << named;
+        EXPECT_TRUE(signsFor(machine_->addCertificate(signer_.container, named, 999, key.get()), "sha512", "x"))
+            << named;
 
     // A container that the named provider lacks shows which family opened it:
     // Athena's name, with anything around it, is Microsoft's card provider,

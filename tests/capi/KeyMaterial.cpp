@@ -69,9 +69,12 @@ Pkey blobKey(const std::string& blob)
     return Pkey(b2i_PublicKey_bio(bio.get()), EVP_PKEY_free);
 }
 
-std::string publicKeyPem()
+Pkey certificateKey(const std::string& der)
 {
-    return written([](BIO* bio) { return PEM_write_bio_PUBKEY(bio, suiteKey()); });
+    const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+    const std::unique_ptr<X509, decltype(&X509_free)> certificate(
+        d2i_X509(nullptr, &bytes, static_cast<long>(der.size())), X509_free);
+    return Pkey(certificate ? X509_get_pubkey(certificate.get()) : nullptr, EVP_PKEY_free);
 }
 
 std::string digestOf(const std::string& digestName, const std::string& data)

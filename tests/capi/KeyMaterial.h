@@ -1,5 +1,5 @@
 // The RSA keys of a test program and what is made from them: the blobs that
-// CryptoAPI imports and exports, self-signed certificates, the public key in PEM.
+// CryptoAPI imports and exports, self-signed certificates.
 #pragma once
 
 #include <openssl/evp.h>
@@ -15,12 +15,13 @@ Pkey newRsaKey(int bits);
 EVP_PKEY* suiteKey();
 // A PRIVATEKEYBLOB, as CryptImportKey takes it, or a PUBLICKEYBLOB.
 std::string keyBlob(EVP_PKEY* key = suiteKey(), bool withPrivate = true);
-std::string publicKeyPem();
 // A certificate that the suite's key issues for `subject`, DER-encoded: for
 // itself by default, self-signed.
 std::string selfSignedCertificate(long serial, const std::string& commonName, EVP_PKEY* subject = suiteKey());
-// The key of a PUBLICKEYBLOB, as CryptExportKey gives it.
+// The key of a PUBLICKEYBLOB, as CryptExportKey gives it, or of a
+// DER-encoded certificate.
 Pkey blobKey(const std::string& blob);
+Pkey certificateKey(const std::string& der);
 
 std::string sha1Hex(const std::string& bytes);
 std::string base64(const std::string& bytes);

@@ -90,8 +90,8 @@ TEST_F(Stress, FiftyCallersAtOnceLoseNothing)
     };
     const auto install = [&](int round, int n) {
         // Another certificate for the key of the first signer's container.
-        const std::string der
-            = selfSignedCertificate(++serial, "stress " + std::to_string(round) + "/" + std::to_string(n));
+        const std::string der = selfSignedCertificate(++serial,
+            "stress " + std::to_string(round) + "/" + std::to_string(n), certificateKey(signers[0].certificate).get());
         const Identity installed { sha1Hex(der), der, signers[0].container };
         return Call { { "capi", "repo", "importCertificate", kEnhancedAes, kAesType, installed.container, base64(der) },
             [&, installed](const std::string&, const std::string& answer) {
