@@ -1,0 +1,14 @@
+// Compiled into every program that uses the stand-in (an interface source of
+// the platform library), so that it runs before anything else asks OpenSSL
+// for work.
+#include <openssl/crypto.h>
+
+namespace {
+
+// The stand-in answers as Windows does, whatever the host's OpenSSL
+// configuration says, and shows none of OpenSSL's error texts: OpenSSL starts
+// without reading either, which also spares every request the time to load
+// them.
+const int openSslStarted = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr);
+
+}  // namespace
