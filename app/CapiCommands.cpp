@@ -45,10 +45,11 @@ Operation cryptSignList(const ArgVector& args)
 {
     const std::string thumbprint = args.text(3);
     const std::string algorithmName = args.text(4);
-    const std::string encodedList = args.text(5);
+    std::string encodedList = args.text(5);
     // Decoding and parsing belong to the operation: their failures are
-    // answered with their own text.
-    return [=] {
+    // answered with their own text. The list may be a long text: moved, not
+    // copied, into the operation.
+    return [=, encodedList = std::move(encodedList)] {
         return successEnvelope(CapiStore().signList(thumbprint, algorithmName, decodeSigningList(encodedList)));
     };
 }

@@ -1,7 +1,7 @@
 #include "Envelope.h"
 
 #include <algorithm>
-#include <iostream>
+#include <cstdio>
 
 #include "BinaryStdout.h"
 
@@ -26,34 +26,46 @@ bool isPlainText(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
 }
 
+// Hands the envelope's text to `write` piece by piece. A signed list answers
+// a text of hundreds of kilobytes: printable ASCII is written as the
+// dependency writes it, quotes and backslashes escaped, without its
+// byte-by-byte UTF-8 check and without a second, escaped copy of the text.
+template <typename Write>
+void writeEnvelope(const Json& envelope, Write write)
+{
+    const auto member = envelope.begin();
+    if (envelope.size() != 1 || !member->is_string() || !isPlainText(member->get_ref<const std::string&>())) {
+        const std::string text = envelope.dump(4, ' ', false, Json::error_handler_t::replace);
+        write(text.data(), text.size());
+        return;
+    }
+    const std::string head = "{\n    \"" + member.key() + "\": \"";
+    write(head.data(), head.size());
+    const std::string& value = member->get_ref<const std::string&>();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '"' || value[i] == '\\') {
+            write(value.data() + start, i - start);
+            write("\\", 1);
+            start = i;
+        }
+    }
+    write(value.data() + start, value.size() - start);
+    write("\"\n}", 3);
+}
+
 }  // namespace
 
 std::string serializeEnvelope(const Json& envelope)
 {
-    // A signed list answers a text of hundreds of kilobytes: printable ASCII
-    // is written as the dependency writes it, quotes and backslashes escaped,
-    // without its byte-by-byte UTF-8 check.
-    const auto member = envelope.begin();
-    if (envelope.size() != 1 || !member->is_string() || !isPlainText(member->get_ref<const std::string&>()))
-        return envelope.dump(4, ' ', false, Json::error_handler_t::replace);
-    const std::string& value = member->get_ref<const std::string&>();
-    std::string text = "{\n    \"" + member.key() + "\": \"";
-    text.reserve(text.size() + value.size() + value.size() / 8 + 4);
-    for (char c : value) {
-        if (c == '"' || c == '\\')
-            text += '\\';
-        text += c;
-    }
-    text += "\"\n}";
+    std::string text;
+    writeEnvelope(envelope, [&text](const char* data, std::size_t size) { text.append(data, size); });
     return text;
 }
 
 void printEnvelope(const Json& envelope)
 {
-    const std::string text = serializeEnvelope(envelope);
     platform::setBinaryStdout();
-    std::cout.clear();
-    std::cout.flush();
-    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-    std::cout.flush();
+    writeEnvelope(envelope, [](const char* data, std::size_t size) { std::fwrite(data, 1, size, stdout); });
+    std::fflush(stdout);
 }

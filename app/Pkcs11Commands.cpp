@@ -74,10 +74,10 @@ Operation signListRow(const ArgVector& args)
     const std::string thumbprint = args.text(4);
     const std::string algorithmName = args.text(5);
     const SecretText pin(args.text(6));
-    const std::string encodedList = args.text(7);
+    std::string encodedList = args.text(7);
     // Decoding and parsing belong to the operation, as in capi's signList;
     // the list's JSON failures keep their text as the token road's own.
-    return [=, &store] {
+    return [=, &store, encodedList = std::move(encodedList)] {
         try {
             const Json list = decodeSigningList(encodedList);
             return successEnvelope(signListByThumbprint(store, list, thumbprint, pin.text(), algorithmName));

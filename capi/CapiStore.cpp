@@ -41,9 +41,9 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
         requireBase64Values(list);
         const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
         const CertificateKey key(thumbprint);
-        SignedList answer;
+        SignedList answer(list.size());
         if (list.is_null())
-            return answer.text();
+            return std::move(answer).text();
         for (const Json& item : list) {
             const Bytes value = base64Decode(listMember(item, "value").get<std::string>());
             const HashObject hash = key.createHash(algorithm);
@@ -51,7 +51,7 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
             key.putValue(hash, algorithm, value, readyDigest);
             answer.add(item, base64Encode(key.signHash(hash)));
         }
-        return answer.text();
+        return std::move(answer).text();
     });
 }
 

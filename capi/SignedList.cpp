@@ -56,7 +56,7 @@ void SignedList::add(const Json& item, const std::string& signature)
 {
     // The members in key order, as the dependency writes an object; written
     // piece by piece into the answer, the item is never copied.
-    text_ += text_.empty() ? "[{\"data\":" : ",{\"data\":";
+    text_ += text_.size() == 1 ? "{\"data\":" : ",{\"data\":";
     appendValue(text_, listMember(item, "value"));
     text_ += ",\"id\":";
     appendValue(text_, listMember(item, "id"));

@@ -21,12 +21,21 @@ void requireBase64Values(const nlohmann::json& list);
 
 class SignedList {
 public:
+    // Room for that many items of the usual size (a 4096-bit signature and a
+    // SHA-512 digest in base64, with an id, fit in 1 KiB): a long answer is
+    // written once rather than copied as it grows, and the pages of the room
+    // that are never written cost nothing.
+    explicit SignedList(std::size_t items = 0) { text_.reserve(1 + items * 1024); }
     // The item's "value" as "data", its "id" (null when absent) and the
     // signature, after the items added before it.
     void add(const nlohmann::json& item, const std::string& signature);
-    // "[]" when nothing was added.
-    std::string text() const { return text_.empty() ? "[]" : text_ + "]"; }
+    // The answer, "[]" when nothing was added; the list gives its text away.
+    std::string text() &&
+    {
+        text_ += ']';
+        return std::move(text_);
+    }
 
 private:
-    std::string text_;
+    std::string text_ = "[";
 };

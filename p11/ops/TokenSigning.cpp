@@ -164,7 +164,7 @@ std::string signListInSession(
     const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
     // Three module calls per item: a list that fits on a command line stays
     // far inside the request's call budget.
-    SignedList answer;
+    SignedList answer(list.size());
     for (const nlohmann::json& item : list) {
         const Bytes value = base64Decode(listMember(item, "value").get<std::string>());
         const std::optional<Bytes> info = toBeSigned(algorithm, value, listMember(item, "hashedData").get<bool>());
@@ -172,7 +172,7 @@ std::string signListInSession(
             throw std::runtime_error(kDigestSizeMismatch);
         answer.add(item, base64Encode(tokenSign(session, key, *info)));
     }
-    return answer.text();
+    return std::move(answer).text();
 }
 
 Bytes tokenSign(const P11Session& session, CK_OBJECT_HANDLE key, Bytes toSign)
