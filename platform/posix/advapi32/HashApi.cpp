@@ -2,6 +2,7 @@
 #include "advapi32/CryptObjects.h"  // first: it orders OpenSSL before <wincrypt.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -37,6 +38,24 @@ const HashAlgorithm* hashAlgorithm(ALG_ID algId)
     return nullptr;
 }
 
+struct EvpMdFree {
+    void operator()(EVP_MD* md) const { EVP_MD_free(md); }
+};
+
+// Each algorithm's digest, fetched from OpenSSL's providers once per process:
+// a digest named anew for every hash is looked up anew, and a signed list
+// makes a hash per item.
+const EVP_MD* digestOf(const HashAlgorithm& algorithm)
+{
+    static const auto digests = [] {
+        std::array<std::unique_ptr<EVP_MD, EvpMdFree>, std::size(kHashAlgorithms)> fetched;
+        for (std::size_t i = 0; i < fetched.size(); ++i)
+            fetched[i].reset(EVP_MD_fetch(nullptr, kHashAlgorithms[i].name, nullptr));
+        return fetched;
+    }();
+    return digests[static_cast<std::size_t>(&algorithm - kHashAlgorithms)].get();
+}
+
 bool finish(standin::HashObject& hash)
 {
     if (hash.finished)
@@ -64,7 +83,7 @@ BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWOR
     if (!phHash)
         return fail(ERROR_INVALID_PARAMETER);
     const HashAlgorithm* algorithm = hashAlgorithm(Algid);
-    const EVP_MD* md = algorithm ? EVP_get_digestbyname(algorithm->name) : nullptr;
+    const EVP_MD* md = algorithm ? digestOf(*algorithm) : nullptr;
     if (!md)
         return fail(NTE_BAD_ALGID);
     auto hash = std::make_unique<standin::HashObject>();
