@@ -2,6 +2,7 @@
 // the platform library), so that it runs before anything else asks OpenSSL
 // for work.
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 
 namespace {
 
@@ -9,6 +10,7 @@ namespace {
 // configuration says, and shows none of OpenSSL's error texts: OpenSSL starts
 // without reading either, which also spares every request the time to load
 // them.
-const int openSslStarted = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr);
+const int openSslStarted = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr)
+    && RAND_set_DRBG_type(nullptr, "HASH-DRBG", nullptr, nullptr, "SHA256");
 
 }  // namespace
