@@ -5,16 +5,48 @@
 #include "Encoding.h"
 #include "Messages.h"
 
-Json parseSigningList(const std::string& text)
-{
-    // The parser reports the depth of the container it is about to open,
-    // counting the outermost one as 0.
-    return Json::parse(text, [](int depth, Json::parse_event_t event, const Json&) {
-        const bool opens = event == Json::parse_event_t::array_start || event == Json::parse_event_t::object_start;
-        if (opens && depth >= kSigningListNestingLimit)
+namespace {
+
+// The dependency's own builder of the parsed value, which refuses a container
+// nested deeper than the limit as the parser meets it. A parse callback would
+// do the same at twice the cost: it is called, with a value made for it, at
+// every key and value of the list.
+class NestingBoundParser : public nlohmann::detail::json_sax_dom_parser<Json> {
+public:
+    explicit NestingBoundParser(Json& result)
+        : json_sax_dom_parser(result)
+    {
+    }
+    bool start_object(std::size_t size) { return enter() && json_sax_dom_parser::start_object(size); }
+    bool end_object() { return leave() && json_sax_dom_parser::end_object(); }
+    bool start_array(std::size_t size) { return enter() && json_sax_dom_parser::start_array(size); }
+    bool end_array() { return leave() && json_sax_dom_parser::end_array(); }
+
+private:
+    // The outermost container is at depth 0.
+    bool enter()
+    {
+        if (depth_++ >= kSigningListNestingLimit)
             throw std::runtime_error(kListNestedTooDeep);
         return true;
-    });
+    }
+    bool leave()
+    {
+        --depth_;
+        return true;
+    }
+
+    int depth_ = 0;
+};
+
+}  // namespace
+
+Json parseSigningList(const std::string& text)
+{
+    Json list;
+    NestingBoundParser parser(list);
+    Json::sax_parse(text, &parser);
+    return list;
 }
 
 Json decodeSigningList(const std::string& encoded) { return parseSigningList(textUpToZero(base64Decode(encoded))); }
