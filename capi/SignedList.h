@@ -24,7 +24,7 @@ public:
     // Room for that many items of the usual size (a 4096-bit signature and a
     // SHA-512 digest in base64, with an id, fit in 1 KiB): a long answer is
     // written once rather than copied as it grows, and the pages of the room
-    // that are never written cost nothing.
+    // that are never written are never touched.
     explicit SignedList(std::size_t items = 0) { text_.reserve(1 + items * 1024); }
     // The item's "value" as "data", its "id" (null when absent) and the
     // signature, after the items added before it.
