@@ -17,23 +17,33 @@ public:
         : json_sax_dom_parser(result)
     {
     }
-    bool start_object(std::size_t size) { return enter() && json_sax_dom_parser::start_object(size); }
-    bool end_object() { return leave() && json_sax_dom_parser::end_object(); }
-    bool start_array(std::size_t size) { return enter() && json_sax_dom_parser::start_array(size); }
-    bool end_array() { return leave() && json_sax_dom_parser::end_array(); }
+    bool start_object(std::size_t size)
+    {
+        enter();
+        return json_sax_dom_parser::start_object(size);
+    }
+    bool end_object()
+    {
+        --depth_;
+        return json_sax_dom_parser::end_object();
+    }
+    bool start_array(std::size_t size)
+    {
+        enter();
+        return json_sax_dom_parser::start_array(size);
+    }
+    bool end_array()
+    {
+        --depth_;
+        return json_sax_dom_parser::end_array();
+    }
 
 private:
     // The outermost container is at depth 0.
-    bool enter()
+    void enter()
     {
         if (depth_++ >= kSigningListNestingLimit)
             throw std::runtime_error(kListNestedTooDeep);
-        return true;
-    }
-    bool leave()
-    {
-        --depth_;
-        return true;
     }
 
     int depth_ = 0;
