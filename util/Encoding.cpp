@@ -36,6 +36,8 @@ int hexValue(char c)
     return hit ? static_cast<int>(hit - kHexDigits) : 15;
 }
 
+bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
+
 bool isClassicSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -73,53 +75,52 @@ std::string base64Encode(const Bytes& data) { return base64Encode(data.data(), d
 
 Bytes base64Decode(const std::string& text)
 {
-    std::string clean;
-    clean.reserve(text.size());
-    for (char c : text)
-        if (c != '\n' && c != '\r')
-            clean += c;
-    // A trailing incomplete group is dropped, so padding is judged on the
-    // last complete group and the length matches what is written.
-    clean.resize(clean.size() / 4 * 4);
-    const std::size_t n = clean.size();
-    std::size_t padding = 0;
-    if (n >= 1 && clean[n - 1] == '=')
-        padding = (n >= 2 && clean[n - 2] == '=') ? 2 : 1;
-
-    Bytes out(n / 4 * 3 - padding);
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < n; i += 4) {
-        const int i0 = base64Index(clean[i]), i1 = base64Index(clean[i + 1]);
-        const int i2 = base64Index(clean[i + 2]), i3 = base64Index(clean[i + 3]);
+    // Read in place, line breaks skipped: a value may run to megabytes. A
+    // trailing incomplete group is dropped, so padding is judged on the last
+    // complete group and the length matches what is written.
+    const std::size_t groups = (text.size() - std::count_if(text.begin(), text.end(), isLineBreak)) / 4;
+    Bytes out(groups * 3);
+    std::size_t length = out.size(), next = 0, done = 0, filled = 0;
+    char group[4];
+    for (auto c = text.begin(); done < groups; ++c) {
+        if (isLineBreak(*c))
+            continue;
+        group[filled++] = *c;
+        if (filled < 4)
+            continue;
+        filled = 0;
+        if (++done == groups && group[3] == '=')
+            length -= group[2] == '=' ? 2 : 1;
+        const int i0 = base64Index(group[0]), i1 = base64Index(group[1]);
+        const int i2 = base64Index(group[2]), i3 = base64Index(group[3]);
         const unsigned v0 = i0 < 0 ? 0 : i0, v1 = i1 < 0 ? 0 : i1;
         const unsigned v2 = i2 < 0 ? 0 : i2, v3 = i3 < 0 ? 0 : i3;
         // Never more bytes than the length: a group with stray characters
         // in front of its padding writes fewer.
-        if (next < out.size())
+        if (next < length)
             out[next++] = static_cast<unsigned char>((v0 << 2) | ((v1 >> 4) & 3));
-        if (i2 >= 0 && next < out.size())
+        if (i2 >= 0 && next < length)
             out[next++] = static_cast<unsigned char>((v1 << 4) | ((v2 >> 2) & 15));
-        if (i3 >= 0 && next < out.size())
+        if (i3 >= 0 && next < length)
             out[next++] = static_cast<unsigned char>((v2 << 6) | (v3 & 63));
     }
+    out.resize(length);
     return out;
 }
 
 bool isBase64(const std::string& text)
 {
-    std::string clean;
-    for (char c : text)
-        if (c != '\n' && c != '\r')
-            clean += c;
-    if (clean.size() % 4 != 0)
-        return false;
-    const std::size_t data = clean.find_last_not_of('=') + 1;
-    if (clean.size() - data > 2)
-        return false;
-    for (std::size_t i = 0; i < data; ++i)
-        if (base64Index(clean[i]) < 0)
+    std::size_t count = 0, padding = 0;
+    for (char c : text) {
+        if (isLineBreak(c))
+            continue;
+        ++count;
+        if (c == '=')
+            ++padding;
+        else if (padding > 0 || base64Index(c) < 0)
             return false;
-    return true;
+    }
+    return count % 4 == 0 && padding <= 2;
 }
 
 std::string hexEncode(const unsigned char* data, std::size_t length)

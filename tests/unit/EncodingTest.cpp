@@ -25,7 +25,8 @@ TEST(Base64, DecodesAsTheCallersRelyOn)
 {
     const std::pair<const char*, Bytes> rows[] = { { "YW\r\nJj", bytesOf("abc") }, { "YQ==", bytesOf("a") },
         { "YWI=", bytesOf("ab") }, { "", {} }, { "\r\n", {} }, { "Y", {} }, { "YWJ", {} }, { "YWJjY", bytesOf("abc") },
-        { "YQ==YW", bytesOf("a") }, { "YWJj=", bytesOf("abc") }, { "YW J", { 'a', 9, 0 } }, { "!!!!", { 0, 0, 0 } } };
+        { "YQ==YW", bytesOf("a") }, { "YWJj=", bytesOf("abc") }, { "YW J", { 'a', 9, 0 } }, { "!!!!", { 0, 0, 0 } },
+        { "YQ==\nYQ==", { 'a', 'a', 0, 0 } } };
     for (const auto& [text, bytes] : rows)
         EXPECT_EQ(base64Decode(text), bytes) << text;
     EXPECT_EQ(textUpToZero({ 'a', 'b', 0, 'c' }), "ab");
