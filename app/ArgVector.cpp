@@ -2,8 +2,19 @@
 
 #include <cctype>
 #include <climits>
+#include <stdexcept>
 
-#include "Secret.h"
+#include "Messages.h"
+#include "ValueSources.h"
+
+namespace {
+
+// "@" is no base64 character: no base64 value starts with it, so a value and
+// a place to read one from are never confused.
+constexpr char kFromFile = '@';
+constexpr const char* kFromStandardInput = "@-";
+
+}  // namespace
 
 ArgVector::ArgVector(int argc, const char* const* argv)
 {
@@ -20,6 +31,33 @@ ArgVector::~ArgVector()
 int ArgVector::integer(std::size_t position) const { return toInt(text(position)); }
 
 bool ArgVector::flag(std::size_t position) const { return toBool(text(position)); }
+
+std::string ArgVector::base64Text(std::size_t position) const
+{
+    const std::string& arg = text(position);
+    if (arg.empty() || arg[0] != kFromFile)
+        return arg;
+    if (arg != kFromStandardInput)
+        return readValueFile(arg.substr(1));
+    takeStandardInput();
+    return readStandardInput();
+}
+
+SecretText ArgVector::pin(std::size_t position) const
+{
+    const std::string& arg = text(position);
+    if (arg != kFromStandardInput)
+        return SecretText(arg);
+    takeStandardInput();
+    return readStandardInputLine();
+}
+
+void ArgVector::takeStandardInput() const
+{
+    if (inputTaken_)
+        throw std::runtime_error(kStandardInputTwice);
+    inputTaken_ = true;
+}
 
 int toInt(const std::string& text)
 {

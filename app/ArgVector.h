@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Secret.h"
+
 class ArgVector {
 public:
     ArgVector(int argc, const char* const* argv);
@@ -18,9 +20,18 @@ public:
     const std::string& text(std::size_t position) const { return args_.at(position); }
     int integer(std::size_t position) const;
     bool flag(std::size_t position) const;
+    // A base64 value, which may be long: the argument, or, written "@PATH",
+    // the content of that file; "@-" reads standard input to its end.
+    std::string base64Text(std::size_t position) const;
+    // A PIN: the argument, or, written "@-", the first line of standard input.
+    SecretText pin(std::size_t position) const;
 
 private:
+    // Standard input serves one parameter of a request.
+    void takeStandardInput() const;
+
     std::vector<std::string> args_;
+    mutable bool inputTaken_ = false;
 };
 
 // atoi rules: leading white space, optional sign, decimal digits up to the

@@ -36,21 +36,24 @@ Operation cryptSign(const ArgVector& args)
 {
     const std::string thumbprint = args.text(3);
     const std::string algorithmName = args.text(4);
-    const std::string data = args.text(5);
+    std::string data = args.base64Text(5);
     const bool readyDigest = args.flag(6);
-    return [=] { return successEnvelope(CapiStore().sign(thumbprint, algorithmName, data, readyDigest)); };
+    return [=, data = std::move(data)] {
+        return successEnvelope(CapiStore().sign(thumbprint, algorithmName, data, readyDigest));
+    };
 }
 
 Operation cryptSignList(const ArgVector& args)
 {
     const std::string thumbprint = args.text(3);
     const std::string algorithmName = args.text(4);
-    std::string encodedList = args.text(5);
+    std::string encodedList = args.base64Text(5);
     // Decoding and parsing belong to the operation: their failures are
     // answered with their own text. The list may be a long text: moved, not
-    // copied, into the operation.
-    return [=, encodedList = std::move(encodedList)] {
-        return successEnvelope(CapiStore().signList(thumbprint, algorithmName, decodeSigningList(encodedList)));
+    // copied, into the operation, and on into the decoder.
+    return [=, encodedList = std::move(encodedList)]() mutable {
+        return successEnvelope(
+            CapiStore().signList(thumbprint, algorithmName, decodeSigningList(std::move(encodedList))));
     };
 }
 
@@ -87,8 +90,8 @@ Operation importCertificate(const ArgVector& args)
     const std::string providerName = args.text(3);
     const int providerType = args.integer(4);
     const std::string containerName = args.text(5);
-    const std::string certificateText = args.text(6);
-    return [=] {
+    std::string certificateText = args.base64Text(6);
+    return [=, certificateText = std::move(certificateText)] {
         return successEnvelope(capiStore().acceptPKCS7(certificateText, providerName, containerName, providerType));
     };
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "BinaryStdout.h"
+#include "StandardStreams.h"
 
 Json successEnvelope(Json value)
 {

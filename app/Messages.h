@@ -8,3 +8,7 @@ inline constexpr const char* kTokenNotFound = "Token Type ou Serial invalido";
 inline constexpr const char* kUnknownError = "Erro desconhecido.";
 inline constexpr const char* kUnknownException = "Unknown exception";
 inline constexpr const char* kListNestedTooDeep = "Lista com aninhamento acima do limite";
+// Values off the command line: the path follows as the caller wrote it ("-"
+// for standard input).
+inline constexpr const char* kValueUnreadable = "Erro na leitura do arquivo: ";
+inline constexpr const char* kStandardInputTwice = "Apenas um parametro pode ser lido da entrada padrao";

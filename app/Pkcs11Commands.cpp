@@ -39,12 +39,12 @@ template <typename Run> Operation onToken(const ArgVector& args, Run run)
     P11Slot* slot = storeOf(args).findToken(args.text(3), args.text(4));
     if (!slot)
         return [] { return errorEnvelope(kTokenNotFound); };
-    return [slot, run] { return run(*slot); };
+    return [slot, run = std::move(run)] { return run(*slot); };
 }
 
 Operation listObjectsRow(const ArgVector& args)
 {
-    const SecretText pin(args.text(5));
+    const SecretText pin = args.pin(5);
     return onToken(args, [pin](P11Slot& slot) { return successEnvelope(listObjects(slot, pin.text())); });
 }
 
@@ -60,10 +60,10 @@ Operation signRow(const ArgVector& args)
     P11Store& store = storeOf(args);
     const std::string thumbprint = args.text(4);
     const std::string algorithmName = args.text(5);
-    const SecretText pin(args.text(6));
-    const std::string data = args.text(7);
+    const SecretText pin = args.pin(6);
+    std::string data = args.base64Text(7);
     const bool readyDigest = args.flag(8);
-    return [=, &store] {
+    return [=, &store, data = std::move(data)] {
         return signingEnvelope(signByThumbprint(store, data, thumbprint, pin.text(), algorithmName, readyDigest));
     };
 }
@@ -73,13 +73,13 @@ Operation signListRow(const ArgVector& args)
     P11Store& store = storeOf(args);
     const std::string thumbprint = args.text(4);
     const std::string algorithmName = args.text(5);
-    const SecretText pin(args.text(6));
-    std::string encodedList = args.text(7);
+    const SecretText pin = args.pin(6);
+    std::string encodedList = args.base64Text(7);
     // Decoding and parsing belong to the operation, as in capi's signList;
     // the list's JSON failures keep their text as the token road's own.
-    return [=, &store, encodedList = std::move(encodedList)] {
+    return [=, &store, encodedList = std::move(encodedList)]() mutable {
         try {
-            const Json list = decodeSigningList(encodedList);
+            const Json list = decodeSigningList(std::move(encodedList));
             return successEnvelope(signListByThumbprint(store, list, thumbprint, pin.text(), algorithmName));
         } catch (const Json::exception& failure) {
             throw std::runtime_error(failure.what());
@@ -91,12 +91,12 @@ Operation signWithKeyIdRow(const ArgVector& args)
 {
     const std::string keyIdText = args.text(5);
     const std::string algorithmName = args.text(6);
-    const SecretText pin(args.text(7));
+    const SecretText pin = args.pin(7);
     const bool readyDigest = args.flag(8);
-    const std::string data = args.text(9);
+    std::string data = args.base64Text(9);
     // All decoded bytes are the identifier, zero bytes included.
     const Bytes keyId = base64Decode(keyIdText);
-    return onToken(args, [=](P11Slot& slot) {
+    return onToken(args, [=, data = std::move(data)](P11Slot& slot) {
         return signingEnvelope(signWithKeyId(slot, data, keyId, pin.text(), algorithmName, readyDigest));
     });
 }
@@ -106,7 +106,7 @@ Operation createKeyPairRow(const ArgVector& args)
     const std::string label = args.text(5);
     // atoi's value as the 32-bit CK_ULONG of the Windows ABI, on every platform.
     const auto modulusBits = static_cast<CK_ULONG>(static_cast<std::uint32_t>(args.integer(6)));
-    const SecretText pin(args.text(7));
+    const SecretText pin = args.pin(7);
     return onToken(args, [=](P11Slot& slot) { return successEnvelope(createKeyPair(slot, label, pin.text(), modulusBits)); });
 }
 
@@ -121,9 +121,9 @@ Operation importCertificateRow(const ArgVector& args)
     const std::string type = args.text(3);
     const std::string keyIdText = args.text(5);
     const std::string label = args.text(6);
-    const SecretText pin(args.text(7));
-    const std::string certificateText = args.text(8);
-    return onToken(args, [=](P11Slot& slot) {
+    const SecretText pin = args.pin(7);
+    std::string certificateText = args.base64Text(8);
+    return onToken(args, [=, certificateText = std::move(certificateText)](P11Slot& slot) {
         return successEnvelope(importCertificate(slot, keyIdText, type, label, certificateText, pin.text()));
     });
 }

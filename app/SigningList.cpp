@@ -1,5 +1,6 @@
 #include "SigningList.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "Encoding.h"
@@ -51,12 +52,14 @@ private:
 
 }  // namespace
 
-Json parseSigningList(const std::string& text)
+Json decodeSigningList(std::string encoded)
 {
+    const Bytes decoded = base64Decode(encoded);
+    // A list may run to megabytes: its base64 text goes before it is parsed.
+    std::string().swap(encoded);
+    const auto* text = reinterpret_cast<const char*>(decoded.data());
     Json list;
     NestingBoundParser parser(list);
-    Json::sax_parse(text, &parser);
+    Json::sax_parse(text, std::find(text, text + decoded.size(), '\0'), &parser);
     return list;
 }
-
-Json decodeSigningList(const std::string& encoded) { return parseSigningList(textUpToZero(base64Decode(encoded))); }

@@ -11,10 +11,8 @@
 // items with a scalar "id" has two.
 inline constexpr int kSigningListNestingLimit = 100;
 
-// Parses `text` as JSON; a value nested deeper than the limit, anywhere in
-// it, is refused as soon as the parser meets it, before it is built.
-Json parseSigningList(const std::string& text);
-
 // A signList request's list parameter: base64 of the JSON text, read up to
-// its first zero byte, then parsed as above.
-Json decodeSigningList(const std::string& encoded);
+// its first zero byte and parsed; a value nested deeper than the limit,
+// anywhere in it, is refused as soon as the parser meets it, before it is
+// built.
+Json decodeSigningList(std::string encoded);

@@ -19,6 +19,9 @@ public:
     ~SecretText() { wipe(text_); }
 
     const std::string& text() const { return text_; }
+    // Adds a byte; a full buffer is wiped once the text has moved to a
+    // larger one.
+    void append(char c);
     // For APIs whose parameter is not const.
     unsigned char* bytes() { return reinterpret_cast<unsigned char*>(text_.data()); }
     std::size_t size() const { return text_.size(); }

@@ -71,13 +71,6 @@ std::string CapiMachine::newContainerName(const std::string& stem)
     return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
-std::string CapiMachine::writeFile(const std::string& name, const std::string& bytes) const
-{
-    const std::string path = directory() + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 std::string CapiMachine::keyPair(
     const std::string& provider, int type, const std::string& container, const char* bits) const
 {
@@ -122,13 +115,13 @@ std::string CapiMachine::keyCertificate(const std::string& container) const
     return "";
 }
 
-ProcessResult CapiMachine::sigbrid(
-    const std::vector<std::string>& args, const std::map<std::string, std::string>& extra) const
+ProcessResult CapiMachine::sigbrid(const std::vector<std::string>& args,
+    const std::map<std::string, std::string>& extra, const std::string& input) const
 {
     auto environment = environment_;
     for (const auto& [key, value] : extra)
         environment[key] = value;
-    ProcessResult result = runSigbridOnWindowsStack(args, environment);
+    ProcessResult result = runSigbridOnWindowsStack(args, environment, input);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "");
     return result;
@@ -137,9 +130,9 @@ ProcessResult CapiMachine::sigbrid(
 // The text of the envelope's one member `name`; empty and a test failure
 // when the envelope is another.
 std::string CapiMachine::member(const std::string& name, const std::vector<std::string>& args,
-    const std::map<std::string, std::string>& extra) const
+    const std::map<std::string, std::string>& extra, const std::string& input) const
 {
-    const std::string out = sigbrid(args, extra).out;
+    const std::string out = sigbrid(args, extra, input).out;
     const auto envelope = nlohmann::json::parse(out, nullptr, false);
     if (envelope.is_object() && envelope.size() == 1 && envelope.contains(name) && envelope[name].is_string())
         return envelope[name].get<std::string>();

@@ -64,27 +64,26 @@ public:
     std::string keyCertificate(const std::string& container) const;
 
     // On the 1 MiB stack that Windows gives a program by default.
-    ProcessResult sigbrid(
-        const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {}) const;
+    ProcessResult sigbrid(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {},
+        const std::string& input = "") const;
     // The answer of a request that must succeed, or the error text of one
     // that must fail; empty and a test failure otherwise.
-    std::string success(
-        const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {}) const
+    std::string success(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {},
+        const std::string& input = "") const
     {
-        return member("success", args, extra);
+        return member("success", args, extra, input);
     }
-    std::string error(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {}) const
+    std::string error(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {},
+        const std::string& input = "") const
     {
-        return member("error", args, extra);
+        return member("error", args, extra, input);
     }
 
-    // Writes a file of the test's own; answers its path.
-    std::string writeFile(const std::string& name, const std::string& bytes) const;
     static std::string readFile(const std::string& path) { return ::readFile(path); }
 
 private:
     std::string member(const std::string& name, const std::vector<std::string>& args,
-        const std::map<std::string, std::string>& extra) const;
+        const std::map<std::string, std::string>& extra, const std::string& input) const;
     // What createKeyPair answers: the key's PUBLICKEYBLOB in base64, or its error text.
     std::string keyPair(const std::string& provider, int type, const std::string& container, const char* bits) const;
 };

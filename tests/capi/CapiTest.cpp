@@ -11,6 +11,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "CapiMachine.h"
@@ -525,6 +527,57 @@ TEST_F(Capi, FailuresAnswerTheFailingStepsMessage)
         EXPECT_EQ(Json::parse(machine_->sigbrid(args, { { "SIGBRID_FAULTS", row.faults } }).out), row.envelope)
             << Json(row.args).dump() << " with " << row.faults;
     }
+}
+
+// Base64 as certificate files and mail bodies carry it: lines of 64, CR LF.
+std::string inLines(const std::string& text)
+{
+    std::string lines;
+    for (std::size_t i = 0; i < text.size(); i += 64)
+        lines += text.substr(i, 64) + "\r\n";
+    return lines;
+}
+
+// "@PATH" reads a value from a file and "@-" from standard input, each
+// answering what the same value answers as an argument; a value that cannot
+// be read signs and installs nothing. Then a list that no command line
+// holds: 5,000 digests, each signature in its place.
+TEST_F(Capi, ValuesFromFilesAndStandardInput)
+{
+    const std::string absent = machine_->fromFile("absent"), folder = machine_->fromFile(".");
+    const auto unreadable = [](const std::string& form) { return raised("Erro na leitura do arquivo: " + form.substr(1)); };
+    const std::string data = base64("documento");
+    const Args requests[] = { signing(signer_.thumbprint, "sha256", data),
+        signingList(signer_.thumbprint, "sha256", Json::array({ { { "value", data }, { "hashedData", false } } }).dump()),
+        install(kEnhancedAes, signer_.container, base64(signer_.certificate)) };
+    machine_->writeFile("empty", "");
+    for (Args args : requests) {
+        std::string& value = args[args[2] == "importCertificate" ? 6 : 5];
+        const std::string text = std::exchange(value, "");
+        const Json emptyAnswer = Json::parse(machine_->sigbrid(args).out);
+        value = text;
+        const Json answer = Json::parse(machine_->sigbrid(args).out);
+        machine_->writeFile("value", inLines(text));
+        const std::tuple<std::string, std::string, Json> forms[] = { { machine_->fromFile("value"), "", answer },
+            { "@-", inLines(text), answer }, { machine_->fromFile("empty"), "", emptyAnswer }, { "@-", "", emptyAnswer },
+            { absent, "", unreadable(absent) }, { folder, "", unreadable(folder) } };
+        for (const auto& [form, input, expected] : forms) {
+            value = form;
+            EXPECT_EQ(Json::parse(machine_->sigbrid(args, {}, input).out), expected) << args[2] << " " << form;
+        }
+    }
+
+    Json items = Json::array();
+    for (int i = 0; i < 5000; ++i)
+        items.push_back({ { "id", i }, { "value", base64(digestOf("sha256", std::to_string(i))) }, { "hashedData", true } });
+    machine_->writeFile("list", inLines(base64(items.dump())));
+    const Json answer = Json::parse(
+        machine_->success({ "capi", "crypt", "signList", signer_.thumbprint, "sha256", machine_->fromFile("list") }));
+    ASSERT_EQ(answer.size(), items.size());
+    for (int i = 0; i < 5000; ++i)
+        EXPECT_TRUE(answer[i]["id"] == i
+            && verifies(signer_, "sha256", digestOf("sha256", std::to_string(i)), answer[i]["signed"], true))
+            << answer[i];
 }
 
 } // namespace

@@ -33,6 +33,7 @@ struct LeakCase {
     const char* expect; // a piece of the printed document
     const char* request; // arguments apart by blanks; "{name}" stands for a value of the machine
     const char* faults = "";
+    const char* input = ""; // standard input; "{pin}" stands for the PIN
 };
 
 const LeakCase kCases[] = {
@@ -67,6 +68,7 @@ const LeakCase kCases[] = {
     { true, "\"thumbprint\"", "pkcs11 list certificates AT" },
     { true, "\"success\": [", "pkcs11 list objects AT {serial} {pin}" },
     { false, "Erro no Login - Pin incorreto", "pkcs11 list objects AT {serial} 0000" },
+    { true, "\"success\": [", "pkcs11 list objects AT {serial} @-", "", "{pin}\r\n" },
     { true, "\"success\"", "pkcs11 crypt sign AT {tokenThumbprint} sha256 {pin} {data} false" },
     { false, "Nenhum certificado encontrado", "pkcs11 crypt sign AT 00ff sha256 {pin} {data} false" },
     { false, "\"success\"", "pkcs11 crypt signWithKeyId AT {serial} {keyId} sha1 {pin} true {sha1}" },
@@ -121,7 +123,10 @@ protected:
             argv.push_back(arg == "{new}" ? machine_.newContainerName() : values_.count(arg) ? values_[arg] : arg);
         std::map<std::string, std::string> environment = machine_.environment();
         environment["SIGBRID_FAULTS"] = c.faults;
-        return runProcess(argv, environment);
+        std::string input = c.input;
+        if (const std::size_t pin = input.find("{pin}"); pin != std::string::npos)
+            input.replace(pin, 5, kPin);
+        return runProcess(argv, environment, input);
     }
 
     void expectOneEnvelope(const LeakCase& c, const std::string& out)
@@ -207,7 +212,7 @@ TEST_F(Memory, NoSecretOutlivesItsUse)
     int run = 0;
     for (const LeakCase& c : kCases) {
         const std::string request = c.request;
-        if (!holds(request, "{pin}") && !holds(request, "capi crypt") && !holds(request, "capi repo"))
+        if (!holds(request + c.input, "{pin}") && !holds(request, "capi crypt") && !holds(request, "capi repo"))
             continue;
         SCOPED_TRACE(request + " " + c.faults);
         std::filesystem::remove(core);

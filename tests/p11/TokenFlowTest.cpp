@@ -89,6 +89,14 @@ TEST_F(TokenFlow, CreateIssueImportListAndSign)
             EXPECT_TRUE(verifies(signer, digest, message, item["signed"], false)) << item;
     }
 
+    // The PIN as the first line of standard input, kept out of the command
+    // line, and the data from a file; a wrong PIN that way is refused.
+    machine_.writeFile("data.b64", data + "\n");
+    const std::vector<std::string> offLine
+        = { "pkcs11", "crypt", "sign", "AT", thumbprint, "sha256", "@-", machine_.fromFile("data.b64"), "false" };
+    EXPECT_TRUE(verifies(signer, "sha256", message, machine_.success(offLine, {}, "1234\n"), false));
+    EXPECT_EQ(machine_.error(offLine, {}, "12345\r\n"), "Erro no Login - Pin incorreto");
+
     // SoftHSM2 wants a certificate's subject, which only the "AT" template
     // carries: through another module path it refuses the six attributes. It
     // keeps an empty certificate object then, so this comes last, and leaks

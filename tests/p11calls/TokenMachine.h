@@ -54,12 +54,13 @@ public:
     // A variable that the next runs get besides, or instead of, the machine's own.
     void setEnvironment(const std::string& name, const std::string& value) { environment_[name] = value; }
 
-    // Runs sigbrid with a fresh call log; checks exit code 0 and a silent
-    // standard error, and answers standard output.
-    std::string run(const std::vector<std::string>& args)
+    // Runs sigbrid with a fresh call log and `input` on its standard input;
+    // checks exit code 0 and a silent standard error, and answers standard
+    // output.
+    std::string run(const std::vector<std::string>& args, const std::string& input = "")
     {
         std::filesystem::remove(logPath_);
-        const ProcessResult result = runSigbrid(args, environment_);
+        const ProcessResult result = runSigbrid(args, environment_, input);
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.err, "");
         return result.out;

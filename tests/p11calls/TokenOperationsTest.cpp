@@ -245,4 +245,52 @@ TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
     }
 }
 
+// Values off the command line as the token sees them: the PIN from standard
+// input up to its line break, data, lists and certificates from files. A
+// value that cannot be read, or a second "@-", opens no session at all.
+TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
+{
+    machine_.script(tokenScript());
+    machine_.writeFile("data", "YW\r\nJj\n");
+    machine_.writeFile("certificate", "MIIB\nCgIB\n");
+    Json items = Json::array();
+    for (int i = 0; i < 2000; ++i)
+        items.push_back(item(i, std::to_string(i), false));
+    machine_.writeFile("list", base64(items.dump()));
+    const std::string absent = machine_.fromFile("absent"), folder = machine_.fromFile(".");
+    const auto unreadable
+        = [](const std::string& form) { return errorDocument("Erro na leitura do arquivo: " + form.substr(1)); };
+    const std::string signedAbc = "data=hex:" + kSha256Prefix + hexOf(digestOf("sha256", "abc"));
+    const std::string login = "C_Login session=3 userType=1 pin=";
+    const std::vector<std::tuple<std::vector<std::string>, std::string, std::string, std::string>> rows = {
+        { with(kSign, 6, "@-"), "1234\r\n9999", successDocument("obI="), login + "hex:31323334 pinLen=4" },
+        { with(kListObjects, 5, "@-"), "", machine_.run(with(kListObjects, 5, "")), "pin=NULL pinLen=0" },
+        { with(kCreateKeyPair, 7, "@-"), "\xC3\xA9\n", "", "pin=hex:c3a9 pinLen=2" },
+        { with(with(kSignWithKeyId, 7, "@-"), 9, machine_.fromFile("data")), "1234", successDocument("obI="),
+            signedAbc },
+        { with(kSign, 7, "@-"), "YWJj", successDocument("obI="), signedAbc },
+        { with(kImport, 8, machine_.fromFile("certificate")), "",
+            successDocument("certificado adicionado com sucesso: " + kKeyId), "CKA_VALUE=hex:" + kCertificateHex + " " },
+        { with(with(kSign, 6, "@-"), 7, "@-"), "1234\nYWJj",
+            errorDocument("Apenas um parametro pode ser lido da entrada padrao"), "" },
+        { with(kSign, 7, absent), "", unreadable(absent), "" },
+        { with(signList(kThree), 7, folder), "", unreadable(folder), "" },
+        { with(kImport, 8, absent), "", unreadable(absent), "" },
+    };
+    for (const auto& [args, input, answer, call] : rows) {
+        SCOPED_TRACE(Json(args).dump());
+        const std::string out = machine_.run(args, input);
+        EXPECT_TRUE(answer.empty() || out == answer) << out;
+        // A failed read comes before any session, with the PIN unsent.
+        EXPECT_EQ(logged(machine_.calls(), "C_OpenSession") == 0, call.empty());
+        EXPECT_TRUE(call.empty() || logged(machine_.calls(), call)) << call;
+    }
+
+    const Json answer = Json::parse(machine_.run(with(signList(kThree), 7, machine_.fromFile("list"))));
+    const Json signatures = Json::parse(answer["success"].get<std::string>());
+    ASSERT_EQ(signatures.size(), items.size());
+    for (int i = 0; i < 2000; ++i)
+        EXPECT_EQ(signatures[i], Json({ { "data", base64(std::to_string(i)) }, { "id", i }, { "signed", "obI=" } }));
+}
+
 } // namespace

@@ -46,16 +46,18 @@ std::string readFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment)
+ProcessResult runProcess(
+    const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment, const std::string& input)
 {
     // The output goes to files, which the child alone opens: no other
     // caller's child holds them, and a daemon that the child starts (wine64
     // starts a wineserver) may keep them without making the caller wait.
     const TempDir files;
-    const std::string out = files.path() + "/out", err = files.path() + "/err";
+    const std::string in = files.path() + "/in", out = files.path() + "/out", err = files.path() + "/err";
+    std::ofstream(in, std::ios::binary) << input;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
@@ -80,7 +82,8 @@ bool underWine()
     return runner && *runner;
 }
 
-ProcessResult runSigbrid(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment)
+ProcessResult runSigbrid(
+    const std::vector<std::string>& args, const std::map<std::string, std::string>& environment, const std::string& input)
 {
     const char* exe = std::getenv("SIGBRID_EXE");
     if (!exe || !*exe)
@@ -90,22 +93,22 @@ ProcessResult runSigbrid(const std::vector<std::string>& args, const std::map<st
         argv.push_back(std::getenv("SIGBRID_RUNNER"));
     argv.push_back(exe);
     argv.insert(argv.end(), args.begin(), args.end());
-    ProcessResult result = runProcess(argv, environment);
+    ProcessResult result = runProcess(argv, environment, input);
     // On a loaded machine Wine now and then fails to start the program at
     // all: exit code 1 and nothing printed, which the program itself never
     // answers. Such a start is tried again, twice at most.
     for (int retry = 0; underWine() && retry < 2 && result.exitCode == 1 && result.out.empty() && result.err.empty();
          ++retry)
-        result = runProcess(argv, environment);
+        result = runProcess(argv, environment, input);
     return result;
 }
 
 ProcessResult runSigbridOnWindowsStack(
-    const std::vector<std::string>& args, const std::map<std::string, std::string>& environment)
+    const std::vector<std::string>& args, const std::map<std::string, std::string>& environment, const std::string& input)
 {
     if (underWine())
-        return runSigbrid(args, environment);
+        return runSigbrid(args, environment, input);
     std::vector<std::string> argv = { "sh", "-c", "ulimit -s 1024 && exec \"$SIGBRID_EXE\" \"$@\"", "sh" };
     argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, environment);
+    return runProcess(argv, environment, input);
 }

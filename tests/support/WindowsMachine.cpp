@@ -87,3 +87,10 @@ void WindowsMachine::writeText(const std::string& windowsPath, const std::string
 }
 
 void WindowsMachine::makeDirectory(const std::string& windowsPath) { fs::create_directories(place(windowsPath)); }
+
+std::string WindowsMachine::writeFile(const std::string& name, const std::string& bytes) const
+{
+    const std::string path = directory() + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}

@@ -30,6 +30,11 @@ public:
     void writeText(const std::string& windowsPath, const std::string& text);
     void makeDirectory(const std::string& windowsPath);
 
+    // Writes a file of the test's own; answers its path.
+    std::string writeFile(const std::string& name, const std::string& bytes) const;
+    // The parameter by which sigbrid reads the test's file `name`: "@PATH".
+    std::string fromFile(const std::string& name) const { return "@" + programPath(directory() + "/" + name); }
+
 protected:
     // How a program on the machine names a path of this host.
     static std::string programPath(const std::string& hostPath);

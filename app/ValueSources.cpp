@@ -1,0 +1,66 @@
+#include "ValueSources.h"
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include "Messages.h"
+#include "StandardStreams.h"
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr const char* kStandardInputName = "-";
+
+[[noreturn]] void unreadable(const std::string& path) { throw std::runtime_error(kValueUnreadable + path); }
+
+// Appends what `read` gives (a count, 0 at the end, -1 on failure) until
+// the end; false when a read fails.
+template <typename Read> bool readToEnd(std::string& value, Read read)
+{
+    for (;;) {
+        const std::size_t used = value.size();
+        value.resize(used + kReadChunk);
+        const long count = read(&value[used], kReadChunk);
+        value.resize(used + (count > 0 ? static_cast<std::size_t>(count) : 0));
+        if (count <= 0)
+            return count == 0;
+    }
+}
+
+}  // namespace
+
+std::string readValueFile(const std::string& path)
+{
+    const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::string value;
+    // A directory opens on Linux and fails at its first read.
+    if (!file || !readToEnd(value, [&file](char* buffer, std::size_t size) {
+            const std::size_t count = std::fread(buffer, 1, size, file.get());
+            return count > 0 ? static_cast<long>(count) : std::ferror(file.get()) ? -1L : 0L;
+        }))
+        unreadable(path);
+    return value;
+}
+
+std::string readStandardInput()
+{
+    std::string value;
+    if (!readToEnd(value, platform::readStandardInput))
+        unreadable(kStandardInputName);
+    return value;
+}
+
+SecretText readStandardInputLine()
+{
+    // A byte at a time: nothing past the line is taken from the caller.
+    SecretText line("");
+    char byte = 0;
+    long count = 0;
+    while ((count = platform::readStandardInput(&byte, 1)) == 1 && byte != '\n' && byte != '\r')
+        line.append(byte);
+    wipe(&byte, 1);
+    if (count < 0)
+        unreadable(kStandardInputName);
+    return line;
+}

@@ -1,7 +1,0 @@
-#include "BinaryStdout.h"
-
-namespace platform {
-
-void setBinaryStdout() {}
-
-}  // namespace platform
