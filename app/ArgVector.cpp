@@ -14,7 +14,7 @@ namespace {
 constexpr char kFromFile = '@';
 constexpr const char* kFromStandardInput = "@-";
 
-}  // namespace
+} // namespace
 
 ArgVector::ArgVector(int argc, const char* const* argv)
 {

@@ -28,7 +28,7 @@ template <typename Read> bool readToEnd(std::string& value, Read read)
     }
 }
 
-}  // namespace
+} // namespace
 
 std::string readValueFile(const std::string& path)
 {

@@ -91,8 +91,8 @@ struct Road {
 Road capiRoad(const std::string& directory)
 {
     const Environment environment = { { "SIGBRID_WINROOT", directory } };
-    Pkey key = blobKey(unbase64(success({ "capi", "repo", "createKeyPair", kProvider, "24", "bench", "false", "false",
-                                            "2048", "-", "-", "false" },
+    Pkey key = blobKey(unbase64(success(
+        { "capi", "repo", "createKeyPair", kProvider, "24", "bench", "false", "false", "2048", "-", "-", "false" },
         environment)));
     const std::string certificate = selfSignedCertificate(1, "capi bench", key.get());
     success({ "capi", "repo", "importCertificate", kProvider, "24", "bench", base64(certificate) }, environment);
@@ -107,20 +107,22 @@ Road tokenRoad(const std::string& directory)
     std::filesystem::create_directories(directory + "/tokens");
     std::filesystem::create_directories(directory + "/drive_c/Windows/System32");
     std::filesystem::create_symlink(kSoftHsm, directory + "/drive_c/Windows/System32/asepkcs.dll");
-    std::ofstream(directory + "/softhsm2.conf") << "directories.tokendir = " << directory
-                                                << "/tokens\nobjectstore.backend = file\nlog.level = ERROR\n";
+    std::ofstream(directory + "/softhsm2.conf")
+        << "directories.tokendir = " << directory << "/tokens\nobjectstore.backend = file\nlog.level = ERROR\n";
     const Environment environment
         = { { "SIGBRID_WINROOT", directory }, { "SOFTHSM2_CONF", directory + "/softhsm2.conf" } };
-    if (runProcess({ "softhsm2-util", "--init-token", "--free", "--label", "bench", "--so-pin", "87654321", "--pin",
-                       kPin },
+    if (runProcess(
+            { "softhsm2-util", "--init-token", "--free", "--label", "bench", "--so-pin", "87654321", "--pin", kPin },
             environment)
             .exitCode
         != 0)
         throw std::runtime_error("softhsm2-util --init-token failed");
     const Json tokens = Json::parse(runSigbrid({ "pkcs11", "list", "tokens", "AT" }, environment).out)["success"];
     const std::string serial = tokens.at(0).at("serial");
-    const std::string keyId = success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "bench", "2048", kPin }, environment);
-    Pkey key = blobKey(publicKeyBlob(unbase64(success({ "pkcs11", "repo", "getPublicKey", "AT", serial, keyId }, environment))));
+    const std::string keyId
+        = success({ "pkcs11", "repo", "createKeyPair", "AT", serial, "bench", "2048", kPin }, environment);
+    Pkey key = blobKey(
+        publicKeyBlob(unbase64(success({ "pkcs11", "repo", "getPublicKey", "AT", serial, keyId }, environment))));
     const std::string certificate = selfSignedCertificate(2, "token bench", key.get());
     success({ "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "bench", kPin, base64(certificate) },
         environment);

@@ -16,4 +16,4 @@ void setBinaryStdout();
 // when it cannot be read.
 long readStandardInput(void* buffer, std::size_t size);
 
-}  // namespace platform
+} // namespace platform

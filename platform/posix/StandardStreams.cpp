@@ -6,7 +6,7 @@
 
 namespace platform {
 
-void setBinaryStdout() {}
+void setBinaryStdout() { }
 
 long readStandardInput(void* buffer, std::size_t size)
 {
@@ -17,4 +17,4 @@ long readStandardInput(void* buffer, std::size_t size)
     }
 }
 
-}  // namespace platform
+} // namespace platform

@@ -23,4 +23,4 @@ long readStandardInput(void* buffer, std::size_t size)
     return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -545,10 +545,12 @@ std::string inLines(const std::string& text)
 TEST_F(Capi, ValuesFromFilesAndStandardInput)
 {
     const std::string absent = machine_->fromFile("absent"), folder = machine_->fromFile(".");
-    const auto unreadable = [](const std::string& form) { return raised("Erro na leitura do arquivo: " + form.substr(1)); };
+    const auto unreadable
+        = [](const std::string& form) { return raised("Erro na leitura do arquivo: " + form.substr(1)); };
     const std::string data = base64("documento");
     const Args requests[] = { signing(signer_.thumbprint, "sha256", data),
-        signingList(signer_.thumbprint, "sha256", Json::array({ { { "value", data }, { "hashedData", false } } }).dump()),
+        signingList(
+            signer_.thumbprint, "sha256", Json::array({ { { "value", data }, { "hashedData", false } } }).dump()),
         install(kEnhancedAes, signer_.container, base64(signer_.certificate)) };
     machine_->writeFile("empty", "");
     for (Args args : requests) {
@@ -559,8 +561,8 @@ TEST_F(Capi, ValuesFromFilesAndStandardInput)
         const Json answer = Json::parse(machine_->sigbrid(args).out);
         machine_->writeFile("value", inLines(text));
         const std::tuple<std::string, std::string, Json> forms[] = { { machine_->fromFile("value"), "", answer },
-            { "@-", inLines(text), answer }, { machine_->fromFile("empty"), "", emptyAnswer }, { "@-", "", emptyAnswer },
-            { absent, "", unreadable(absent) }, { folder, "", unreadable(folder) } };
+            { "@-", inLines(text), answer }, { machine_->fromFile("empty"), "", emptyAnswer },
+            { "@-", "", emptyAnswer }, { absent, "", unreadable(absent) }, { folder, "", unreadable(folder) } };
         for (const auto& [form, input, expected] : forms) {
             value = form;
             EXPECT_EQ(Json::parse(machine_->sigbrid(args, {}, input).out), expected) << args[2] << " " << form;
@@ -569,7 +571,8 @@ TEST_F(Capi, ValuesFromFilesAndStandardInput)
 
     Json items = Json::array();
     for (int i = 0; i < 5000; ++i)
-        items.push_back({ { "id", i }, { "value", base64(digestOf("sha256", std::to_string(i))) }, { "hashedData", true } });
+        items.push_back(
+            { { "id", i }, { "value", base64(digestOf("sha256", std::to_string(i))) }, { "hashedData", true } });
     machine_->writeFile("list", inLines(base64(items.dump())));
     const Json answer = Json::parse(
         machine_->success({ "capi", "crypt", "signList", signer_.thumbprint, "sha256", machine_->fromFile("list") }));

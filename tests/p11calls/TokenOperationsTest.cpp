@@ -253,6 +253,8 @@ TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
     machine_.script(tokenScript());
     machine_.writeFile("data", "YW\r\nJj\n");
     machine_.writeFile("certificate", "MIIB\nCgIB\n");
+    machine_.writeFile("empty", "");
+    // A list larger than one argument may be on Linux (128 KiB).
     Json items = Json::array();
     for (int i = 0; i < 2000; ++i)
         items.push_back(item(i, std::to_string(i), false));
@@ -261,16 +263,22 @@ TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
     const auto unreadable
         = [](const std::string& form) { return errorDocument("Erro na leitura do arquivo: " + form.substr(1)); };
     const std::string signedAbc = "data=hex:" + kSha256Prefix + hexOf(digestOf("sha256", "abc"));
-    const std::string login = "C_Login session=3 userType=1 pin=";
+    // The request, its standard input, its whole answer ("" where it is
+    // random) and a piece of one of its calls ("" where none may open a
+    // session).
     const std::vector<std::tuple<std::vector<std::string>, std::string, std::string, std::string>> rows = {
-        { with(kSign, 6, "@-"), "1234\r\n9999", successDocument("obI="), login + "hex:31323334 pinLen=4" },
+        { with(kSign, 6, "@-"), "1234\r\n9999", successDocument("obI="),
+            "C_Login session=3 userType=1 pin=hex:31323334 pinLen=4" },
         { with(kListObjects, 5, "@-"), "", machine_.run(with(kListObjects, 5, "")), "pin=NULL pinLen=0" },
         { with(kCreateKeyPair, 7, "@-"), "\xC3\xA9\n", "", "pin=hex:c3a9 pinLen=2" },
         { with(with(kSignWithKeyId, 7, "@-"), 9, machine_.fromFile("data")), "1234", successDocument("obI="),
             signedAbc },
         { with(kSign, 7, "@-"), "YWJj", successDocument("obI="), signedAbc },
+        { with(kSignWithKeyId, 9, machine_.fromFile("empty")), "", successDocument("obI="),
+            "data=hex:" + kSha256Prefix + hexOf(digestOf("sha256", "")) },
         { with(kImport, 8, machine_.fromFile("certificate")), "",
-            successDocument("certificado adicionado com sucesso: " + kKeyId), "CKA_VALUE=hex:" + kCertificateHex + " " },
+            successDocument("certificado adicionado com sucesso: " + kKeyId),
+            "CKA_VALUE=hex:" + kCertificateHex + " " },
         { with(with(kSign, 6, "@-"), 7, "@-"), "1234\nYWJj",
             errorDocument("Apenas um parametro pode ser lido da entrada padrao"), "" },
         { with(kSign, 7, absent), "", unreadable(absent), "" },

@@ -46,8 +46,8 @@ std::string readFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-ProcessResult runProcess(
-    const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment, const std::string& input)
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+    const std::string& input)
 {
     // The output goes to files, which the child alone opens: no other
     // caller's child holds them, and a daemon that the child starts (wine64
@@ -82,8 +82,8 @@ bool underWine()
     return runner && *runner;
 }
 
-ProcessResult runSigbrid(
-    const std::vector<std::string>& args, const std::map<std::string, std::string>& environment, const std::string& input)
+ProcessResult runSigbrid(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
+    const std::string& input)
 {
     const char* exe = std::getenv("SIGBRID_EXE");
     if (!exe || !*exe)
@@ -103,8 +103,8 @@ ProcessResult runSigbrid(
     return result;
 }
 
-ProcessResult runSigbridOnWindowsStack(
-    const std::vector<std::string>& args, const std::map<std::string, std::string>& environment, const std::string& input)
+ProcessResult runSigbridOnWindowsStack(const std::vector<std::string>& args,
+    const std::map<std::string, std::string>& environment, const std::string& input)
 {
     if (underWine())
         return runSigbrid(args, environment, input);
