@@ -60,6 +60,23 @@ TEST_F(FrontEnd, AnswersTheExactDocument)
         EXPECT_EQ(run(args).out, document) << ::testing::PrintToString(args);
 }
 
+// A caller that gives the program no standard input: "@-" cannot be read,
+// for a value as for a PIN.
+TEST_F(FrontEnd, StandardInputThatIsNotThere)
+{
+    for (const std::vector<std::string>& args :
+        { std::vector<std::string> { "capi", "crypt", "sign", "x", "sha1", "@-", "false" },
+            { "pkcs11", "list", "objects", "GD", "x", "@-" } }) {
+        std::vector<std::string> argv = { "sh", "-c", "exec \"$@\" <&-", "sh" };
+        if (underWine())
+            argv.push_back(std::getenv("SIGBRID_RUNNER"));
+        argv.push_back(std::getenv("SIGBRID_EXE"));
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_EQ(runProcess(argv, { { "SIGBRID_WINROOT", machine_.path() } }).out,
+            errorDocument("Erro na leitura do arquivo: -"));
+    }
+}
+
 // With no provider list of its own, the stand-in's machine has Windows' own
 // providers.
 TEST_F(FrontEnd, BareMachineListsWindowsOwnProviders)

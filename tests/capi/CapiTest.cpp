@@ -201,7 +201,7 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
 TEST_F(Capi, RefusedInputsSignNothing)
 {
     for (const char* data :
-        { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "Y===", "YWJ\t", "YQ-_", "!QQ=" }) {
+        { "====", "YQ=", "Y", "yes", "-1", "YWJj!", "YW J", "YQ==YQ==", "YW=j", "Y===", "YWJ\t", "YQ-_", "!QQ=" }) {
         EXPECT_EQ(machine_->error(signing(signer_.thumbprint, "sha256", data)), "Dados nao estao em base64 valido");
         // The bad value is found before the first item is signed; the key is
         // never opened (a missing certificate would say so first).
