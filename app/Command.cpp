@@ -1,5 +1,6 @@
 #include "Command.h"
 
+#include "ModuleReport.h"
 #include "Version.h"
 
 const std::vector<Command>& commandTable()
@@ -20,6 +21,9 @@ std::vector<Command> systemCommands()
     return {
         {"system", "info", "version", Guard::TopLevel, [](const ArgVector&) -> Operation {
              return [] { return successEnvelope(SIGBRID_VERSION); };
+         }},
+        {"system", "info", "modules", Guard::RuntimeErrors, [](const ArgVector&) -> Operation {
+             return [] { return successEnvelope(moduleReports()); };
          }},
     };
 }

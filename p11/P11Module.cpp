@@ -32,23 +32,32 @@ void P11Module::chargeCall()
 
 FARPROC P11Module::lookUp(const char* name) const { return library_ ? GetProcAddress(library_.get(), name) : nullptr; }
 
-void P11Module::loadModule()
+const std::string* P11Module::installedPath() const
 {
-    const std::string* path = nullptr;
     if (fileExists(secondPath_))
-        path = &secondPath_;
-    else if (fileExists(firstPath_))
-        path = &firstPath_;
-    else
-        throw std::runtime_error(kLoadFileMissing);
+        return &secondPath_;
+    if (fileExists(firstPath_))
+        return &firstPath_;
+    return nullptr;
+}
 
+void P11Module::openLibrary()
+{
+    const std::string* path = installedPath();
+    if (!path)
+        throw std::runtime_error(kLoadFileMissing);
     library_.reset(LoadLibraryA(path->c_str()));
     if (!library_)
         throw std::runtime_error(kLoadLibraryFailed);
+}
 
+CK_RV P11Module::initialize()
+{
     // A module without C_Initialize is treated as one that refused it.
-    if (call(p11::C_Initialize, IfMissing::Answer, NULL_PTR) != CKR_OK)
+    const CK_RV rv = call(p11::C_Initialize, IfMissing::Answer, NULL_PTR);
+    if (rv != CKR_OK)
         unloadModule();
+    return rv;
 }
 
 void P11Module::unloadModule()

@@ -25,6 +25,7 @@ template <typename Signature> struct P11Function {
 namespace p11 {
 inline constexpr P11Function<CK_C_Initialize> C_Initialize { "C_Initialize" };
 inline constexpr P11Function<CK_C_Finalize> C_Finalize { "C_Finalize", false };
+inline constexpr P11Function<CK_C_GetInfo> C_GetInfo { "C_GetInfo" };
 inline constexpr P11Function<CK_C_GetSlotList> C_GetSlotList { "C_GetSlotList" };
 inline constexpr P11Function<CK_C_GetSlotInfo> C_GetSlotInfo { "C_GetSlotInfo" };
 inline constexpr P11Function<CK_C_GetTokenInfo> C_GetTokenInfo { "C_GetTokenInfo" };
@@ -40,6 +41,11 @@ inline constexpr P11Function<CK_C_SignInit> C_SignInit { "C_SignInit" };
 inline constexpr P11Function<CK_C_Sign> C_Sign { "C_Sign" };
 inline constexpr P11Function<CK_C_GenerateKeyPair> C_GenerateKeyPair { "C_GenerateKeyPair" };
 inline constexpr P11Function<CK_C_CreateObject> C_CreateObject { "C_CreateObject" };
+// The functions that sigbrid's requests call, in the module interface's order.
+inline constexpr const char* kInterface[] = { C_Initialize.name, C_Finalize.name, C_GetSlotList.name,
+    C_GetSlotInfo.name, C_GetTokenInfo.name, C_OpenSession.name, C_CloseSession.name, C_Login.name, C_Logout.name,
+    C_FindObjectsInit.name, C_FindObjects.name, C_FindObjectsFinal.name, C_GetAttributeValue.name, C_SignInit.name,
+    C_Sign.name, C_GenerateKeyPair.name, C_CreateObject.name };
 } // namespace p11
 
 // A module that lies without end (one more object, forever) cannot keep a
@@ -74,11 +80,27 @@ public:
 
     const std::string& type() const { return type_; }
     bool loaded() const { return library_ != nullptr; }
+    // The file that loading uses: the native path when something is there,
+    // else the 32-bit one when something is there; none otherwise.
+    const std::string* installedPath() const;
+    // The native path, where the module is looked for first.
+    const std::string& nativePath() const { return secondPath_; }
+    // Whether the loaded library exports the function.
+    bool exports(const char* name) const { return lookUp(name) != nullptr; }
 
     // Finds the library (native path first), loads it and initializes it.
     // Raises the two load messages; a module that refuses C_Initialize is
     // unloaded at once and stays unloaded, without an error.
-    void loadModule();
+    void loadModule()
+    {
+        openLibrary();
+        initialize();
+    }
+    // The two steps of loading: the library, found and loaded (raising the
+    // two load messages); then C_Initialize, after whose refusal the module
+    // is unloaded again. Answers what C_Initialize answered.
+    void openLibrary();
+    CK_RV initialize();
     // C_Finalize and FreeLibrary, when loaded.
     void unloadModule();
     // The slots that hold a token; empty when the module refuses the query.

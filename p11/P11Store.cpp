@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr const char* kAllModules = "ND";
-
 struct ModuleEntry {
     const char* type;
     const char* secondPath; // native location, tried first
@@ -42,12 +40,19 @@ P11Store& P11Store::getInstance(const std::string& type)
 
 void P11Store::discard() { instance().reset(); }
 
-P11Store::P11Store(const std::string& type)
+std::vector<std::unique_ptr<P11Module>> P11Store::modulesOf(const std::string& type)
 {
-    P11Module::resetCallBudget();
+    std::vector<std::unique_ptr<P11Module>> modules;
     for (const ModuleEntry& entry : kModuleTable)
         if (type == kAllModules || type == entry.type)
-            modules_.push_back(std::make_unique<P11Module>(entry.type, entry.firstPath, entry.secondPath));
+            modules.push_back(std::make_unique<P11Module>(entry.type, entry.firstPath, entry.secondPath));
+    return modules;
+}
+
+P11Store::P11Store(const std::string& type)
+    : modules_(modulesOf(type))
+{
+    P11Module::resetCallBudget();
     try {
         for (const auto& module : modules_)
             collectSlots(*module);

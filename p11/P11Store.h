@@ -10,6 +10,9 @@
 #include "P11Slot.h"
 #include "TokenInfo.h"
 
+// The type code that selects every module of the table.
+inline constexpr const char* kAllModules = "ND";
+
 class P11Store {
 public:
     // The first call builds the store for `type` (one table code, "ND" for
@@ -17,6 +20,9 @@ public:
     static P11Store& getInstance(const std::string& type);
     // Drops the store (after `finalize`); the next getInstance builds anew.
     static void discard();
+    // The modules of the table that `type` selects, in table order, none
+    // loaded yet.
+    static std::vector<std::unique_ptr<P11Module>> modulesOf(const std::string& type);
 
     explicit P11Store(const std::string& type);
     P11Store(const P11Store&) = delete;

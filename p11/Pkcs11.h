@@ -36,8 +36,7 @@ struct CK_VERSION {
     CK_BYTE minor;
 };
 
-// Not asked for by sigbrid (it never calls C_GetInfo); declared so that its
-// layout is checked with the others (Pkcs11Layout.cpp).
+// The library's own description, which only `system info modules` reads.
 struct CK_INFO {
     CK_VERSION cryptokiVersion;
     CK_UTF8CHAR manufacturerID[32];
@@ -89,6 +88,7 @@ struct CK_MECHANISM {
 
 typedef CK_RV(CK_CALL* CK_C_Initialize)(CK_VOID_PTR pInitArgs);
 typedef CK_RV(CK_CALL* CK_C_Finalize)(CK_VOID_PTR pReserved);
+typedef CK_RV(CK_CALL* CK_C_GetInfo)(CK_INFO* pInfo);
 typedef CK_RV(CK_CALL* CK_C_GetSlotList)(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULONG_PTR pulCount);
 typedef CK_RV(CK_CALL* CK_C_GetSlotInfo)(CK_SLOT_ID slotID, CK_SLOT_INFO* pInfo);
 typedef CK_RV(CK_CALL* CK_C_GetTokenInfo)(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo);

@@ -39,3 +39,6 @@ inline constexpr const char* kDeviceMemory = "Dispositivo sem memória";
 inline constexpr const char* kDeviceRemoved = "Dispositivo removido";
 // A public key whose modulus the module answers without a usable length.
 inline constexpr const char* kModulusUnavailable = "modulo indisponivel";
+
+// `system info modules`: a library that refused C_Initialize, with its code in decimal.
+inline constexpr const char* kInitializeFailed = "Erro ao inicializar biblioteca C_Initialize: ";

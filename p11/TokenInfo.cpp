@@ -7,11 +7,6 @@
 
 namespace {
 
-template <std::size_t width> std::string fieldText(const CK_UTF8CHAR (&field)[width])
-{
-    return fixedFieldText(field, width + 1);
-}
-
 std::string failure(const char* prefix, CK_RV rv) { return prefix + std::to_string(unsigned32(rv)); }
 
 // One C_GetSlotInfo or C_GetTokenInfo call, answering `pick` of the filled
@@ -40,15 +35,15 @@ TokenInfo TokenInfo::read(const P11Module& module, CK_SLOT_ID slotId)
     info.type = module.type();
     info.slotId = std::to_string(slotId);
     info.manufacturerId = readText<CK_SLOT_INFO>(module, p11::C_GetSlotInfo, slotId, kManufacturerIdError,
-        [](const CK_SLOT_INFO& slot) { return fieldText(slot.manufacturerID); });
+        [](const CK_SLOT_INFO& slot) { return fixedFieldText(slot.manufacturerID); });
     info.slotDescription = readText<CK_SLOT_INFO>(module, p11::C_GetSlotInfo, slotId, kDescriptionError,
-        [](const CK_SLOT_INFO& slot) { return fieldText(slot.slotDescription); });
+        [](const CK_SLOT_INFO& slot) { return fixedFieldText(slot.slotDescription); });
     info.tokenLabel = readText<CK_TOKEN_INFO>(module, p11::C_GetTokenInfo, slotId, kLabelError,
-        [](const CK_TOKEN_INFO& token) { return fieldText(token.label); });
+        [](const CK_TOKEN_INFO& token) { return fixedFieldText(token.label); });
     info.tokenModel = readText<CK_TOKEN_INFO>(module, p11::C_GetTokenInfo, slotId, kModelError,
-        [](const CK_TOKEN_INFO& token) { return fieldText(token.model); });
+        [](const CK_TOKEN_INFO& token) { return fixedFieldText(token.model); });
     info.serial = readText<CK_TOKEN_INFO>(module, p11::C_GetTokenInfo, slotId, kSerialError,
-        [](const CK_TOKEN_INFO& token) { return fieldText(token.serialNumber); });
+        [](const CK_TOKEN_INFO& token) { return fixedFieldText(token.serialNumber); });
     info.freePublicMemory
         = readMemory(module, slotId, [](const CK_TOKEN_INFO& token) { return token.ulFreePublicMemory; });
     info.freePrivateMemory

@@ -58,6 +58,10 @@ ln -s "$module" "$SIGBRID_WINROOT/drive_c/Windows/System32/asepkcs.dll"
 softhsm2-util --init-token --free --label "Demo Token" --so-pin 87654321 --pin 1234 >/dev/null
 echo
 
+echo "# What each module of the table looks like here: SoftHSM2 loads as AT"
+request system info modules
+grep -q '"manufacturerId": "SoftHSM"' "$work/last" || fail "the AT module was not described"
+
 request pkcs11 list tokens AT
 succeeded
 serial=$(sed -n 's/^ *"serial": "\(.*\)",\{0,1\}$/\1/p' "$work/last")

@@ -39,6 +39,10 @@ Bytes reverseBytes(const unsigned char* data, std::size_t length);
 // A fixed-width field, not zero-terminated, given with its width plus one:
 // the text up to the first zero byte, trimmed.
 std::string fixedFieldText(const unsigned char* field, std::size_t widthPlusOne);
+template <std::size_t width> std::string fixedFieldText(const unsigned char (&field)[width])
+{
+    return fixedFieldText(field, width + 1);
+}
 
 // Removes white space of the classic locale at both ends.
 std::string trim(const std::string& text);

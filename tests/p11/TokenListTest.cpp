@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "Encoding.h"
+
 namespace {
 
 using nlohmann::json;
@@ -90,6 +92,40 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     };
     EXPECT_EQ(listed({ "pkcs11", "list", "objects", "GD", beta, pin }), json::array({ record(k1, "k1", true) }));
     EXPECT_EQ(listed({ "pkcs11", "list", "objects", "GD", alpha, oddPin }), json::array({ record(odd, "odd", false) }));
+
+    // The same files as `system info modules` sees them; SoftHSM2 says of
+    // itself what OpenSC's pkcs11-tool shows ("Library  <description> (ver
+    // <version>)") and has a free slot beside its tokens.
+    const std::string shown = machine_.tool({ "pkcs11-tool", "--module", kSoftHsmModule, "-I" }).out;
+    const auto shownAs = [&](const std::string& key, const std::string& end) {
+        const std::size_t at = shown.find(key) + key.size();
+        return trim(shown.substr(at, shown.find(end, at) - at));
+    };
+    const json softHsm = { { "loaded", true }, { "exists", true },
+        { "cryptokiVersion", shownAs("Cryptoki version", "\n") }, { "manufacturerId", shownAs("Manufacturer", "\n") },
+        { "libraryDescription", shownAs("Library", " (ver") }, { "libraryVersion", shownAs("(ver", ")") },
+        { "slots", 3 }, { "slotsWithToken", 3 } };
+    const auto module = [](const char* type, const char* path, json members) {
+        members.update({ { "type", type }, { "path", path } });
+        return members;
+    };
+    const json refused
+        = { { "loaded", false }, { "exists", true }, { "error", "Erro ao inicializar biblioteca LoadLibrary" } };
+    json noFunctions = { { "loaded", false }, { "exists", true }, { "missingFunctions", json::array() },
+        { "error", "Erro ao inicializar biblioteca C_Initialize: 84" } };
+    for (const char* name :
+        { "C_Initialize", "C_Finalize", "C_GetSlotList", "C_GetSlotInfo", "C_GetTokenInfo", "C_OpenSession",
+            "C_CloseSession", "C_Login", "C_Logout", "C_FindObjectsInit", "C_FindObjects", "C_FindObjectsFinal",
+            "C_GetAttributeValue", "C_SignInit", "C_Sign", "C_GenerateKeyPair", "C_CreateObject" })
+        noFunctions["missingFunctions"].push_back(name);
+    EXPECT_EQ(listed({ "system", "info", "modules" }),
+        json({ module("GD", R"(C:\Windows\System32\aetpkss1.dll)", softHsm),
+            module("ET", R"(C:\Windows\System32\eTPKCS11.dll)", noFunctions),
+            module("AT", R"(C:\Windows\System32\asepkcs.dll)", refused),
+            module("TR", R"(C:\Program Files (x86)\CSP Trevanol Multiplo\PKCS11.dll)", softHsm),
+            module("OB", R"(C:\Program Files\Oberthur Technologies\AWP\DLLs\OcsCryptolib_P11.dll)", refused),
+            module("EP", R"(C:\Windows\System32\eps2003csp11.dll)", softHsm),
+            module("DX", R"(C:\Windows\System32\DXSafePKCS11.dll)", refused) }));
 }
 
 } // namespace

@@ -141,4 +141,45 @@ TEST_F(TokenList, FinalizeEndsEveryTokenRequest)
     }
 }
 
+// `system info modules`: every module of the table, found or not, loaded or
+// not and why, what it lacks, what its library says of itself and how many
+// slots it sees. First C_Initialize is refused (every copy of the module
+// reads the one script), then the modules answer. Every module that loaded
+// is finalized again, and no session is opened.
+TEST_F(TokenList, ModuleReportsTellWhatIsThereAndWhy)
+{
+    const std::string at = R"(C:\Windows\SysWOW64\asepkcs.dll)", et = R"(C:\Windows\System32\eTPKCS11.dll)";
+    machine_.install(at, "p11mock_partial");
+    machine_.writeText(et, "not a library");
+    const auto record = [](const char* type, const std::string& path, bool exists, const std::string& error) {
+        return Json { { "type", type }, { "path", path }, { "exists", exists }, { "loaded", false },
+            { "error", "Erro ao inicializar biblioteca " + error } };
+    };
+    Json expected = { record("GD", kGdPath, true, ""), record("ET", et, true, "LoadLibrary"),
+        record("AT", at, true, ""),
+        record("TR", R"(C:\Program Files\CSP Trevanol Multiplo\PKCS11.dll)", false, "fileExists"),
+        record("OB", R"(C:\Program Files\Oberthur Technologies\AWP\DLLs\OcsCryptolib_P11.dll)", false, "fileExists"),
+        record("EP", R"(C:\Windows\System32\eps2003csp11.dll)", false, "fileExists"),
+        record("DX", R"(C:\Windows\System32\DXSafePKCS11.dll)", false, "fileExists") };
+    expected[2]["missingFunctions"] = { "C_GetTokenInfo", "C_Login" };
+    Json script = { { "info", { { "manufacturerID", "Maker" }, { "libraryDescription", " Mock library" } } },
+        { "slots", { slot(1, "0A1B"), patched(slot(2, "0C2D"), { { "/tokenPresent", false } }) } },
+        { "rv", { { "C_Initialize", "0x5" } } } };
+    const Json answers[] = { { { "error", "Erro ao inicializar biblioteca C_Initialize: 5" } },
+        { { "loaded", true }, { "cryptokiVersion", "2.40" }, { "manufacturerId", "Maker" },
+            { "libraryDescription", "Mock library" }, { "libraryVersion", "1.7" }, { "slots", 2 },
+            { "slotsWithToken", 1 } } };
+    for (const Json& answer : answers) {
+        for (const std::size_t loadable : { 0, 2 }) {
+            expected[loadable].erase("error");
+            expected[loadable].update(answer);
+        }
+        machine_.script(script);
+        EXPECT_EQ(machine_.run({ "system", "info", "modules" }), successDocument(expected));
+        EXPECT_EQ(logged(machine_.calls(), "C_Finalize"), 2u);
+        EXPECT_EQ(logged(machine_.calls(), "C_OpenSession"), 0u);
+        script.erase("rv");
+    }
+}
+
 } // namespace

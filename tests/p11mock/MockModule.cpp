@@ -325,6 +325,19 @@ CK_RV CK_CALL C_Finalize(CK_VOID_PTR pReserved)
     return call("C_Finalize", "pReserved=" + pointer(pReserved), [](Mock&, CK_RV) { return CKR_OK; });
 }
 
+CK_RV CK_CALL C_GetInfo(CK_INFO* pInfo)
+{
+    return call("C_GetInfo", "pInfo=" + pointer(pInfo), [&](Mock& mock, CK_RV) {
+        const Json info = mock.script.value("info", Json::object());
+        pInfo->cryptokiVersion = { 2, 40 };
+        writeField(pInfo->manufacturerID, sizeof pInfo->manufacturerID, info, "manufacturerID");
+        pInfo->flags = 0;
+        writeField(pInfo->libraryDescription, sizeof pInfo->libraryDescription, info, "libraryDescription");
+        pInfo->libraryVersion = { 1, 7 };
+        return CKR_OK;
+    });
+}
+
 CK_RV CK_CALL C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULONG_PTR pulCount)
 {
     const std::string arguments
