@@ -17,6 +17,11 @@ Operation listCsp(const ArgVector&)
     return [] { return successEnvelope(capiStore().listCSPs()); };
 }
 
+Operation listCertificates(const ArgVector&)
+{
+    return [] { return successEnvelope(capiStore().listCertificates()); };
+}
+
 Operation countContainer(const ArgVector& args)
 {
     const std::string providerName = args.text(3);
@@ -102,6 +107,7 @@ std::vector<Command> capiCommands()
 {
     return {
         {"capi", "list", "csp", Guard::StandardFailures, listCsp},
+        {"capi", "list", "certificates", Guard::RuntimeErrors, listCertificates},
         {"capi", "list", "countContainer", Guard::RuntimeErrors, countContainer},
         {"capi", "list", "listContainer", Guard::RuntimeErrors, listContainer},
         {"capi", "crypt", "sign", Guard::StandardFailures, cryptSign},

@@ -57,8 +57,8 @@ void appendUtf8(std::string& text, char32_t code)
     }
 }
 
-// Wide text of either width as UTF-8: UTF-16 pairs are joined, a lone
-// surrogate becomes U+FFFD.
+}  // namespace
+
 std::string utf8FromWide(const std::vector<WCHAR>& wide)
 {
     std::string text;
@@ -73,8 +73,6 @@ std::string utf8FromWide(const std::vector<WCHAR>& wide)
     }
     return text;
 }
-
-}  // namespace
 
 std::string ansiFromWide(const WCHAR* wide)
 {

@@ -5,6 +5,7 @@
 #include "AnsiText.h"
 #include "CapiMessages.h"
 #include "CertificateInstallation.h"
+#include "CertificateDetails.h"
 #include "CertificateKey.h"
 #include "CertificateRequest.h"
 #include "Encoding.h"
@@ -63,6 +64,11 @@ std::string CapiStore::listCSPs() const
             answer.push_back({{"cspname", utf8FromAnsi(provider.name)}, {"csptype", provider.type}});
         return compact(answer);
     });
+}
+
+Json CapiStore::listCertificates() const
+{
+    return raisedStyle([] { return storeCertificates(); });
 }
 
 std::string CapiStore::listContainer(const std::string& providerName, int providerType) const

@@ -26,6 +26,9 @@ public:
     Handle get() const { return handle_; }
     explicit operator bool() const { return handle_ != Handle{}; }
 
+    // Hands the handle over to a call that releases it.
+    Handle release() { return std::exchange(handle_, Handle{}); }
+
     void reset(Handle handle = Handle{})
     {
         if (handle_ != Handle{})

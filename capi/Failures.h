@@ -23,7 +23,7 @@ std::string failureMessage(const std::exception& failure);
 
 // Raised style: whatever fails inside `body` leaves as a std::runtime_error.
 template <typename Body>
-std::string raisedStyle(Body body)
+auto raisedStyle(Body body) -> decltype(body())
 {
     try {
         return body();

@@ -43,7 +43,37 @@ bool wellFormedDottedText(const char* dotted)
     return afterDigit;
 }
 
+constexpr TextType kTextTypes[] = {
+    { V_ASN1_NUMERICSTRING, CERT_RDN_NUMERIC_STRING },
+    { V_ASN1_PRINTABLESTRING, CERT_RDN_PRINTABLE_STRING },
+    { V_ASN1_T61STRING, CERT_RDN_TELETEX_STRING },
+    { V_ASN1_VIDEOTEXSTRING, CERT_RDN_VIDEOTEX_STRING },
+    { V_ASN1_IA5STRING, CERT_RDN_IA5_STRING },
+    { V_ASN1_GRAPHICSTRING, CERT_RDN_GRAPHIC_STRING },
+    { V_ASN1_VISIBLESTRING, CERT_RDN_VISIBLE_STRING },
+    { V_ASN1_GENERALSTRING, CERT_RDN_GENERAL_STRING },
+    { V_ASN1_UNIVERSALSTRING, CERT_RDN_UNIVERSAL_STRING },
+    { V_ASN1_BMPSTRING, CERT_RDN_BMP_STRING },
+    { V_ASN1_UTF8STRING, CERT_RDN_UTF8_STRING },
+};
+
+template <typename Match> const TextType* findTextType(Match match)
+{
+    const auto* found = std::find_if(std::begin(kTextTypes), std::end(kTextTypes), match);
+    return found == std::end(kTextTypes) ? nullptr : found;
+}
+
 } // namespace
+
+const TextType* textTypeOf(int asn1Type)
+{
+    return findTextType([asn1Type](const TextType& row) { return row.asn1Type == asn1Type; });
+}
+
+const TextType* textTypeOfValue(DWORD type)
+{
+    return findTextType([type](const TextType& row) { return row.type == type; });
+}
 
 DWORD readFailure()
 {

@@ -92,6 +92,15 @@ Bytes littleEndian(const ASN1_INTEGER* integer);
 
 FILETIME fileTime(const ASN1_TIME* time);
 
+// The string types that crypt32 hands out as Unicode text, by both names;
+// null for any other.
+struct TextType {
+    int asn1Type;
+    DWORD type;
+};
+const TextType* textTypeOf(int asn1Type);
+const TextType* textTypeOfValue(DWORD type);
+
 // Parameters are copied as encoded; empty ones become NULL where crypt32
 // writes NULL (signature algorithms) and are left out elsewhere.
 void setAlgorithm(X509_ALGOR* algorithm, const CRYPT_ALGORITHM_IDENTIFIER& from, bool nullWhenEmpty);

@@ -1,5 +1,6 @@
-// crypt32 encoding: X.509 names with crypt32's character checks, and the
-// to-be-signed part of certificate requests.
+// crypt32 encoding: X.509 names with crypt32's character checks, single
+// values given as Unicode text, and the to-be-signed part of certificate
+// requests.
 #include "crypt32/Encoding.h"
 
 #include <algorithm>
@@ -128,6 +129,42 @@ standin::X509Name nameOf(const CERT_NAME_INFO& info)
     return name;
 }
 
+// One value, its text given as WCHARs; an octet string or an encoded value
+// as its bytes.
+Bytes unicodeNameValue(const CERT_NAME_VALUE& value)
+{
+    const BYTE* data = value.Value.pbData;
+    if (value.Value.cbData && !data)
+        standin::failWith(E_INVALIDARG);
+    const DWORD type = value.dwValueType & CERT_RDN_TYPE_MASK;
+    if (type == CERT_RDN_ENCODED_BLOB)
+        return Bytes(data, data + value.Value.cbData);
+    standin::Asn1String made;
+    if (type == CERT_RDN_OCTET_STRING) {
+        made.reset(standin::orFail(ASN1_OCTET_STRING_new(), E_OUTOFMEMORY));
+        standin::orFail(ASN1_OCTET_STRING_set(made.get(), data, static_cast<int>(value.Value.cbData)), E_OUTOFMEMORY);
+    } else {
+        const standin::TextType* text = standin::textTypeOfValue(type);
+        if (!text)
+            standin::failWith(CRYPT_E_NOT_CHAR_STRING);
+        Bytes utf8;
+        const auto* characters = reinterpret_cast<const WCHAR*>(data);
+        for (DWORD i = 0; i < value.Value.cbData / sizeof(WCHAR) && characters[i]; ++i)
+            appendUtf8(utf8, static_cast<char32_t>(characters[i]));
+        ASN1_STRING* converted = nullptr;
+        if (ASN1_mbstring_copy(&converted, utf8.data(), static_cast<int>(utf8.size()), MBSTRING_UTF8,
+                ASN1_tag2bit(text->asn1Type))
+            <= 0) {
+            ERR_clear_error();
+            standin::failWith(CRYPT_E_INVALID_PRINTABLE_STRING);
+        }
+        made.reset(converted);
+    }
+    standin::Asn1Type wrapped(standin::orFail(ASN1_TYPE_new(), E_OUTOFMEMORY));
+    standin::orFail(ASN1_TYPE_set1(wrapped.get(), ASN1_STRING_type(made.get()), made.get()), E_OUTOFMEMORY);
+    return standin::toDer(i2d_ASN1_TYPE, wrapped.get());
+}
+
 // A name given already encoded; OpenSSL keeps its bytes as they came.
 standin::X509Name encodedName(const CERT_NAME_BLOB& blob)
 {
@@ -169,6 +206,8 @@ Bytes encodeStructure(LPCSTR structType, const void* structInfo)
         failWith(E_INVALIDARG);
     if (structType == X509_NAME)
         return toDer(i2d_X509_NAME, nameOf(*static_cast<const CERT_NAME_INFO*>(structInfo)).get());
+    if (structType == X509_UNICODE_NAME_VALUE)
+        return unicodeNameValue(*static_cast<const CERT_NAME_VALUE*>(structInfo));
     failWith(ERROR_FILE_NOT_FOUND); // no encoder is installed for it
 }
 

@@ -1,12 +1,16 @@
-// crypt32 certificate context properties: the key link, read into the
-// caller's buffer and set, written through to a persisted store's entry.
+// crypt32 certificate context properties: the thumbprint, and the key link,
+// read into the caller's buffer and set, written through to a persisted
+// store's entry.
 #include <wincrypt.h>
 #include <windows.h>
+
+#include <algorithm>
 
 #include "machine/FaultSwitch.h"
 #include "crypt32/CryptFailure.h"
 #include "crypt32/KeyProvInfo.h"
 #include "crypt32/CertStore.h"
+#include "crypt32/Thumbprint.h"
 
 BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData, DWORD* pcbData)
 {
@@ -16,6 +20,13 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
         const standin::CertContextObject* object = standin::contextObject(pCertContext);
         if (!object || !pcbData)
             standin::failWith(E_INVALIDARG);
+        // The thumbprint is worked out from the certificate's bytes.
+        if (dwPropId == CERT_SHA1_HASH_PROP_ID) {
+            const standin::Bytes hash = standin::sha1Thumbprint(object->certificate->encoded);
+            if (standin::callerHasRoom(static_cast<DWORD>(hash.size()), pvData, pcbData))
+                std::copy(hash.begin(), hash.end(), static_cast<BYTE*>(pvData));
+            return TRUE;
+        }
         const auto& properties = object->certificate->properties;
         const auto found = properties.find(dwPropId);
         // The key link is the only property kept.

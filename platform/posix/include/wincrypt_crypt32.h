@@ -2,14 +2,6 @@
 // crypt32 part of the stand-in: certificate stores and contexts, encoding.
 // Types, layouts and values agree with mingw-w64's <wincrypt.h>/<winerror.h>.
 
-#ifndef _FILETIME_
-#define _FILETIME_
-typedef struct _FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-} FILETIME, *PFILETIME, *LPFILETIME;
-#endif
-
 typedef ULONG_PTR HCRYPTPROV_LEGACY;
 typedef ULONG_PTR HCRYPTPROV_OR_NCRYPT_KEY_HANDLE;
 typedef void* HCERTSTORE;
@@ -60,6 +52,43 @@ typedef struct _CERT_NAME_INFO {
     DWORD cRDN;
     PCERT_RDN rgRDN;
 } CERT_NAME_INFO, *PCERT_NAME_INFO;
+
+typedef struct _CERT_NAME_VALUE {
+    DWORD dwValueType;
+    CERT_RDN_VALUE_BLOB Value;
+} CERT_NAME_VALUE, *PCERT_NAME_VALUE;
+
+typedef struct _CERT_OTHER_NAME {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Value;
+} CERT_OTHER_NAME, *PCERT_OTHER_NAME;
+
+typedef struct _CERT_ALT_NAME_ENTRY {
+    DWORD dwAltNameChoice;
+    union {
+        PCERT_OTHER_NAME pOtherName;
+        LPWSTR pwszRfc822Name;
+        LPWSTR pwszDNSName;
+        CERT_NAME_BLOB DirectoryName;
+        LPWSTR pwszURL;
+        CRYPT_DATA_BLOB IPAddress;
+        LPSTR pszRegisteredID;
+    };
+} CERT_ALT_NAME_ENTRY, *PCERT_ALT_NAME_ENTRY;
+
+typedef struct _CERT_ALT_NAME_INFO {
+    DWORD cAltEntry;
+    PCERT_ALT_NAME_ENTRY rgAltEntry;
+} CERT_ALT_NAME_INFO, *PCERT_ALT_NAME_INFO;
+
+typedef LPVOID(WINAPI* PFN_CRYPT_ALLOC)(size_t cbSize);
+typedef void(WINAPI* PFN_CRYPT_FREE)(LPVOID pv);
+
+typedef struct _CRYPT_DECODE_PARA {
+    DWORD cbSize;
+    PFN_CRYPT_ALLOC pfnAlloc;
+    PFN_CRYPT_FREE pfnFree;
+} CRYPT_DECODE_PARA, *PCRYPT_DECODE_PARA;
 
 typedef struct _CERT_PUBLIC_KEY_INFO {
     CRYPT_ALGORITHM_IDENTIFIER Algorithm;
@@ -134,6 +163,33 @@ typedef struct _CRYPT_KEY_PROV_INFO {
 #define X509_CERT_REQUEST_TO_BE_SIGNED ((LPCSTR)4)
 #define X509_NAME ((LPCSTR)7)
 #define X509_PUBLIC_KEY_INFO ((LPCSTR)8)
+#define X509_ALTERNATE_NAME ((LPCSTR)12)
+#define X509_UNICODE_NAME ((LPCSTR)20)
+#define X509_UNICODE_NAME_VALUE ((LPCSTR)24)
+#define X509_UNICODE_ANY_STRING X509_UNICODE_NAME_VALUE
+
+#define CRYPT_DECODE_NOCOPY_FLAG 0x1
+#define CRYPT_DECODE_ALLOC_FLAG 0x8000
+
+#define CERT_ALT_NAME_OTHER_NAME 1
+#define CERT_ALT_NAME_RFC822_NAME 2
+#define CERT_ALT_NAME_DNS_NAME 3
+#define CERT_ALT_NAME_X400_ADDRESS 4
+#define CERT_ALT_NAME_DIRECTORY_NAME 5
+#define CERT_ALT_NAME_EDI_PARTY_NAME 6
+#define CERT_ALT_NAME_URL 7
+#define CERT_ALT_NAME_IP_ADDRESS 8
+#define CERT_ALT_NAME_REGISTERED_ID 9
+
+#define CERT_DIGITAL_SIGNATURE_KEY_USAGE 0x80
+#define CERT_NON_REPUDIATION_KEY_USAGE 0x40
+#define CERT_KEY_ENCIPHERMENT_KEY_USAGE 0x20
+#define CERT_DATA_ENCIPHERMENT_KEY_USAGE 0x10
+#define CERT_KEY_AGREEMENT_KEY_USAGE 0x08
+#define CERT_KEY_CERT_SIGN_KEY_USAGE 0x04
+#define CERT_CRL_SIGN_KEY_USAGE 0x02
+#define CERT_ENCIPHER_ONLY_KEY_USAGE 0x01
+#define CERT_DECIPHER_ONLY_KEY_USAGE 0x80
 
 #define CERT_RDN_ANY_TYPE 0
 #define CERT_RDN_ENCODED_BLOB 1
@@ -176,9 +232,13 @@ typedef struct _CRYPT_KEY_PROV_INFO {
 #define szOID_COUNTRY_NAME "2.5.4.6"
 #define szOID_LOCALITY_NAME "2.5.4.7"
 #define szOID_STATE_OR_PROVINCE_NAME "2.5.4.8"
+#define szOID_STREET_ADDRESS "2.5.4.9"
 #define szOID_ORGANIZATION_NAME "2.5.4.10"
 #define szOID_ORGANIZATIONAL_UNIT_NAME "2.5.4.11"
+#define szOID_DOMAIN_COMPONENT "0.9.2342.19200300.100.1.25"
 #define szOID_RSA_emailAddr "1.2.840.113549.1.9.1"
+#define szOID_KEY_USAGE "2.5.29.15"
+#define szOID_SUBJECT_ALT_NAME2 "2.5.29.17"
 
 #define CERT_KEY_PROV_INFO_PROP_ID 2
 #define CERT_SHA1_HASH_PROP_ID 3
@@ -256,6 +316,11 @@ BOOL WINAPI CertGetCertificateContextProperty(
     PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData, DWORD* pcbData);
 BOOL WINAPI CertSetCertificateContextProperty(
     PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags, const void* pvData);
+BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
+    DWORD cbEncoded, DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara, void* pvStructInfo, DWORD* pcbStructInfo);
+PCERT_EXTENSION WINAPI CertFindExtension(LPCSTR pszObjId, DWORD cExtensions, CERT_EXTENSION rgExtensions[]);
+BOOL WINAPI CertGetIntendedKeyUsage(
+    DWORD dwCertEncodingType, PCERT_INFO pCertInfo, BYTE* pbKeyUsage, DWORD cbKeyUsage);
 BOOL WINAPI CryptEncodeObject(
     DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo, BYTE* pbEncoded, DWORD* pcbEncoded);
 BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,

@@ -74,6 +74,25 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 
+#ifndef _FILETIME_
+#define _FILETIME_
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+#endif
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+
 // Windows paths ("C:\Dir\file.dll") name files under the emulated machine's
 // directory; see WinRoot.h.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
@@ -87,6 +106,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 // A macro for RtlSecureZeroMemory in the real headers: zeroes memory in a
 // way that the compiler may not drop.
 PVOID WINAPI SecureZeroMemory(PVOID ptr, SIZE_T cnt);
+// Fails, as kernel32 does, for times past 30828 (the high bit set).
+BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
 // The emulated machine's ANSI code page is UTF-8: CP_ACP and CP_UTF8 agree.
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);

@@ -6,6 +6,7 @@
 #include <openssl/crypto.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -107,6 +108,40 @@ PVOID WINAPI SecureZeroMemory(PVOID ptr, SIZE_T cnt)
 {
     OPENSSL_cleanse(ptr, cnt);
     return ptr;
+}
+
+BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime)
+{
+    constexpr std::uint64_t kTicksPerSecond = 10000000;
+    constexpr std::int64_t kSecondsPerDay = 86400;
+    constexpr std::int64_t kDaysFrom1601To1970 = 134774;
+    const std::uint64_t ticks = (std::uint64_t { lpFileTime->dwHighDateTime } << 32) | lpFileTime->dwLowDateTime;
+    if (ticks >> 63) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const auto seconds = static_cast<std::int64_t>(ticks / kTicksPerSecond);
+    const std::int64_t days = seconds / kSecondsPerDay;
+    const std::int64_t secondOfDay = seconds % kSecondsPerDay;
+    // The civil date of a day count since 1970, in 400-year eras of March years.
+    const std::int64_t z = days - kDaysFrom1601To1970 + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t dayOfEra = z - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    const std::int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    *lpSystemTime = SYSTEMTIME {
+        static_cast<WORD>(yearOfEra + era * 400 + (month <= 2)),
+        static_cast<WORD>(month),
+        static_cast<WORD>((days + 1) % 7), // 1 January 1601 was a Monday
+        static_cast<WORD>(dayOfYear - (153 * monthIndex + 2) / 5 + 1),
+        static_cast<WORD>(secondOfDay / 3600),
+        static_cast<WORD>(secondOfDay / 60 % 60),
+        static_cast<WORD>(secondOfDay % 60),
+        static_cast<WORD>(ticks / 10000 % 1000),
+    };
+    return TRUE;
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
