@@ -31,6 +31,12 @@ Operation listCertificatesRow(const ArgVector& args)
     return [&store] { return successEnvelope(listCertificates(store)); };
 }
 
+Operation listCertificateDetailsRow(const ArgVector& args)
+{
+    P11Store& store = storeOf(args);
+    return [&store] { return successEnvelope(listCertificateDetails(store)); };
+}
+
 // The slot of the token that the request names by type (A3) and serial
 // (A4), looked up after every parameter is read; none answers the front
 // end's own message.
@@ -135,6 +141,7 @@ std::vector<Command> pkcs11Commands()
     return {
         { "pkcs11", "list", "tokens", Guard::RuntimeErrors, listTokens },
         { "pkcs11", "list", "certificates", Guard::RuntimeErrors, listCertificatesRow },
+        { "pkcs11", "list", "certificateDetails", Guard::RuntimeErrors, listCertificateDetailsRow },
         { "pkcs11", "list", "objects", Guard::RuntimeErrors, listObjectsRow },
         { "pkcs11", "crypt", "sign", Guard::RuntimeErrors, signRow },
         { "pkcs11", "crypt", "signList", Guard::RuntimeErrors, signListRow },

@@ -23,6 +23,9 @@ void to_json(nlohmann::json& json, const TokenCertificate& certificate);
 
 // Every usable slot's certificates, in slot order.
 std::vector<TokenCertificate> listCertificates(P11Store& store);
+// Every usable token's certificates, each with what it holds (its names,
+// validity, ...), its token's type and serial and its CKA_ID ("keyId").
+nlohmann::json listCertificateDetails(P11Store& store);
 // The certificates that one token shows without login.
 std::vector<TokenCertificate> tokenCertificates(P11Slot& slot);
 // The certificate objects visible in `session`, in the module's order.
