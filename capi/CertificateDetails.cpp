@@ -27,8 +27,8 @@ public:
     {
         void* block = nullptr;
         DWORD blockSize = 0;
-        if (CryptDecodeObjectEx(X509_ASN_ENCODING, structType, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &block,
-                &blockSize))
+        if (CryptDecodeObjectEx(
+                X509_ASN_ENCODING, structType, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &block, &blockSize))
             block_.reset(block);
     }
 
@@ -144,7 +144,10 @@ std::string rfc4514Name(const CERT_NAME_BLOB& name)
 }
 
 // Big-endian hexadecimal of the INTEGER's two's complement, as it is encoded.
-std::string serialText(const CRYPT_INTEGER_BLOB& serial) { return hexEncode(reverseBytes(serial.pbData, serial.cbData)); }
+std::string serialText(const CRYPT_INTEGER_BLOB& serial)
+{
+    return hexEncode(reverseBytes(serial.pbData, serial.cbData));
+}
 
 std::optional<std::string> isoTime(const FILETIME& time)
 {
@@ -221,8 +224,7 @@ std::optional<std::string> otherNameText(const CERT_OTHER_NAME& name)
 
 void addTaxpayerNumbers(Json& record, CERT_INFO* info)
 {
-    const CERT_EXTENSION* extension
-        = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
     if (!extension)
         return;
     const Decoded<CERT_ALT_NAME_INFO> names(X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData);
@@ -271,7 +273,7 @@ void addKeyLink(Json& record, PCCERT_CONTEXT certificate)
     record["container"] = utf8Of(info->pwszContainerName);
 }
 
-}  // namespace
+} // namespace
 
 Json certificateDetails(PCCERT_CONTEXT certificate)
 {

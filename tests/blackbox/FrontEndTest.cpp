@@ -78,7 +78,7 @@ TEST_F(FrontEnd, StandardInputThatIsNotThere)
 }
 
 // With no provider list of its own, the stand-in's machine has Windows' own
-// providers.
+// providers, and no certificate.
 TEST_F(FrontEnd, BareMachineListsWindowsOwnProviders)
 {
     if (underWine())
@@ -93,6 +93,7 @@ TEST_F(FrontEnd, BareMachineListsWindowsOwnProviders)
     for (const auto& [name, type] : windows)
         list.push_back({ { "cspname", "Microsoft " + name }, { "csptype", type } });
     EXPECT_EQ(run({ "capi", "list", "csp" }).out, "{\n    \"success\": " + nlohmann::json(list.dump()).dump() + "\n}");
+    EXPECT_EQ(run({ "capi", "list", "certificates" }).out, "{\n    \"success\": []\n}");
 }
 
 // Every row of the command tree, with hostile texts in every position: one
@@ -103,7 +104,8 @@ TEST_F(FrontEnd, EveryCommandAnswersOneEnvelopeWhateverItsArguments)
         { "capi", "list", "countContainer" }, { "capi", "list", "listContainer" }, { "capi", "crypt", "sign" },
         { "capi", "crypt", "signList" }, { "capi", "repo", "createKeyPair" }, { "capi", "repo", "generateCSR" },
         { "capi", "repo", "importCertificate" }, { "pkcs11", "list", "tokens" }, { "pkcs11", "list", "certificates" },
-        { "pkcs11", "list", "objects" }, { "pkcs11", "crypt", "sign" }, { "pkcs11", "crypt", "signWithKeyId" },
+        { "pkcs11", "list", "objects" }, { "pkcs11", "list", "certificateDetails" }, { "capi", "list", "certificates" },
+        { "system", "info", "modules" }, { "pkcs11", "crypt", "sign" }, { "pkcs11", "crypt", "signWithKeyId" },
         { "pkcs11", "repo", "createKeyPair" }, { "pkcs11", "repo", "getPublicKey" },
         { "pkcs11", "repo", "importCertificate" } };
     // Windows caps a whole command line at 32767 characters.

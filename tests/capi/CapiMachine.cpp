@@ -134,8 +134,8 @@ std::string CapiMachine::member(const std::string& name, const std::vector<std::
 {
     const std::string out = sigbrid(args, extra, input).out;
     const auto envelope = nlohmann::json::parse(out, nullptr, false);
-    if (envelope.is_object() && envelope.size() == 1 && envelope.contains(name) && envelope[name].is_string())
-        return envelope[name].get<std::string>();
+    if (envelope.is_object() && envelope.size() == 1 && envelope.contains(name))
+        return envelope[name].is_string() ? envelope[name].get<std::string>() : envelope[name].dump();
     ADD_FAILURE() << "expected " << name << ", got " << out;
     return "";
 }

@@ -66,8 +66,9 @@ public:
     // On the 1 MiB stack that Windows gives a program by default.
     ProcessResult sigbrid(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {},
         const std::string& input = "") const;
-    // The answer of a request that must succeed, or the error text of one
-    // that must fail; empty and a test failure otherwise.
+    // The answer of a request that must succeed (a JSON value other than a
+    // text as compact JSON), or the error text of one that must fail; empty
+    // and a test failure otherwise.
     std::string success(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {},
         const std::string& input = "") const
     {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CapiMachine.h"
+#include "IssuedCertificates.h"
 
 namespace {
 
@@ -250,6 +251,43 @@ TEST_F(Capi, RefusedInputsSignNothing)
     const Json answer
         = Json::parse(machine_->success(signingList(signer_.thumbprint, "sha256", item(nested(98, "[", "]")))));
     EXPECT_EQ(answer[0]["id"], Json::parse(nested(98, "[", "]")));
+}
+
+// What a caller builds its certificate picker from: every certificate of
+// "MY", in the store's order, with the key link it has. Wine's crypt32
+// decodes no otherName of an alternative name, so there no CPF or CNPJ is
+// read.
+TEST_F(Capi, CertificatesAreListedWithWhatTheyHold)
+{
+    std::map<std::string, Json> expected;
+    for (const IssuedCertificate& issued : issuedCertificates()) {
+        const std::string container = machine_->newContainerName("picker");
+        EXPECT_EQ(machine_->success(install(kEnhancedAes, container, base64(issued.der))), kOk);
+        Json record = issued.record;
+        record.update({ { "thumbprint", sha1Hex(issued.der) }, { "hasPrivateKey", true },
+            { "provider", kEnhancedAes }, { "providerType", kProvRsaAes }, { "container", container } });
+        if (underWine()) {
+            record.erase("cpf");
+            record.erase("cnpj");
+        }
+        expected[sha1Hex(issued.der)] = record;
+    }
+    const Json listed = Json::parse(machine_->success({ "capi", "list", "certificates" }));
+    std::size_t found = 0;
+    for (const Json& record : listed) {
+        const std::string thumbprint = record.at("thumbprint");
+        if (expected.count(thumbprint)) {
+            EXPECT_EQ(record, expected[thumbprint]);
+            ++found;
+        }
+        // The one whose key link failed to be stored (the stand-in's faults).
+        if (thumbprint == names_["$NOKEY"] && !underWine()) {
+            EXPECT_EQ(record.at("hasPrivateKey"), false);
+            EXPECT_FALSE(record.contains("provider"));
+            ++found;
+        }
+    }
+    EXPECT_EQ(found, expected.size() + !underWine());
 }
 
 TEST_F(Capi, ProvidersAndContainersAreListed)

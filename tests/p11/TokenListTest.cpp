@@ -3,8 +3,10 @@
 #include "SoftHsmTest.h"
 
 #include <algorithm>
+#include <map>
 
 #include "Encoding.h"
+#include "IssuedCertificates.h"
 
 namespace {
 
@@ -126,6 +128,31 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
             module("OB", R"(C:\Program Files\Oberthur Technologies\AWP\DLLs\OcsCryptolib_P11.dll)", refused),
             module("EP", R"(C:\Windows\System32\eps2003csp11.dll)", softHsm),
             module("DX", R"(C:\Windows\System32\DXSafePKCS11.dll)", refused) }));
+}
+
+// A picker's listing of a real token: each certificate with what it holds,
+// its token and the CKA_ID that signWithKeyId takes, in the module's order,
+// as the certificate listing (which stays as it was) has them.
+TEST_F(SoftHsmTest, CertificateDetailsOfATokenAsThePickerSeesThem)
+{
+    const std::string serial = machine_.initToken("Picker", "123456");
+    machine_.link(R"(C:\Windows\System32\asepkcs.dll)", kSoftHsmModule);
+    std::map<std::string, json> expected;
+    for (const IssuedCertificate& issued : issuedCertificates()) {
+        const std::string keyId = base64(std::to_string(expected.size()));
+        machine_.success(
+            { "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "picker", "123456", base64(issued.der) });
+        json record = issued.record;
+        record.update({ { "type", "AT" }, { "serial", serial }, { "thumbprint", sha1Hex(issued.der) }, { "keyId", keyId } });
+        expected[sha1Hex(issued.der)] = record;
+    }
+    const json details = listed({ "pkcs11", "list", "certificateDetails", "AT" });
+    const json certificates = listed({ "pkcs11", "list", "certificates", "AT" });
+    ASSERT_EQ(details.size(), expected.size());
+    for (std::size_t i = 0; i < details.size(); ++i) {
+        const std::string thumbprint = certificates[i].at("thumbprint");
+        EXPECT_EQ(details[i], expected[thumbprint]);
+    }
 }
 
 } // namespace

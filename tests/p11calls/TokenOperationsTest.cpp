@@ -2,6 +2,7 @@
 // certificate import as the token module sees them: exact templates, one
 // session at a time, every session that logged in closed again, failures in
 // their own words.
+#include "IssuedCertificates.h"
 #include "TokenMachine.h"
 
 namespace {
@@ -85,6 +86,17 @@ TEST_F(TokenOperations, SignByThumbprintCallByCall)
                 "C_Sign session=3 data=" + signedBytes + " pSignature=NULL -> 0x0",
                 "C_Sign session=3 data=" + signedBytes + " pSignature=buffer/2 -> 0x0" },
             closing("3"), { kFinalize } }));
+
+    // What a picker is told: of a value that is no certificate, its
+    // thumbprint, its token and its key's ID; a certificate without CKA_ID
+    // names no key.
+    const IssuedCertificate& issued = issuedCertificates().back();
+    script["slots"][1]["objects"] = Json::array({ certificate(15, hexOf(issued.der)) });
+    machine_.script(script);
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificateDetails", "GD" }),
+        successDocument(Json::array({ patched(certificateRecord("0A1B", kThumbprint),
+                                          { { "/decodable", false }, { "/keyId", kKeyId } }),
+            patched(issued.record, { { "/type", "GD" }, { "/serial", "0C2D" }, { "/thumbprint", sha1Hex(issued.der) } }) })));
 }
 
 // A batch: one login and one session for the whole list; nothing to sign

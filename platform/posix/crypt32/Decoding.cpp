@@ -78,7 +78,8 @@ private:
 };
 
 // A CERT_RDN_ATTR ends in a CERT_NAME_VALUE's members.
-static_assert(offsetof(CERT_RDN_ATTR, Value) - offsetof(CERT_RDN_ATTR, dwValueType) == offsetof(CERT_NAME_VALUE, Value));
+static_assert(
+    offsetof(CERT_RDN_ATTR, Value) - offsetof(CERT_RDN_ATTR, dwValueType) == offsetof(CERT_NAME_VALUE, Value));
 
 std::wstring wideFromUtf8(const std::string& text)
 {
@@ -162,8 +163,8 @@ FlatAnswer unicodeName(const BYTE* encoded, DWORD size)
         for (std::size_t a = 0; a < rdns[r].size(); ++a) {
             const X509_NAME_ENTRY* entry = rdns[r][a];
             const std::size_t attribute = attributes + a * sizeof(CERT_RDN_ATTR);
-            answer.text(attribute + offsetof(CERT_RDN_ATTR, pszObjId),
-                standin::dottedText(X509_NAME_ENTRY_get_object(entry)));
+            answer.text(
+                attribute + offsetof(CERT_RDN_ATTR, pszObjId), standin::dottedText(X509_NAME_ENTRY_get_object(entry)));
             putValue(answer, attribute + offsetof(CERT_RDN_ATTR, dwValueType),
                 typeOf(X509_NAME_ENTRY_get_data(entry)).get());
         }
@@ -256,8 +257,8 @@ const Decoder kDecoders[] = {
 
 } // namespace
 
-BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
-    DWORD cbEncoded, DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara, void* pvStructInfo, DWORD* pcbStructInfo)
+BOOL WINAPI CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded, DWORD cbEncoded,
+    DWORD dwFlags, PCRYPT_DECODE_PARA pDecodePara, void* pvStructInfo, DWORD* pcbStructInfo)
 {
     if (standin::injectFault("CryptDecodeObjectEx"))
         return FALSE;
