@@ -90,6 +90,8 @@ token_thumbprint=$(sed -n 's/^ *"thumbprint": "\(.*\)",\{0,1\}$/\1/p' "$work/las
 [ "$token_thumbprint" = "$(thumbprint_of "$work/token-cert.der")" ] ||
   fail "the token does not list the imported certificate"
 printf 'invoice 2026-0042, total 1.250,00' > "$work/invoice"
+request pkcs11 list certificateDetails AT
+grep -q "\"keyId\": \"$keyid\"" "$work/last" || fail "the token's certificate is listed without its key id"
 request pkcs11 crypt sign AT "$token_thumbprint" sha256 1234 "$(base64 -w0 "$work/invoice")" false
 verify sha256 "$work/token-cert-pub.pem" "$work/invoice"
 request pkcs11 crypt signWithKeyId AT "$serial" "$keyid" sha512 1234 false "$(base64 -w0 "$work/invoice")"
@@ -117,8 +119,13 @@ printf '%s' "$blob" | base64 -d > "$work/signer.blob"
   "$(openssl req -inform DER -in "$work/signer.csr" -noout -modulus)" ] ||
   fail "the request carries another key than the container"
 echo "# the request's modulus is the container key's"
+# An e-CPF as ICP-Brasil issues them: the holder's birth date and CPF in the
+# alternative name.
+printf '%s\n' 'keyUsage = critical, digitalSignature, nonRepudiation' \
+  'subjectAltName = otherName:2.16.76.1.3.1;PRINTABLESTRING:0101198012345678901000000000000000000000000000SSPSP' \
+  > "$work/ecpf.cnf"
 openssl x509 -req -inform DER -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 1 \
-  -days 30 -outform DER -out "$work/signer.der" 2>/dev/null
+  -days 30 -extfile "$work/ecpf.cnf" -outform DER -out "$work/signer.der" 2>/dev/null
 openssl x509 -inform DER -in "$work/signer.der" -noout -pubkey > "$work/pub.pem"
 thumbprint=$(thumbprint_of "$work/signer.der")
 echo
@@ -127,6 +134,9 @@ request capi repo importCertificate "$provider" 24 demo-signer "$(base64 -w0 "$w
 [ "$(answer)" = '{\"result\":\"ok\"}' ] || fail "the certificate was not installed"
 request capi list listContainer "$provider" 24
 succeeded
+request capi list certificates
+grep -q "\"thumbprint\": \"$thumbprint\"" "$work/last" && grep -q '"cpf": "12345678901"' "$work/last" &&
+  grep -q '"container": "demo-signer"' "$work/last" || fail "MY does not list the certificate with its CPF and key"
 printf 'contract text' > "$work/data"
 request capi crypt sign "$thumbprint" sha256 "$(base64 -w0 "$work/data")" false
 verify sha256 "$work/pub.pem" "$work/data"
