@@ -12,7 +12,8 @@
 #include "Encoding.h"
 
 // The record of a certificate that decoded: "decodable" true and every field
-// that the certificate holds (a field it lacks is left out).
+// that the certificate holds (a field it lacks is left out); only
+// {"decodable": false} when its names do not decode.
 nlohmann::json certificateDetails(PCCERT_CONTEXT certificate);
 
 // The record of a certificate's DER bytes, known by `thumbprint`; bytes
