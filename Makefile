@@ -37,7 +37,8 @@ test: native windows asan
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
-# The product from the last commit, reproducibly: dist/sigbrid-<version>-win32.zip.
+# The Windows programs from the last commit, reproducibly, signed when a key is
+# given: dist/sigbrid-<version>-win32.zip and -win64.zip.
 release:
 	JOBS=$(JOBS) sh scripts/release.sh $(CURDIR)/dist
 
