@@ -128,11 +128,9 @@ void putValue(FlatAnswer& answer, std::size_t offset, const ASN1_TYPE* value)
     }
 }
 
-using Asn1TypeOwner = standin::Asn1Type;
-
-Asn1TypeOwner typeOf(const ASN1_STRING* value)
+standin::Asn1Type typeOf(const ASN1_STRING* value)
 {
-    Asn1TypeOwner type(standin::orFail(ASN1_TYPE_new(), E_OUTOFMEMORY));
+    standin::Asn1Type type(standin::orFail(ASN1_TYPE_new(), E_OUTOFMEMORY));
     standin::orFail(ASN1_TYPE_set1(type.get(), ASN1_STRING_type(value), value), E_OUTOFMEMORY);
     return type;
 }
@@ -174,7 +172,7 @@ FlatAnswer unicodeName(const BYTE* encoded, DWORD size)
 
 FlatAnswer unicodeNameValue(const BYTE* encoded, DWORD size)
 {
-    const auto value = standin::fromDer<Asn1TypeOwner>(d2i_ASN1_TYPE, encoded, size);
+    const auto value = standin::fromDer<standin::Asn1Type>(d2i_ASN1_TYPE, encoded, size);
     FlatAnswer answer;
     putValue(answer, answer.reserve<CERT_NAME_VALUE>(), value.get());
     return answer;

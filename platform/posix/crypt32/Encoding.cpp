@@ -76,6 +76,16 @@ void appendUtf8(Bytes& out, char32_t c)
     }
 }
 
+// WCHARs up to their terminator, as UTF-8.
+Bytes utf8FromWide(const CERT_RDN_VALUE_BLOB& value)
+{
+    Bytes text;
+    const auto* characters = reinterpret_cast<const WCHAR*>(value.pbData);
+    for (DWORD i = 0; i < value.cbData / sizeof(WCHAR) && characters[i]; ++i)
+        appendUtf8(text, static_cast<char32_t>(characters[i]));
+    return text;
+}
+
 // The value as an OpenSSL string type and its bytes; an encoded blob is
 // written as it is (V_ASN1_OTHER).
 std::pair<int, Bytes> attributeValue(const CERT_RDN_ATTR& attribute, DWORD rdn, DWORD index)
@@ -86,14 +96,9 @@ std::pair<int, Bytes> attributeValue(const CERT_RDN_ATTR& attribute, DWORD rdn, 
     const DWORD type = attribute.dwValueType & CERT_RDN_TYPE_MASK;
     if (type == CERT_RDN_ENCODED_BLOB)
         return { V_ASN1_OTHER, Bytes(value.pbData, value.pbData + value.cbData) };
-    if (type == CERT_RDN_UTF8_STRING) {
-        // As in crypt32, the value of a UTF-8 attribute is given as WCHARs.
-        Bytes text;
-        const auto* characters = reinterpret_cast<const WCHAR*>(value.pbData);
-        for (DWORD i = 0; i < value.cbData / sizeof(WCHAR) && characters[i]; ++i)
-            appendUtf8(text, static_cast<char32_t>(characters[i]));
-        return { V_ASN1_UTF8STRING, text };
-    }
+    // As in crypt32, the value of a UTF-8 attribute is given as WCHARs.
+    if (type == CERT_RDN_UTF8_STRING)
+        return { V_ASN1_UTF8STRING, utf8FromWide(value) };
     const auto* row = std::find_if(std::begin(kValueTypes), std::end(kValueTypes),
         [type](const ValueType& candidate) { return candidate.type == type; });
     if (row == std::end(kValueTypes))
@@ -147,10 +152,7 @@ Bytes unicodeNameValue(const CERT_NAME_VALUE& value)
         const standin::TextType* text = standin::textTypeOfValue(type);
         if (!text)
             standin::failWith(CRYPT_E_NOT_CHAR_STRING);
-        Bytes utf8;
-        const auto* characters = reinterpret_cast<const WCHAR*>(data);
-        for (DWORD i = 0; i < value.Value.cbData / sizeof(WCHAR) && characters[i]; ++i)
-            appendUtf8(utf8, static_cast<char32_t>(characters[i]));
+        const Bytes utf8 = utf8FromWide(value.Value);
         ASN1_STRING* converted = nullptr;
         if (ASN1_mbstring_copy(&converted, utf8.data(), static_cast<int>(utf8.size()), MBSTRING_UTF8,
                 ASN1_tag2bit(text->asn1Type))
