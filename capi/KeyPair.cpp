@@ -51,10 +51,10 @@ std::string exchangeKeyBlob(const std::string& providerName, int keyBits, const 
     // Opened as named: the software-provider rule of signing does not apply.
     const std::string provider = mapProviderName(providerName, ProviderMatch::Substring);
 
-    // Declared in the reverse of their release: context, key, blob.
-    LocalBytes blob;
-    KeyObject key;
+    // Declared in the reverse of their release: blob, key, context.
     ProviderContext context;
+    KeyObject key;
+    LocalBytes blob;
     HCRYPTPROV rawContext = 0;
     if (!CryptAcquireContextA(&rawContext, containerName.c_str(), provider.c_str(), static_cast<DWORD>(providerType),
             useExistingKey ? 0 : CRYPT_NEWKEYSET))

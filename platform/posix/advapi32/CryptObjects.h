@@ -1,7 +1,7 @@
 // The objects behind advapi32's handles, shared by the files of the stand-in's
-// advapi32: provider contexts, keys and hashes. A key or hash keeps what it
-// needs alive (its container, its context), so releasing a context first does
-// not pull the ground from under them.
+// advapi32: provider contexts, keys and hashes. A key or hash refers to the
+// context it was made on, so that releasing that context while they live is
+// seen (see CryptReleaseContext).
 #pragma once
 
 // RsaKey.h first: it orders OpenSSL before <wincrypt.h>.
@@ -27,6 +27,7 @@ struct ProviderContext {
 
 struct KeyObject {
     std::shared_ptr<RsaKey> key;
+    std::shared_ptr<ProviderContext> context;
     // The container and key spec the key belongs to.
     std::shared_ptr<KeyContainer> container;
     DWORD keySpec = 0;

@@ -49,13 +49,15 @@ const KeyAlgorithm* keyAlgorithm(ALG_ID requested)
     return nullptr;
 }
 
-HCRYPTKEY addKey(std::shared_ptr<standin::RsaKey> key, const standin::ProviderContext& context, DWORD keySpec)
+HCRYPTKEY addKey(
+    std::shared_ptr<standin::RsaKey> key, const std::shared_ptr<standin::ProviderContext>& context, DWORD keySpec)
 {
     auto object = std::make_unique<standin::KeyObject>();
     object->key = std::move(key);
-    object->container = context.container;
+    object->context = context;
+    object->container = context->container;
     object->keySpec = keySpec;
-    object->keepsCertificates = context.provider.keepsCertificates;
+    object->keepsCertificates = context->provider.keepsCertificates;
     return standin::keyHandles().add(std::move(object));
 }
 
@@ -114,7 +116,7 @@ BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY
         return fail(NTE_FAIL);
     if (!context->container->storeKey(algorithm->keySpec, key))
         return fail(NTE_FAIL);
-    *phKey = addKey(std::move(key), *context, algorithm->keySpec);
+    *phKey = addKey(std::move(key), context, algorithm->keySpec);
     return TRUE;
 }
 
@@ -133,7 +135,7 @@ BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUser
     auto key = context->container->key(dwKeySpec, error);
     if (!key)
         return fail(error);
-    *phUserKey = addKey(std::move(key), *context, dwKeySpec);
+    *phUserKey = addKey(std::move(key), context, dwKeySpec);
     return TRUE;
 }
 
@@ -182,7 +184,7 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen
     const DWORD keySpec = keyAlgorithm(key->algId())->keySpec;
     if (!context->container->storeKey(keySpec, key))
         return fail(NTE_FAIL);
-    *phKey = addKey(std::move(key), *context, keySpec);
+    *phKey = addKey(std::move(key), context, keySpec);
     return TRUE;
 }
 

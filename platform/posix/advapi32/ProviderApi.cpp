@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -102,8 +103,15 @@ BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags)
 {
     if (standin::injectFault("CryptReleaseContext"))
         return FALSE;
-    if (!standin::contextHandles().remove(hProv))
+    const auto context = standin::findContext(hProv);
+    if (!context)
         return fail(NTE_BAD_UID);
+    // Windows frees the context here, and a key or hash made on it would
+    // later be destroyed through freed memory: the stand-in stops the caller
+    // at the mistake (the table and `context` are the only other owners).
+    if (context.use_count() > 2)
+        std::abort();
+    standin::contextHandles().remove(hProv);
     return dwFlags == 0 ? TRUE : fail(NTE_BAD_FLAGS);
 }
 
