@@ -58,8 +58,7 @@ bool isOneDerSequence(const Bytes& der)
 void installInStore(
     const Bytes& certificate, const std::string& providerName, const std::string& containerName, int providerType)
 {
-    // Declared in the reverse of their release: the names, the stored copy
-    // (before the forced close frees it with the store), the store, the
+    // Declared in the reverse of their release: the names, the store, the
     // certificate.
     CertificateContext created;
     CertificateStore store(CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
@@ -69,21 +68,20 @@ void installInStore(
     if (!created)
         throw std::runtime_error(kInstallCreateContextFailed);
 
-    CertificateContext stored;
     std::vector<WCHAR> container = wideName(containerName, kInstallWideContainerFailed, kInstallWideContainerFailed);
     std::vector<WCHAR> provider = wideName(providerName, kInstallWideProviderCountFailed, kInstallWideProviderFailed);
-    PCCERT_CONTEXT copy = nullptr;
-    if (!CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, &copy))
-        throw std::runtime_error(kInstallAddFailed);
-    stored.reset(copy);
-
     CRYPT_KEY_PROV_INFO keyProviderInfo {};
     keyProviderInfo.pwszContainerName = container.data();
     keyProviderInfo.pwszProvName = provider.data();
     keyProviderInfo.dwProvType = static_cast<DWORD>(providerType);
     keyProviderInfo.dwKeySpec = AT_KEYEXCHANGE;
-    if (!CertSetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &keyProviderInfo))
+    // The key link goes on before the certificate enters "MY", which copies
+    // the context's properties with it: a signer that finds the certificate
+    // finds its key, even while a re-installation is under way.
+    if (!CertSetCertificateContextProperty(created.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &keyProviderInfo))
         throw std::runtime_error(kInstallSetPropertyFailed);
+    if (!CertAddCertificateContextToStore(store.get(), created.get(), CERT_STORE_ADD_ALWAYS, nullptr))
+        throw std::runtime_error(kInstallAddFailed);
 }
 
 void installOnKey(

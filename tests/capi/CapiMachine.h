@@ -56,6 +56,9 @@ public:
     // of 1024 bits, the fewest a request makes (SHA-512's signatures fit), and
     // its certificate.
     Identity install(const std::string& provider, int type);
+    // Puts the certificate (DER) in the stand-in's "MY" store without a key
+    // link, as a program that imports a bare certificate leaves it.
+    void addUnlinked(const std::string& der) const;
     // How many copies of the certificate (DER-encoded) the stand-in's "MY"
     // store holds; Wine's keeps one per certificate.
     int copiesInStore(const std::string& der) const;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -12,10 +14,13 @@
 namespace standin {
 namespace {
 
+constexpr char kKill[] = "kill";
+
 struct Fault {
     std::string function;
     unsigned long call;  // 0: every call
     DWORD code;
+    bool kill;
 };
 
 // Entries that do not parse are left out: a mistyped switch fails nothing.
@@ -30,11 +35,11 @@ std::vector<Fault> parseFaults(const std::string& text)
         const std::size_t equals = entry.find('=');
         if (equals == std::string::npos || equals == 0)
             continue;
-        Fault fault{entry.substr(0, equals), 0, 0};
         const std::string codeText = entry.substr(equals + 1);
+        Fault fault{entry.substr(0, equals), 0, 0, codeText == kKill};
         char* rest = nullptr;
         const unsigned long code = std::strtoul(codeText.c_str(), &rest, 0);
-        if (codeText.empty() || *rest != '\0')
+        if (!fault.kill && (codeText.empty() || *rest != '\0'))
             continue;
         fault.code = static_cast<DWORD>(code);
         if (const std::size_t hash = fault.function.find('#'); hash != std::string::npos) {
@@ -66,6 +71,8 @@ public:
         const unsigned long call = ++calls_[function];
         for (const Fault& fault : faults_) {
             if (fault.function == function && (fault.call == 0 || fault.call == call)) {
+                if (fault.kill)
+                    ::raise(SIGKILL);
                 SetLastError(fault.code);
                 return true;
             }

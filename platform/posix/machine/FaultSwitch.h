@@ -5,6 +5,10 @@
 //                      the process first sees this setting)
 // with `code` in decimal or 0x-hexadecimal, e.g.
 //   SIGBRID_FAULTS="CryptAcquireContextA=0x80090016,CryptSignHashA#2=5"
+// or `kill`: the process is killed (SIGKILL) at that call, as a crash or a
+// killed caller would stop it. "StateWrite" names every change to the
+// machine's state files (a file written, a directory made, renamed or
+// removed), so StateWrite#N=kill stops a request right before its Nth change.
 #pragma once
 
 namespace standin {

@@ -13,12 +13,15 @@
 #include <memory>
 #include <utility>
 
+#include "machine/FaultSwitch.h"
+
 namespace standin {
 namespace {
 
 constexpr mode_t kPrivateDirectory = 0700;
 constexpr mode_t kPrivateFile = 0600;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char kStateWrite[] = "StateWrite";
 
 class FileDescriptor {
 public:
@@ -83,6 +86,29 @@ int hexValue(char c)
     return (c != '\0' && hit) ? static_cast<int>(hit - kHexDigits) : -1;
 }
 
+// Every change to the machine's state passes here first: a fault fails it as
+// a full disk would, a kill stops the process before it.
+bool changeRefused() { return injectFault(kStateWrite); }
+
+bool removeAll(const std::string& path)
+{
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(status.st_mode))
+        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    bool removed = true;
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+    if (dir) {
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                removed = removeAll(path + "/" + name) && removed;
+        }
+    }
+    return (::rmdir(path.c_str()) == 0 || errno == ENOENT) && removed;
+}
+
 bool keepsItsByte(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
@@ -95,6 +121,8 @@ bool writeFileAtomic(const std::string& path, const std::string& content)
     const auto slash = path.find_last_of('/');
     const std::string directory = parentOf(path);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (changeRefused())
+        return false;
     std::string temporary = directory + "/." + base + ".XXXXXX";
     FileDescriptor fd(::mkstemp(temporary.data()));
     if (fd.get() < 0)
@@ -147,31 +175,19 @@ bool makePrivateTree(const std::string& path)
 
 Creation createDirectoryExclusive(const std::string& path)
 {
+    if (changeRefused())
+        return Creation::Failed;
     if (::mkdir(path.c_str(), kPrivateDirectory) == 0)
         return Creation::Created;
     return errno == EEXIST ? Creation::Exists : Creation::Failed;
 }
 
-bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
-
-bool removeTree(const std::string& path)
+bool removeFile(const std::string& path)
 {
-    struct stat status;
-    if (::lstat(path.c_str(), &status) != 0)
-        return errno == ENOENT;
-    if (!S_ISDIR(status.st_mode))
-        return removeFile(path);
-    bool removed = true;
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
-    if (dir) {
-        while (const dirent* entry = ::readdir(dir.get())) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                removed = removeTree(path + "/" + name) && removed;
-        }
-    }
-    return (::rmdir(path.c_str()) == 0 || errno == ENOENT) && removed;
+    return !changeRefused() && (::unlink(path.c_str()) == 0 || errno == ENOENT);
 }
+
+bool removeTree(const std::string& path) { return !changeRefused() && removeAll(path); }
 
 std::vector<std::string> listDirectory(const std::string& path)
 {
