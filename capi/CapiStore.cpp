@@ -99,10 +99,25 @@ std::string CapiStore::createKeyPair(const std::string& providerName, int keyBit
                                      bool useExistingKey, bool exportable, int providerType,
                                      const std::string& subjectText, bool alsoGenerateCsr) const
 {
-    const std::string keyAnswer = errorTextStyle([&] {
-        return exchangeKeyBlob(providerName, keyBits, containerName, useExistingKey, exportable, providerType);
+    if (useExistingKey) {
+        const std::string keyAnswer = errorTextStyle([&] {
+            NewContainer none;
+            return exchangeKeyBlob(providerName, keyBits, containerName, true, exportable, providerType, none);
+        });
+        return alsoGenerateCsr ? generateCSR(subjectText, providerName, containerName, providerType) : keyAnswer;
+    }
+    // A new key answers its own failure: a request made after it would send
+    // the key that the container held before to the CA. The container goes
+    // again when the key or its request fails.
+    return errorTextStyle([&] {
+        NewContainer made;
+        std::string answer
+            = exchangeKeyBlob(providerName, keyBits, containerName, false, exportable, providerType, made);
+        if (alsoGenerateCsr)
+            answer = certificateRequest(subjectText, providerName, containerName, providerType);
+        made.keep();
+        return answer;
     });
-    return alsoGenerateCsr ? generateCSR(subjectText, providerName, containerName, providerType) : keyAnswer;
 }
 
 std::string CapiStore::generateCSR(const std::string& subjectText, const std::string& providerName,

@@ -19,6 +19,21 @@ constexpr DWORD kRsaPublicKeyMagic = 0x31415352; // "RSA1"
 
 } // namespace
 
+NewContainer::~NewContainer()
+{
+    HCRYPTPROV unused = 0;
+    if (made_)
+        CryptAcquireContextA(&unused, container_.c_str(), provider_.c_str(), providerType_, CRYPT_DELETEKEYSET);
+}
+
+void NewContainer::made(const std::string& provider, const std::string& container, DWORD providerType)
+{
+    made_ = true;
+    provider_ = provider;
+    container_ = container;
+    providerType_ = providerType;
+}
+
 std::optional<DWORD> keyGenerationFlags(int keyBits, bool exportable)
 {
     const int length = keyBits / kKeyLengthStep * kKeyLengthStep;
@@ -42,7 +57,7 @@ void checkPublicKeyBlob(const Bytes& blob)
 }
 
 std::string exchangeKeyBlob(const std::string& providerName, int keyBits, const std::string& containerName,
-    bool useExistingKey, bool exportable, int providerType)
+    bool useExistingKey, bool exportable, int providerType, NewContainer& made)
 {
     if (providerName.empty())
         throw std::runtime_error(kKeyPairProviderNameNull);
@@ -60,6 +75,8 @@ std::string exchangeKeyBlob(const std::string& providerName, int keyBits, const 
             useExistingKey ? 0 : CRYPT_NEWKEYSET))
         throw std::runtime_error(kKeyPairAcquireFailed);
     context.reset(rawContext);
+    if (!useExistingKey)
+        made.made(provider, containerName, static_cast<DWORD>(providerType));
 
     HCRYPTKEY rawKey = 0;
     if (useExistingKey) {

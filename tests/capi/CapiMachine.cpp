@@ -81,7 +81,25 @@ std::string CapiMachine::keyPair(
 
 void CapiMachine::createContainer(const std::string& provider, int type, const std::string& container)
 {
-    EXPECT_EQ(keyPair(provider, type, container, "32768"), "{\"error\":\"createKeyPair - CryptGenKey\"}");
+    EXPECT_EQ(unbase64(keyPair(provider, type, container, "1024")).substr(0, 1), "\x06"); // PUBLICKEYBLOB
+}
+
+void CapiMachine::createEmptyContainer(const std::string& provider, int type, const std::string& container)
+{
+    if (underWine()) {
+        EXPECT_EQ(runProcess({ std::getenv("SIGBRID_RUNNER"), "reg", "add",
+                                 "HKCU\\Software\\Wine\\Crypto\\RSA\\" + container, "/f" },
+                      environment_)
+                      .exitCode,
+            0);
+        return;
+    }
+    createContainer(provider, type, container);
+    std::filesystem::path key;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory() + "/crypto"))
+        if (entry.path().filename() == "exchange.key" && entry.path().parent_path().filename() == container)
+            key = entry.path();
+    EXPECT_TRUE(std::filesystem::remove(key)) << container;
 }
 
 Identity CapiMachine::addCertificate(const std::string& container, const std::string& provider, int type, EVP_PKEY* key)

@@ -44,9 +44,11 @@ public:
     // A container name that no other test uses.
     std::string newContainerName(const std::string& stem = "capi");
 
-    // An empty container: no provider makes a 32768-bit key, and the
-    // container that createKeyPair made stays without one.
+    // A container holding a new 1024-bit exchange key.
     void createContainer(const std::string& provider, int type, const std::string& container);
+    // A container without keys, as other programs leave them: the stand-in's
+    // loses its key file, Wine's is made in the registry.
+    void createEmptyContainer(const std::string& provider, int type, const std::string& container);
     // A new certificate for `key` in "MY", linked to the container's exchange
     // key: importCertificate puts there what a provider named "Microsoft" is
     // given, and opens nothing.

@@ -79,13 +79,17 @@ protected:
 TEST_F(StandIn, ContainersLiveApartByProviderFamilyInOwnerOnlyFiles)
 {
     installProviders("1 " MS_ENHANCED_PROV_A "\n24 " MS_ENH_RSA_AES_PROV_A "\n1 " + std::string(kCard));
-    // The RSA software providers share their containers; card providers keep their own.
-    ASSERT_TRUE(acquire("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+    // A new container appears with its first key. The RSA software providers
+    // share their containers; card providers keep their own.
+    ProviderContext created = acquire("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET);
+    ASSERT_TRUE(created);
+    EXPECT_FALSE(acquire("shared", kAes, PROV_RSA_AES, 0));
+    EXPECT_FALSE(acquire("shared", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+    KeyObject key = importKey(created.get(), keyBlob(), 0);
     ProviderContext software = acquire("shared", kAes, PROV_RSA_AES, 0);
     ASSERT_TRUE(software);
     EXPECT_FALSE(acquire("shared", kCard, PROV_RSA_FULL, 0));
     // Windows' software providers keep no certificates with their keys.
-    KeyObject key = importKey(software.get(), keyBlob(), 0);
     EXPECT_FALSE(CryptSetKeyParam(key.get(), KP_CERTIFICATE, makeCertificate(1).data(), 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_TYPE));
     const std::string crypto = machine_.path() + "/crypto", container = crypto + "/user/rsa/shared";
@@ -102,6 +106,7 @@ TEST_F(StandIn, WriterKilledAtAnyMomentLeavesAWholeKey)
     ProviderContext context = acquire("rewritten", kAes, PROV_RSA_AES, CRYPT_NEWKEYSET);
     unsigned written = 0;
     const auto rewrite = [&] { importKey(context.get(), blobs[written++ % 2], 0); };
+    rewrite();
     for (int round = 0; round < 5; ++round) {
         // Killed once it is writing, a little later each round: what it left
         // beside the key files is passed over.

@@ -1,9 +1,11 @@
 // OpenSSL's headers come first: <wincrypt.h> defines X509_NAME as a macro.
 #include <openssl/crypto.h>
+#include <openssl/sha.h>
 
 #include "advapi32/KeyContainer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -16,6 +18,10 @@ namespace {
 
 constexpr char kKeyFile[] = ".key";
 constexpr char kCertificateFile[] = ".cer";
+constexpr char kClaim[] = "claim";
+constexpr char kStaging[] = "new";
+constexpr char kRemoved[] = "gone";
+constexpr char kHexDigits[] = "0123456789abcdef";
 
 struct KeySpecName {
     DWORD keySpec;
@@ -47,6 +53,15 @@ bool isDirectory(const std::string& path)
 KeyContainer::KeyContainer(std::string name, std::string directory)
     : name_(std::move(name))
     , directory_(std::move(directory))
+{
+}
+
+KeyContainer::KeyContainer(
+    std::string name, std::string directory, std::string staging, std::unique_ptr<FileClaim> claim)
+    : name_(std::move(name))
+    , directory_(std::move(directory))
+    , staging_(std::move(staging))
+    , claim_(std::move(claim))
 {
 }
 
@@ -84,12 +99,25 @@ bool KeyContainer::storeKey(DWORD keySpec, std::shared_ptr<RsaKey> key)
         return false;
     if (persistent()) {
         std::string text = key->fileText();
-        const bool written = !text.empty() && writeFileAtomic(path(keySpec, kKeyFile), text);
+        const bool written
+            = !text.empty() && (claim_ ? appearWith(keySpec, text) : writeFileAtomic(path(keySpec, kKeyFile), text));
         OPENSSL_cleanse(text.data(), text.size());
         if (!written)
             return false;
     }
     keys_[keySpec] = std::move(key);
+    return true;
+}
+
+bool KeyContainer::appearWith(DWORD keySpec, const std::string& keyText)
+{
+    const std::string keyFile = staging_ + "/" + specName(keySpec)->fileStem + kKeyFile;
+    if (createDirectoryExclusive(staging_) != Creation::Created || !writeFileAtomic(keyFile, keyText)
+        || !renameNoReplace(staging_, directory_)) {
+        removeTree(staging_);
+        return false;
+    }
+    claim_.reset();
     return true;
 }
 
@@ -128,6 +156,18 @@ std::string KeyStore::containerDirectory(const std::string& name) const
     return directory_ + "/" + encodeFileName(name);
 }
 
+std::string KeyStore::hiddenPath(const char* kind, const std::string& name) const
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest);
+    std::string path = directory_ + "/." + kind + "-";
+    for (const unsigned char byte : digest) {
+        path += kHexDigits[byte >> 4];
+        path += kHexDigits[byte & 0x0F];
+    }
+    return path;
+}
+
 DWORD KeyStore::create(const std::string& name, std::shared_ptr<KeyContainer>& container) const
 {
     const std::string directory = containerDirectory(name);
@@ -135,16 +175,37 @@ DWORD KeyStore::create(const std::string& name, std::shared_ptr<KeyContainer>& c
         return NTE_BAD_KEYSET_PARAM;
     if (!makePrivateTree(directory_))
         return NTE_FAIL;
-    switch (createDirectoryExclusive(directory)) {
+    std::unique_ptr<FileClaim> claim;
+    switch (FileClaim::take(hiddenPath(kClaim, name), claim)) {
     case Creation::Created:
-        container = std::make_shared<KeyContainer>(name, directory);
-        return ERROR_SUCCESS;
+        break;
     case Creation::Exists:
         return NTE_EXISTS;
     case Creation::Failed:
-        break;
+        return NTE_FAIL;
     }
-    return NTE_FAIL;
+    if (isDirectory(directory))
+        return NTE_EXISTS;
+    // What a killed creator of this name left half made goes first.
+    const std::string staging = hiddenPath(kStaging, name);
+    if (isDirectory(staging) && !removeTree(staging))
+        return NTE_FAIL;
+    container = std::make_shared<KeyContainer>(name, directory, staging, std::move(claim));
+    return ERROR_SUCCESS;
+}
+
+DWORD KeyStore::remove(const std::string& name) const
+{
+    const std::string directory = containerDirectory(name);
+    if (encodeFileName(name).size() > NAME_MAX || !isDirectory(directory))
+        return NTE_BAD_KEYSET;
+    // Out of sight in one rename, then removed: a kill leaves the container
+    // whole or gone.
+    const std::string removed = hiddenPath(kRemoved, name) + "-" + std::to_string(::getpid());
+    if (!renameNoReplace(directory, removed))
+        return NTE_FAIL;
+    removeTree(removed);
+    return ERROR_SUCCESS;
 }
 
 DWORD KeyStore::open(const std::string& name, std::shared_ptr<KeyContainer>& container) const

@@ -15,8 +15,8 @@ namespace {
 
 using standin::fail;
 
-// Key sets are the user's only, and none is deleted here.
-constexpr DWORD kKnownAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET;
+// Key sets are the user's only.
+constexpr DWORD kKnownAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET;
 constexpr DWORD kKnownEnumerationFlags = CRYPT_FIRST | CRYPT_NEXT;
 
 // A NULL or empty container name is the user's default container, which
@@ -89,6 +89,13 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
         if (named)
             return fail(NTE_BAD_FLAGS);
         context->container = std::make_shared<standin::KeyContainer>();
+    } else if (dwFlags & CRYPT_DELETEKEYSET) {
+        // No context comes back: there is nothing left to release.
+        if (dwFlags != CRYPT_DELETEKEYSET)
+            return fail(NTE_BAD_FLAGS);
+        const DWORD error = standin::KeyStore(context->provider).remove(named ? szContainer : defaultContainerName());
+        *phProv = 0;
+        return error == ERROR_SUCCESS ? TRUE : fail(error);
     } else {
         const std::string name = named ? std::string(szContainer) : defaultContainerName();
         if (const DWORD error = openContainer(*context, name, dwFlags); error != ERROR_SUCCESS)

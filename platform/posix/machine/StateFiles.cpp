@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,6 +182,29 @@ Creation createDirectoryExclusive(const std::string& path)
         return Creation::Created;
     return errno == EEXIST ? Creation::Exists : Creation::Failed;
 }
+
+bool renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (changeRefused() || ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
+        return false;
+    syncDirectory(parentOf(to));
+    return true;
+}
+
+Creation FileClaim::take(const std::string& path, std::unique_ptr<FileClaim>& claim)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFile);
+    if (fd < 0)
+        return Creation::Failed;
+    // Owned before the lock, so that a refused lock closes the file too.
+    auto taken = std::make_unique<FileClaim>(fd);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? Creation::Exists : Creation::Failed;
+    claim = std::move(taken);
+    return Creation::Created;
+}
+
+FileClaim::~FileClaim() { ::close(fd_); }
 
 bool removeFile(const std::string& path)
 {

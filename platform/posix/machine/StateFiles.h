@@ -3,6 +3,7 @@
 // file.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,29 @@ bool makePrivateTree(const std::string& path);
 // Creates `path` (0700) if and only if it does not exist: of two concurrent
 // creators exactly one gets Created. The parent must exist.
 Creation createDirectoryExclusive(const std::string& path);
+
+// Renames `from` to `to` unless `to` exists; false when it does.
+bool renameNoReplace(const std::string& from, const std::string& to);
+
+// An exclusive lock on a file (made 0600 when missing) that this process
+// holds until the claim is destroyed; the kernel drops it when the process
+// dies, so a claim never outlives its holder.
+class FileClaim {
+public:
+    // Created: taken; Exists: another holder has it.
+    static Creation take(const std::string& path, std::unique_ptr<FileClaim>& claim);
+
+    explicit FileClaim(int fd)
+        : fd_(fd)
+    {
+    }
+    FileClaim(const FileClaim&) = delete;
+    FileClaim& operator=(const FileClaim&) = delete;
+    ~FileClaim();
+
+private:
+    int fd_;
+};
 
 // Removes a file; true when it is gone afterwards.
 bool removeFile(const std::string& path);
