@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CapiMessages.h"
+#include "CertificateBytes.h"
 #include "CryptHandles.h"
 #include "Encoding.h"
 #include "ProviderRules.h"
@@ -14,9 +15,6 @@
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-constexpr BYTE kDerSequence = 0x30;
-constexpr BYTE kDerLongLength = 0x80;
-constexpr std::size_t kDerMaxLengthBytes = 4;
 
 // A name in UTF-16 (wide text on the stand-in) through the ANSI code page,
 // terminator included; only the characters the second call wrote are kept.
@@ -33,26 +31,6 @@ std::vector<WCHAR> wideName(const std::string& name, const char* countFailed, co
     if (wide.back() != 0)
         wide.push_back(0);
     return wide;
-}
-
-// KP_CERTIFICATE carries no length: the provider reads it from the DER
-// header, so the bytes must be exactly one DER sequence.
-bool isOneDerSequence(const Bytes& der)
-{
-    if (der.size() < 2 || der[0] != kDerSequence)
-        return false;
-    std::size_t header = 2;
-    std::size_t length = der[1];
-    if (der[1] & kDerLongLength) {
-        const std::size_t lengthBytes = der[1] & ~kDerLongLength;
-        if (lengthBytes == 0 || lengthBytes > kDerMaxLengthBytes || der.size() < 2 + lengthBytes)
-            return false;
-        length = 0;
-        for (std::size_t i = 0; i < lengthBytes; ++i)
-            length = length << 8 | der[2 + i];
-        header += lengthBytes;
-    }
-    return der.size() - header == length;
 }
 
 void installInStore(
@@ -99,6 +77,8 @@ void installOnKey(
     if (!CryptGetUserKey(context.get(), AT_KEYEXCHANGE, &rawKey))
         throw std::runtime_error(kInstallGetUserKeyFailed);
     key.reset(rawKey);
+    // KP_CERTIFICATE carries no length: the provider reads it from the DER
+    // header, so the bytes must be exactly one DER sequence.
     if (!isOneDerSequence(certificate) || !CryptSetKeyParam(key.get(), KP_CERTIFICATE, certificate.data(), 0))
         throw std::runtime_error(kInstallSetKeyParamFailed);
 }

@@ -32,6 +32,7 @@ inline constexpr const char* kKeyPairFailed = "Erro na geracao do par de chaves:
 inline constexpr const char* kPublicKeyReadFailed = "Erro na leitura da chave publica: ";
 inline constexpr const char* kCertificateImported = "certificado adicionado com sucesso: ";
 inline constexpr const char* kCertificateImportFailed = "Erro na importação do certificado: ";
+inline constexpr const char* kCertificateImportRefused = "Erro na importação do certificado: Certificado inválido";
 
 // The reason words of a failed token operation; other codes are written in decimal.
 inline constexpr const char* kDeviceError = "Erro no dispositivo";

@@ -3,7 +3,9 @@
 #include <stdexcept>
 
 #include "AttributeTemplate.h"
+#include "CertificateBytes.h"
 #include "Encoding.h"
+#include "Pkcs11Messages.h"
 #include "TokenFailure.h"
 
 namespace {
@@ -20,6 +22,10 @@ constexpr const char* kSubjectPrefix = "/CN=";
 std::string importCertificate(P11Slot& slot, const std::string& keyIdText, const std::string& type,
     const std::string& label, const std::string& certificateText, const std::string& pin)
 {
+    // Refused before any session: what is no certificate never reaches the
+    // token, nor does the PIN.
+    if (!isOneCertificate(base64Decode(certificateText)))
+        throw std::runtime_error(kCertificateImportRefused);
     const P11Session& session = slot.openSession(pin, true);
     const SessionGuard guard(slot);
     std::string result = createCertificateObject(session, keyIdText, type, label, certificateText);

@@ -34,8 +34,9 @@ const std::vector<std::string> kCreateKeyPair
     = { "pkcs11", "repo", "createKeyPair", "GD", "0A1B", "key", "2048", "1234" };
 const std::vector<std::string> kListObjects = { "pkcs11", "list", "objects", "GD", "0A1B", "1234" };
 const std::vector<std::string> kGetPublicKey = { "pkcs11", "repo", "getPublicKey", "GD", "0A1B", kKeyId };
+const std::string kImported = selfSignedCertificate(77, "imported");
 const std::vector<std::string> kImport
-    = { "pkcs11", "repo", "importCertificate", "GD", "0A1B", kKeyId, "cert", "1234", "MIIBCgIB" };
+    = { "pkcs11", "repo", "importCertificate", "GD", "0A1B", kKeyId, "cert", "1234", base64(kImported) };
 
 Json item(const Json& id, const std::string& value, bool hashedData)
 {
@@ -146,7 +147,7 @@ TEST_F(TokenOperations, TemplatesAsTheModuleReceivesThem)
             + " CKA_TOKEN=hex:01 CKA_PRIVATE=hex:01 CKA_SENSITIVE=hex:01 CKA_DECRYPT=hex:01 CKA_SIGN=hex:01"
               " CKA_UNWRAP=hex:01] phPublicKey=set phPrivateKey=set -> 0x0");
 
-    const std::string six = "[CKA_CERTIFICATE_TYPE=ulong:0 CKA_VALUE=hex:" + kCertificateHex
+    const std::string six = "[CKA_CERTIFICATE_TYPE=ulong:0 CKA_VALUE=hex:" + hexOf(kImported)
         + " CKA_TOKEN=hex:01 CKA_CLASS=ulong:1 CKA_ID=hex:" + kKeyIdHex
         + " CKA_LABEL=hex:" + hexOf(std::string("cert"));
     EXPECT_EQ(machine_.run(kImport), successDocument("certificado adicionado com sucesso: " + kKeyId));
@@ -259,12 +260,14 @@ TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
 
 // Values off the command line as the token sees them: the PIN from standard
 // input up to its line break, data, lists and certificates from files. A
-// value that cannot be read, or a second "@-", opens no session at all.
+// value that cannot be read, a second "@-", or a certificate that is not
+// exactly one, opens no session at all.
 TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
 {
     machine_.script(tokenScript());
     machine_.writeFile("data", "YW\r\nJj\n");
-    machine_.writeFile("certificate", "MIIB\nCgIB\n");
+    const std::string inLines = base64(kImported).insert(64, "\r\n").insert(130, "\n");
+    machine_.writeFile("certificate", inLines);
     machine_.writeFile("empty", "");
     // A list larger than one argument may be on Linux (128 KiB).
     Json items = Json::array();
@@ -274,6 +277,7 @@ TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
     const std::string absent = machine_.fromFile("absent"), folder = machine_.fromFile(".");
     const auto unreadable
         = [](const std::string& form) { return errorDocument("Erro na leitura do arquivo: " + form.substr(1)); };
+    const std::string kRefused = errorDocument("Erro na importação do certificado: Certificado inválido");
     const std::string signedAbc = "data=hex:" + kSha256Prefix + hexOf(digestOf("sha256", "abc"));
     // The request, its standard input, its whole answer ("" where it is
     // random) and a piece of one of its calls ("" where none may open a
@@ -290,12 +294,18 @@ TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
             "data=hex:" + kSha256Prefix + hexOf(digestOf("sha256", "")) },
         { with(kImport, 8, machine_.fromFile("certificate")), "",
             successDocument("certificado adicionado com sucesso: " + kKeyId),
-            "CKA_VALUE=hex:" + kCertificateHex + " " },
+            "CKA_VALUE=hex:" + hexOf(kImported) + " " },
         { with(with(kSign, 6, "@-"), 7, "@-"), "1234\nYWJj",
             errorDocument("Apenas um parametro pode ser lido da entrada padrao"), "" },
         { with(kSign, 7, absent), "", unreadable(absent), "" },
         { with(signList(kThree), 7, folder), "", unreadable(folder), "" },
         { with(kImport, 8, absent), "", unreadable(absent), "" },
+        // Nothing, a sequence cut short, one that is no certificate, and a
+        // certificate with a byte after it.
+        { with(kImport, 8, ""), "", kRefused, "" },
+        { with(kImport, 8, "MIIBCgIB"), "", kRefused, "" },
+        { with(kImport, 8, base64(std::string("\x30\x03\x02\x01\x05", 5))), "", kRefused, "" },
+        { with(kImport, 8, base64(kImported + '\0')), "", kRefused, "" },
     };
     for (const auto& [args, input, answer, call] : rows) {
         SCOPED_TRACE(Json(args).dump());
