@@ -267,7 +267,7 @@ int main(int argc, char** argv)
             kBatchRounds);
         for (const auto& [count, environment] : { std::pair<int, const Environment*> { 1, &one }, { 10, &ten } }) {
             const Environment& env = *environment;
-            race("List " + std::to_string(count) + " token(s)",
+            race("List " + std::to_string(count) + " token(s)" + (count > 1 ? " (target: within 1.1x)" : ""),
                 { { "pkcs11 list tokens",
                       [&env] {
                           checked({ std::getenv("SIGBRID_EXE"), "pkcs11", "list", "tokens", "GD" }, env);

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "P11Module.h"
 #include "P11Session.h"
@@ -10,15 +11,20 @@
 
 class P11Slot {
 public:
-    P11Slot(const P11Module& module, CK_SLOT_ID slotId)
+    P11Slot(const P11Module& module, CK_SLOT_ID slotId, TokenInfo found)
         : module_(&module)
         , slotId_(slotId)
+        , found_(std::move(found))
     {
     }
 
     const P11Module& module() const { return *module_; }
     CK_SLOT_ID slotId() const { return slotId_; }
 
+    // What the store read of the token when it found the slot: the token
+    // listing answers it, so that each token is read once per request.
+    const TokenInfo& foundInfo() const { return found_; }
+    // Read afresh from the module.
     TokenInfo tokenInfo() const { return TokenInfo::read(*module_, slotId_); }
 
     // Opens the operation's session on this slot ("" and "ND" log in without
@@ -34,6 +40,7 @@ public:
 private:
     const P11Module* module_;
     CK_SLOT_ID slotId_;
+    TokenInfo found_;
     std::unique_ptr<P11Session> session_;
 };
 

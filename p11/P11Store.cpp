@@ -1,6 +1,7 @@
 #include "P11Store.h"
 
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -73,8 +74,9 @@ void P11Store::collectSlots(P11Module& module)
             return;
         for (CK_SLOT_ID slotId : module.getSlotList()) {
             try {
-                if (isUsableSerial(TokenInfo::read(module, slotId).serial))
-                    slots_.emplace_back(module, slotId);
+                TokenInfo info = TokenInfo::read(module, slotId);
+                if (isUsableSerial(info.serial))
+                    slots_.emplace_back(module, slotId, std::move(info));
             } catch (const CallBudgetExceeded&) {
                 throw;
             } catch (const std::exception&) {
@@ -98,7 +100,7 @@ std::vector<TokenInfo> P11Store::listTokens() const
 {
     std::vector<TokenInfo> tokens;
     for (const P11Slot& slot : slots_)
-        tokens.push_back(slot.tokenInfo());
+        tokens.push_back(slot.foundInfo());
     return tokens;
 }
 

@@ -1,4 +1,4 @@
-// A token as sigbrid presents it, read fresh from its module every time.
+// A token as sigbrid presents it, as its module reports it.
 #pragma once
 
 #include <nlohmann/json.hpp>
