@@ -70,7 +70,7 @@ Operation createKeyPair(const ArgVector& args)
     const bool useExistingKey = args.flag(6);
     const bool exportable = args.flag(7);
     const int keyBits = args.integer(8);
-    args.text(9);  // must be present; it means nothing
+    // A9 means nothing; reading A11 makes it required all the same.
     const std::string subjectText = args.text(10);
     const bool alsoGenerateCsr = args.flag(11);
     return [=] {

@@ -59,20 +59,26 @@ void appendUtf8(std::string& text, char32_t code)
 
 }  // namespace
 
-std::string utf8FromWide(const std::vector<WCHAR>& wide)
+template <typename Unit> std::string utf8FromUnits(const Unit* units, std::size_t count)
 {
     std::string text;
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t unit = static_cast<char32_t>(wide[i]);
-        if (sizeof(WCHAR) == 2 && isHighSurrogate(unit) && i + 1 < wide.size()
-            && isLowSurrogate(static_cast<char32_t>(wide[i + 1]))) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(wide[i + 1]) - 0xDC00);
+    for (std::size_t i = 0; i < count; ++i) {
+        char32_t code = static_cast<char32_t>(units[i]);
+        if (sizeof(Unit) == 2 && isHighSurrogate(code) && i + 1 < count
+            && isLowSurrogate(static_cast<char32_t>(units[i + 1]))) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<char32_t>(units[i + 1]) - 0xDC00);
             ++i;
         }
-        appendUtf8(text, unit);
+        appendUtf8(text, code);
     }
     return text;
 }
+
+template std::string utf8FromUnits(const char16_t*, std::size_t);
+template std::string utf8FromUnits(const char32_t*, std::size_t);
+template std::string utf8FromUnits(const wchar_t*, std::size_t);
+
+std::string utf8FromWide(const std::vector<WCHAR>& wide) { return utf8FromUnits(wide.data(), wide.size()); }
 
 std::string ansiFromWide(const WCHAR* wide)
 {

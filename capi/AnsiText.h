@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ std::string ansiFromWide(const WCHAR* wide);
 // is kept as it is; the answer's writer replaces what is not UTF-8.
 std::string utf8FromAnsi(const std::string& ansi);
 
-// Wide text of either width as UTF-8: UTF-16 pairs are joined, a lone
-// surrogate becomes U+FFFD.
+// Text units as UTF-8. Where units are 2 bytes wide (UTF-16, the wide text
+// of Windows) surrogate pairs are joined; a lone surrogate, and any value
+// past U+10FFFF, becomes U+FFFD. Made for char16_t, char32_t and wchar_t.
+template <typename Unit> std::string utf8FromUnits(const Unit* units, std::size_t count);
+
+// Wide text of either width as UTF-8, as above.
 std::string utf8FromWide(const std::vector<WCHAR>& wide);

@@ -154,7 +154,8 @@ std::optional<std::string> isoTime(const FILETIME& time)
     SYSTEMTIME utc {};
     if (!FileTimeToSystemTime(&time, &utc))
         return std::nullopt;
-    char text[sizeof "yyyy-mm-ddThh:mm:ssZ" + 8];
+    // Room for any WORD in every field, though FileTimeToSystemTime gives none wider than the pattern.
+    char text[sizeof "65535-65535-65535T65535:65535:65535Z"];
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", unsigned { utc.wYear }, unsigned { utc.wMonth },
         unsigned { utc.wDay }, unsigned { utc.wHour }, unsigned { utc.wMinute }, unsigned { utc.wSecond });
     return std::string(text);

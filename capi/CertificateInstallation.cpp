@@ -16,20 +16,19 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// A name in UTF-16 (wide text on the stand-in) through the ANSI code page,
-// terminator included; only the characters the second call wrote are kept.
+// A name in UTF-16 (wide text on the stand-in) through the ANSI code page.
+// With the length -1 both calls count the terminator, and the second writes
+// it; they answer 0 on failure.
 std::vector<WCHAR> wideName(const std::string& name, const char* countFailed, const char* conversionFailed)
 {
     const int count = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
-    if (count <= 0)
+    if (count == 0)
         throw std::runtime_error(countFailed);
     std::vector<WCHAR> wide(static_cast<std::size_t>(count));
     const int written = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide.data(), count);
-    if (written <= 0)
+    if (written == 0)
         throw std::runtime_error(conversionFailed);
     wide.resize(static_cast<std::size_t>(written));
-    if (wide.back() != 0)
-        wide.push_back(0);
     return wide;
 }
 

@@ -57,6 +57,29 @@ OPERATORS = [
 ]
 
 
+# Mutants that no test can find because the program does the same with them:
+# (operator, file pattern, line pattern, why). They are named in the report
+# as equivalent and left out of the score; each was read and judged.
+EQUIVALENT = [
+    ("constant + 1", r"^(capi|p11/ops)/",
+     r"^\s*(HCRYPTPROV|HCRYPTKEY|HCRYPTHASH|CK_OBJECT_HANDLE|DWORD) (rawContext|rawKey|rawHash|context|hash|unused|"
+     r"object|publicHandle|privateHandle|size|type|blockSize) = 0;$",
+     "an output's initial value: the call right after it writes it, or fails and nothing reads it; a size "
+     "handed in with no buffer is not read"),
+    ("constant + 1", r"^capi/CryptHandles\.h$", r"CryptReleaseContext\(handle, 0\)",
+     "CryptReleaseContext's flags are reserved: the context is released whatever they hold, and the answer "
+     "is not read"),
+]
+
+
+def equivalence(mutant):
+    for operator, file_pattern, line_pattern, why in EQUIVALENT:
+        if mutant["operator"] == operator and re.search(file_pattern, mutant["file"]) \
+                and re.search(line_pattern, mutant["original"]):
+            return why
+    return None
+
+
 def code_lines(text):
     """Line numbers (0-based) of lines that are code, not comments or directives."""
     in_block = False
@@ -173,22 +196,30 @@ def main():
     prepare()
     results, started = [], time.time()
     for mutant in candidates:
-        if sum(r["result"] != "stillborn" for r in results) >= options.count:
+        if sum(r["result"] in ("killed", "survived") for r in results) >= options.count:
             break
         if identity(mutant) in earlier:
             results.append(earlier[identity(mutant)])
             continue
-        mutant["result"], mutant["killedBy"] = judge(mutant)
+        why = equivalence(mutant)
+        if why:
+            mutant["result"], mutant["killedBy"], mutant["why"] = "equivalent", "", why
+        else:
+            mutant["result"], mutant["killedBy"] = judge(mutant)
         results.append(mutant)
         with open(options.report, "w", encoding="utf-8") as handle:
             json.dump(results, handle, indent=1)
         if mutant["result"] != "stillborn":
             print(f"{mutant['result']:9} {mutant['killedBy']:14} {mutant['file']}:{mutant['line']} "
                   f"{mutant['operator']}: {mutant['mutated'].strip()}", flush=True)
-    judged = [r for r in results if r["result"] != "stillborn"]
+    judged = [r for r in results if r["result"] in ("killed", "survived")]
     killed = sum(r["result"] == "killed" for r in judged)
+    equivalent = [r for r in results if r["result"] == "equivalent"]
+    for r in equivalent:
+        print(f"equivalent {r['file']}:{r['line']} {r['operator']}: {r['mutated'].strip()}\n  why: {r['why']}")
     print(f"killed {killed} of {len(judged)} ({100.0 * killed / max(len(judged), 1):.1f}%), "
-          f"{len(results) - len(judged)} stillborn, {time.time() - started:.0f} s")
+          f"{len(equivalent)} equivalent (named above), "
+          f"{sum(r['result'] == 'stillborn' for r in results)} stillborn, {time.time() - started:.0f} s")
     with open(options.report, "w", encoding="utf-8") as handle:
         json.dump(results, handle, indent=1)
     if options.compare:

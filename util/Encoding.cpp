@@ -93,8 +93,8 @@ Bytes base64Decode(const std::string& text)
             length -= group[2] == '=' ? 2 : 1;
         const int i0 = base64Index(group[0]), i1 = base64Index(group[1]);
         const int i2 = base64Index(group[2]), i3 = base64Index(group[3]);
-        const unsigned v0 = i0 < 0 ? 0 : i0, v1 = i1 < 0 ? 0 : i1;
-        const unsigned v2 = i2 < 0 ? 0 : i2, v3 = i3 < 0 ? 0 : i3;
+        const unsigned v0 = std::max(i0, 0), v1 = std::max(i1, 0);
+        const unsigned v2 = std::max(i2, 0), v3 = std::max(i3, 0);
         // Never more bytes than the length: a group with stray characters
         // in front of its padding writes fewer.
         if (next < length)

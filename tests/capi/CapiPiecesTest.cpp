@@ -1,12 +1,14 @@
 // What no request shows: the two failure styles on failures that carry no
 // message, the checks of a public key blob that only a faulty provider would
-// export, and the exportable bit of the key-generation flags.
+// export, the exportable bit of the key-generation flags, and the UTF-16 text
+// that only Windows gives.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "AnsiText.h"
 #include "Failures.h"
 #include "KeyPair.h"
 
@@ -59,6 +61,20 @@ TEST(KeyPair, PublicKeyBlobMustBeAnRsaPublicKeyBlob)
             EXPECT_EQ(refused.what(), message);
         }
     }
+}
+
+TEST(AnsiText, TextUnitsOfEitherWidthBecomeUtf8)
+{
+    const std::string bad = "\xef\xbf\xbd"; // U+FFFD
+    // The ends of each UTF-8 length; pairs joined at their ranges' ends; a
+    // lone low, a high before another unit, a high at the end.
+    const std::u16string utf16 = u"\x7f\x80\x7ff\x800\xffff\xd800\xdc00\xdbff\xdfff\xdc00\xd800x\xd800";
+    EXPECT_EQ(utf8FromUnits(utf16.data(), utf16.size()),
+        "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf" + bad + bad + "x" + bad);
+    // Four-byte units are never paired; past U+10FFFF is no character.
+    const std::u32string utf32 = U"\x10ffff\x110000\xd7ff\xd800\xdfff\xe000";
+    EXPECT_EQ(utf8FromUnits(utf32.data(), utf32.size()),
+        "\xf4\x8f\xbf\xbf" + bad + "\xed\x9f\xbf" + bad + bad + "\xee\x80\x80");
 }
 
 } // namespace
