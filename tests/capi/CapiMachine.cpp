@@ -134,10 +134,10 @@ int CapiMachine::copiesInStore(const std::string& der) const
     return copies;
 }
 
-std::string CapiMachine::keyCertificate(const std::string& container) const
+std::string CapiMachine::containerFile(const std::string& container, const std::string& file) const
 {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(directory() + "/crypto"))
-        if (entry.path().filename() == "exchange.cer" && entry.path().parent_path().filename() == container)
+        if (entry.path().filename() == file && entry.path().parent_path().filename() == container)
             return readFile(entry.path());
     return "";
 }

@@ -64,9 +64,9 @@ public:
     // How many copies of the certificate (DER-encoded) the stand-in's "MY"
     // store holds; Wine's keeps one per certificate.
     int copiesInStore(const std::string& der) const;
-    // The certificate that the stand-in keeps with the container's exchange
-    // key, DER-encoded; Wine's providers keep none.
-    std::string keyCertificate(const std::string& container) const;
+    // A file of the stand-in's container (exchange.key, exchange.cer: the
+    // certificate kept with the exchange key; Wine's providers keep none).
+    std::string containerFile(const std::string& container, const std::string& file) const;
 
     // On the 1 MiB stack that Windows gives a program by default.
     ProcessResult sigbrid(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {},

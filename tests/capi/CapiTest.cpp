@@ -70,7 +70,7 @@ protected:
         machine_ = std::make_unique<CapiMachine>();
         signer_ = machine_->install(kEnhancedAes, kProvRsaAes);
         const std::string unlinked = selfSignedCertificate(6, "unlinked");
-        names_ = { { "$ID", signer_.thumbprint }, { "$KEY", signer_.container },
+        names_ = { { "$ID", signer_.thumbprint }, { "$ID41", signer_.thumbprint + "0" }, { "$KEY", signer_.container },
             { "$CARDKEY", machine_->newContainerName("card") }, { "$EMPTY", machine_->newContainerName("empty") },
             { "$LEFT", machine_->newContainerName("left") }, { "$NOKEY", sha1Hex(unlinked) },
             { "$CERT", base64(selfSignedCertificate(7, "sigbrid failures")) } };
@@ -428,7 +428,10 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
                         "rsaenh keeps no certificate with a key (KP_CERTIFICATE: NTE_BAD_TYPE)";
     }
     EXPECT_EQ(machine_->success(install(kEToken, container, base64(der))), kOk);
-    EXPECT_EQ(machine_->keyCertificate(container), der);
+    EXPECT_EQ(machine_->containerFile(container, "exchange.cer"), der);
+    // The suite's new keys are exportable (A7), the machine's signers not.
+    EXPECT_EQ(machine_->containerFile(container, "exchange.key").substr(0, 14), "exportable: 1\n");
+    EXPECT_EQ(machine_->containerFile(signer_.container, "exchange.key").substr(0, 14), "exportable: 0\n");
     EXPECT_EQ(machine_->copiesInStore(der), 0);
 }
 
@@ -490,6 +493,7 @@ const std::vector<FailureRow> kFailures = {
         signing("$ID", "sha256", base64(digestOf("sha1", "x")), "true") },
     { "", raised("Err CertGetCertificateContextProperty"), signing("$NOKEY", "sha256"), false },
     { "", raised("Err CertFindCertificateInStore"), signingList(std::string(40, 'f'), "sha256", "[]") },
+    { "", raised("Err CertFindCertificateInStore"), signing("$ID41", "sha256") },
     // A list of nothing; the list text ends at its first zero byte.
     { "", answered("[]"), signingList("$ID", "sha256", "[]") },
     { "", answered("[]"), signingList("$ID", "sha256", "null") },
