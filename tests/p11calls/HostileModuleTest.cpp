@@ -48,10 +48,13 @@ TEST_F(HostileModule, AttributeLengthsBeyondTheBuffer)
         { { "/attributes/CKA_VALUE/nullLength", 10 }, { "/attributes/CKA_VALUE/filledLength", 50 } });
     const Json unreadable
         = patched(certificate(41, hexOf(value)), { { "/attributes/CKA_VALUE/nullLength", "unavailable" } });
+    // Past 64 MiB a length is not believed.
+    const Json huge = patched(certificate(43, hexOf(value)), { { "/attributes/CKA_VALUE/nullLength", 67108865 } });
     // The search counts lie too: a count above ulMaxObjectCount, when one
     // handle per call is all there is room for.
-    machine_.script(oneSlot("0A1B", { longer, unavailable, shrinking, cut, unreadable, certificate(42, hexOf(value)) },
-        { { "findObjects", { { "countWhileFound", 5 } } } }));
+    machine_.script(
+        oneSlot("0A1B", { longer, unavailable, shrinking, cut, unreadable, huge, certificate(42, hexOf(value)) },
+            { { "findObjects", { { "countWhileFound", 5 } } } }));
 
     // The key without a readable ID is searched by an empty ID, which
     // nothing on this token carries.
@@ -59,8 +62,9 @@ TEST_F(HostileModule, AttributeLengthsBeyondTheBuffer)
         successDocument(
             { objectRecord("AQ==", "01"), objectRecord("", "", false, false), objectRecord("Aw==", "abc") }));
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificates", "GD" }),
-        successDocument(Json::array({ certificateRecord("0A1B", sha1Hex(value.substr(0, 10))),
-            certificateRecord("0A1B", sha1Hex("")), certificateRecord("0A1B", sha1Hex(value)) })));
+        successDocument(Json::array(
+            { certificateRecord("0A1B", sha1Hex(value.substr(0, 10))), certificateRecord("0A1B", sha1Hex("")),
+                certificateRecord("0A1B", sha1Hex("")), certificateRecord("0A1B", sha1Hex(value)) })));
 }
 
 // A failing C_FindObjects ends the search after one call, also when it writes

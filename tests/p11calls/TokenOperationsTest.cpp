@@ -43,8 +43,7 @@ Json item(const Json& id, const std::string& value, bool hashedData)
     return { { "id", id }, { "value", base64(value) }, { "hashedData", hashedData } };
 }
 // The second id needs every escape that JSON knows for a string.
-const Json kThree
-    = { item(1, "abc", false), item("\"two\"\\\x1f", kDigest, true), item({ { "n", 3 } }, "", false) };
+const Json kThree = { item(1, "abc", false), item("\"two\"\\\x1f", kDigest, true), item({ { "n", 3 } }, "", false) };
 
 std::vector<std::string> signList(const Json& list)
 {
@@ -97,9 +96,10 @@ TEST_F(TokenOperations, SignByThumbprintCallByCall)
     script["slots"][1]["objects"] = Json::array({ certificate(15, hexOf(issued.der)) });
     machine_.script(script);
     EXPECT_EQ(machine_.run({ "pkcs11", "list", "certificateDetails", "GD" }),
-        successDocument(Json::array({ patched(certificateRecord("0A1B", kThumbprint),
-                                          { { "/decodable", false }, { "/keyId", kKeyId } }),
-            patched(issued.record, { { "/type", "GD" }, { "/serial", "0C2D" }, { "/thumbprint", sha1Hex(issued.der) } }) })));
+        successDocument(Json::array(
+            { patched(certificateRecord("0A1B", kThumbprint), { { "/decodable", false }, { "/keyId", kKeyId } }),
+                patched(issued.record,
+                    { { "/type", "GD" }, { "/serial", "0C2D" }, { "/thumbprint", sha1Hex(issued.der) } }) })));
 }
 
 // A batch: one login and one session for the whole list; nothing to sign
@@ -206,9 +206,11 @@ TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
             errorDocument("Nenhum certificado encontrado com o thumbprint enviado"), true, 0 },
         { kCreateKeyPair, {}, kNoRoom, true, 0, memory7168 },
         { kCreateKeyPair, { { "C_GetTokenInfo", { { "14", "0x5" } } } }, kNoRoom, true, 0 },
-        // Hashing on the host can fail: an error, and nothing is signed.
+        // Hashing on the host can fail at each step: an error, and nothing is signed.
         { kSignWithKeyId, {}, errorDocument("Erro no calculo do hash dos dados"), true, 0, nullptr, nullptr,
             "CryptHashData=0x80090008" },
+        { kSignWithKeyId, {}, errorDocument("Erro no calculo do hash dos dados"), true, 0, nullptr, nullptr,
+            "CryptGetHashParam#1=5" },
         { kGetPublicKey, {}, successDocument("wP/u"), true, 0 },
         { kGetPublicKey, {}, errorDocument("Erro na leitura da chave publica: 18"), true, 0, noModulus },
         { kGetPublicKey, {}, errorDocument("Erro na leitura da chave publica: modulo indisponivel"), true, 0,
