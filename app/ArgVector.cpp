@@ -61,14 +61,15 @@ void ArgVector::takeStandardInput() const
 
 int toInt(const std::string& text)
 {
+    // text[text.size()] is the terminating zero, which ends every step.
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+    while (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))
         ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+    if (text[i] == '+' || text[i] == '-')
         negative = text[i++] == '-';
     long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    for (; text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
         if (value > static_cast<long long>(INT_MAX) + 1)
             break;

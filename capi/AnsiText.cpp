@@ -104,8 +104,7 @@ std::string ansiFromWide(const WCHAR* wide)
 
 std::string utf8FromAnsi(const std::string& ansi)
 {
-    if (ansi.empty())
-        return ansi;
+    // Empty text fails the count (length 0), and is answered as it is.
     const int length = static_cast<int>(ansi.size());
     const int count = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
     if (count <= 0)

@@ -34,7 +34,7 @@ template <typename Call> LocalBytes sizeThenFill(Call call, const TwoCallFailure
     DWORD size = 0;
     if (!call(nullptr, &size))
         throw std::runtime_error(failures.sizeQuery);
-    LocalBytes value { LocalBuffer(LocalAlloc(LPTR, size)), 0 };
+    LocalBytes value { LocalBuffer(LocalAlloc(LPTR, size)) };
     if (!value.block)
         throw std::runtime_error(failures.allocation);
     DWORD filled = size;

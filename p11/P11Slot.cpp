@@ -2,7 +2,6 @@
 
 P11Session& P11Slot::openSession(const std::string& pin, bool login)
 {
-    session_.reset();
     session_ = std::make_unique<P11Session>(*module_, slotId_, pin, login);
     return *session_;
 }

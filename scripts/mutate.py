@@ -74,6 +74,13 @@ EQUIVALENT = [
     ("constant + 1", r"^p11/P11Module\.cpp$", r"std::vector<CK_SLOT_ID> slots\(",
      "the slot buffer's least size and fill: the module is told the count it reported, and only the slots "
      "it wrote are kept"),
+    ("constant + 1", r"^p11/AttributeTemplate\.h$", r"value\.push_back\(0\)",
+     "the spare byte lies past the value's length, where no module reads"),
+    ("constant + 1", r"^capi/(AnsiText|CertificateInstallation)\.cpp$", r"MultiByteToWideChar\(CP_ACP, 0,",
+     "MB_PRECOMPOSED (1) is how Windows converts from an ANSI code page anyway, and the stand-in's UTF-8 "
+     "code page has no composition to choose (it ignores the flags)"),
+    ("constant + 1", r"^capi/SignedList\.h$", r"text_\.reserve\(",
+     "room reserved ahead: only the capacity changes"),
     ("any", r"^p11/ops/KeyGeneration\.cpp$",
      r"uniformBelow\(generator, i \+ 1\)|constexpr std::uint64_t range|range - range % bound|while \(draw >= limit\)",
      "the distribution of a random draw (a bias, or a redraw once in 2^32): four random characters drawn "

@@ -66,11 +66,14 @@ TEST(KeyPair, PublicKeyBlobMustBeAnRsaPublicKeyBlob)
 TEST(AnsiText, TextUnitsOfEitherWidthBecomeUtf8)
 {
     const std::string bad = "\xef\xbf\xbd"; // U+FFFD
-    // The ends of each UTF-8 length; pairs joined at their ranges' ends; a
-    // lone low, a high before another unit, a high at the end.
-    const std::u16string utf16 = u"\x7f\x80\x7ff\x800\xffff\xd800\xdc00\xdbff\xdfff\xdc00\xd800x\xd800";
-    EXPECT_EQ(utf8FromUnits(utf16.data(), utf16.size()),
-        "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf" + bad + bad + "x" + bad);
+    // The ends of each UTF-8 length; pairs joined at their ranges' ends (the
+    // last units too); a lone low, a high before another unit, a high at the
+    // end.
+    for (const auto& [utf16, utf8] : std::vector<std::pair<std::u16string, std::string>> {
+             { u"\x7f\x80\x7ff\x800\xffff\xd800\xdc00\xdbff\xdfff",
+                 "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf" },
+             { u"\xdc00\xd800x\xd800", bad + bad + "x" + bad } })
+        EXPECT_EQ(utf8FromUnits(utf16.data(), utf16.size()), utf8);
     // Four-byte units are never paired; past U+10FFFF is no character.
     const std::u32string utf32 = U"\x10ffff\x110000\xd7ff\xd800\xdfff\xe000";
     EXPECT_EQ(utf8FromUnits(utf32.data(), utf32.size()),
