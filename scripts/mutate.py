@@ -16,6 +16,7 @@ those it saw killed that this run lets through. The report is written after ever
   scripts/mutate.py [--seed N] [--count N] [--report FILE] [--compare FILE] [--resume]
 """
 import argparse
+import filecmp
 import json
 import os
 import random
@@ -149,12 +150,21 @@ def run(command, **options):
 
 
 def prepare():
-    shutil.rmtree(SOURCE, ignore_errors=True)
-    files = run(["git", "ls-files", "--cached", "--others", "--exclude-standard"], cwd=ROOT, check=True).stdout
-    for path in files.split():
-        if os.path.exists(os.path.join(ROOT, path)):
-            os.makedirs(os.path.dirname(os.path.join(SOURCE, path)), exist_ok=True)
-            shutil.copy2(os.path.join(ROOT, path), os.path.join(SOURCE, path))
+    # Only files that differ are copied, with a new time stamp: the copy's
+    # build then redoes what they touch, and nothing that a judged mutant
+    # left built from the older copy survives.
+    files = [path for path in run(["git", "ls-files", "--cached", "--others", "--exclude-standard"], cwd=ROOT,
+                                  check=True).stdout.split() if os.path.exists(os.path.join(ROOT, path))]
+    for folder, _, names in os.walk(SOURCE):
+        for name in names:
+            if os.path.relpath(os.path.join(folder, name), SOURCE) not in files:
+                os.remove(os.path.join(folder, name))
+    for path in files:
+        source, copy = os.path.join(ROOT, path), os.path.join(SOURCE, path)
+        if not os.path.exists(copy) or not filecmp.cmp(source, copy, shallow=False):
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copyfile(source, copy)
+            shutil.copymode(source, copy)
     run(["cmake", "-S", SOURCE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], check=True)
     build = run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 2)])
     if build.returncode != 0:
