@@ -4,12 +4,14 @@
 #include <array>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 #include "EncodingMessages.h"
 
 namespace {
 
-constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+static_assert(kBase64Alphabet.size() == 64);
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Each byte's index in the base64 alphabet, or -1 for "=" and every other
@@ -20,7 +22,7 @@ struct Base64Indexes {
     {
         for (signed char& index : of)
             index = -1;
-        for (int i = 0; i < 64; ++i)
+        for (std::size_t i = 0; i < kBase64Alphabet.size(); ++i)
             of[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
     }
 };

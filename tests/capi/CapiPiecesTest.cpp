@@ -9,6 +9,7 @@
 #include <string>
 
 #include "AnsiText.h"
+#include "CertificateBytes.h"
 #include "Failures.h"
 #include "KeyPair.h"
 
@@ -53,7 +54,7 @@ TEST(KeyPair, PublicKeyBlobMustBeAnRsaPublicKeyBlob)
     const std::string invalidType = "createKeyPair - Invalid public key type";
     for (const auto& [bytes, message] :
         std::vector<std::pair<Bytes, std::string>> { { blob(0x06, "RSA1"), "" }, { blob(0x07, "RSA2"), invalidBlob },
-            { {}, invalidBlob }, { blob(0x06, "RSA2"), invalidType }, { Bytes(10, 0x06), invalidType } }) {
+            { {}, invalidBlob }, { blob(0x06, "RSA2"), invalidType }, { Bytes(8, 0x06), invalidType } }) {
         try {
             checkPublicKeyBlob(bytes);
             EXPECT_EQ(message, "");
@@ -61,6 +62,19 @@ TEST(KeyPair, PublicKeyBlobMustBeAnRsaPublicKeyBlob)
             EXPECT_EQ(refused.what(), message);
         }
     }
+}
+
+TEST(CertificateBytes, OneDerSequenceWithADefiniteLengthAndNothingAfterIt)
+{
+    // Short and long lengths (up to four length bytes); cut, trailing,
+    // indefinite, five length bytes, another tag, nothing.
+    const std::pair<std::string, bool> rows[] = { { std::string("\x30\x00", 2), true },
+        { std::string("\x30\x81\x01\x05", 4), true }, { std::string("\x30\x84\x00\x00\x00\x01\x05", 7), true },
+        { std::string("\x30\x02\x05", 3), false }, { std::string("\x30\x00\x00", 3), false },
+        { std::string("\x30\x80", 2), false }, { std::string("\x30\x85\x00\x00\x00\x00\x01\x05", 8), false },
+        { std::string("\x31\x00", 2), false }, { "\x30", false }, { "", false } };
+    for (const auto& [der, one] : rows)
+        EXPECT_EQ(isOneDerSequence(Bytes(der.begin(), der.end())), one) << hexEncode(Bytes(der.begin(), der.end()));
 }
 
 TEST(AnsiText, TextUnitsOfEitherWidthBecomeUtf8)

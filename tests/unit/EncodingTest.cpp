@@ -37,8 +37,8 @@ TEST(Base64, DecodesAsTheCallersRelyOn)
 TEST(Hex, EncodesLowerCaseAndDecodesOnlyLowerCase)
 {
     EXPECT_EQ(hexEncode(Bytes { 0x00, 0x0F, 0xA0, 0xFF }), "000fa0ff");
-    const std::pair<const char*, Bytes> rows[]
-        = { { "0aff", { 0x0A, 0xFF } }, { "0AFF", { 0x0F, 0xFF } }, { "0af", { 0x0A } }, { "", {} }, { "f", {} } };
+    const std::pair<std::string, Bytes> rows[] = { { "0aff", { 0x0A, 0xFF } }, { "0AFF", { 0x0F, 0xFF } },
+        { "0af", { 0x0A } }, { "", {} }, { "f", {} }, { std::string("a\0", 2), { 0xAF } } };
     for (const auto& [text, bytes] : rows)
         EXPECT_EQ(hexDecode(text), bytes) << text;
 }
