@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 
 #include "machine/StateFiles.h"
 #include "machine/WinRoot.h"
@@ -21,7 +22,6 @@ constexpr char kCertificateFile[] = ".cer";
 constexpr char kClaim[] = "claim";
 constexpr char kStaging[] = "new";
 constexpr char kRemoved[] = "gone";
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 struct KeySpecName {
     DWORD keySpec;
@@ -160,12 +160,7 @@ std::string KeyStore::hiddenPath(const char* kind, const std::string& name) cons
 {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest);
-    std::string path = directory_ + "/." + kind + "-";
-    for (const unsigned char byte : digest) {
-        path += kHexDigits[byte >> 4];
-        path += kHexDigits[byte & 0x0F];
-    }
-    return path;
+    return directory_ + "/." + kind + "-" + encodeFileName(std::string(std::begin(digest), std::end(digest)));
 }
 
 DWORD KeyStore::create(const std::string& name, std::shared_ptr<KeyContainer>& container) const

@@ -84,6 +84,7 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
         return fail(NTE_BAD_FLAGS);
 
     const bool named = szContainer && *szContainer;
+    const std::string name = named ? std::string(szContainer) : defaultContainerName();
     if ((dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
         // CRYPT_NEWKEYSET beside it changes nothing: there is no container.
         if (named)
@@ -93,13 +94,11 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
         // No context comes back: there is nothing left to release.
         if (dwFlags != CRYPT_DELETEKEYSET)
             return fail(NTE_BAD_FLAGS);
-        const DWORD error = standin::KeyStore(context->provider).remove(named ? szContainer : defaultContainerName());
+        const DWORD error = standin::KeyStore(context->provider).remove(name);
         *phProv = 0;
         return error == ERROR_SUCCESS ? TRUE : fail(error);
-    } else {
-        const std::string name = named ? std::string(szContainer) : defaultContainerName();
-        if (const DWORD error = openContainer(*context, name, dwFlags); error != ERROR_SUCCESS)
-            return fail(error);
+    } else if (const DWORD error = openContainer(*context, name, dwFlags); error != ERROR_SUCCESS) {
+        return fail(error);
     }
     *phProv = standin::contextHandles().add(
         std::make_unique<std::shared_ptr<standin::ProviderContext>>(std::move(context)));
