@@ -102,15 +102,21 @@ std::string ansiFromWide(const WCHAR* wide)
     return text;
 }
 
+std::optional<std::vector<WCHAR>> wideFromAnsi(const std::string& ansi, DWORD flags)
+{
+    // Empty text fails the count (length 0).
+    const int length = static_cast<int>(ansi.size());
+    const int count = MultiByteToWideChar(CP_ACP, flags, ansi.data(), length, nullptr, 0);
+    if (count <= 0)
+        return std::nullopt;
+    std::vector<WCHAR> wide(static_cast<std::size_t>(count));
+    if (MultiByteToWideChar(CP_ACP, flags, ansi.data(), length, wide.data(), count) != count)
+        return std::nullopt;
+    return wide;
+}
+
 std::string utf8FromAnsi(const std::string& ansi)
 {
-    // Empty text fails the count (length 0), and is answered as it is.
-    const int length = static_cast<int>(ansi.size());
-    const int count = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
-    if (count <= 0)
-        return ansi;
-    std::vector<WCHAR> wide(static_cast<std::size_t>(count));
-    if (MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, wide.data(), count) != count)
-        return ansi;
-    return utf8FromWide(wide);
+    const std::optional<std::vector<WCHAR>> wide = wideFromAnsi(ansi, 0);
+    return wide ? utf8FromWide(*wide) : ansi;
 }

@@ -6,12 +6,18 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 // Characters that the code page cannot hold become '?', as Windows writes
 // them; the result is sized in bytes, so multi-byte characters survive.
 std::string ansiFromWide(const WCHAR* wide);
+
+// The text as wide text, without a terminator; nothing when the code page
+// does not convert it (with MB_ERR_INVALID_CHARS among `flags`, also when it
+// holds bytes that the code page does not define).
+std::optional<std::vector<WCHAR>> wideFromAnsi(const std::string& ansi, DWORD flags);
 
 // A name as CryptoAPI gives it, for a JSON answer. Text that does not convert
 // is kept as it is; the answer's writer replaces what is not UTF-8.

@@ -3,8 +3,13 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <optional>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
 
+#include "AnsiText.h"
 #include "CapiMessages.h"
 #include "Encoding.h"
 #include "KeyContext.h"
@@ -20,6 +25,40 @@ constexpr AcquireFailures kRequestAcquireFailures
 // exchange key, the only key createKeyPair makes.
 constexpr DWORD kRequestKeySpec = AT_KEYEXCHANGE;
 
+// What an ASN.1 PrintableString holds.
+constexpr std::string_view kPrintableCharacters
+    = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789 '()+,-./:=?";
+
+// The text is not parsed: all of it is one common name. A PrintableString
+// when it holds the text; any other text (accents, '@') is a UTF8String, the
+// choice of RFC 5280 for new names, which crypt32 takes as wide text.
+LocalBytes encodedSubject(const std::string& subjectText)
+{
+    CERT_RDN_ATTR commonName {};
+    commonName.pszObjId = const_cast<LPSTR>(szOID_COMMON_NAME);
+    std::vector<WCHAR> wide;
+    if (subjectText.find_first_not_of(kPrintableCharacters) == std::string::npos) {
+        commonName.dwValueType = CERT_RDN_PRINTABLE_STRING;
+        commonName.Value.cbData = static_cast<DWORD>(subjectText.size());
+        commonName.Value.pbData = reinterpret_cast<BYTE*>(const_cast<char*>(subjectText.data()));
+    } else {
+        // Read through the ANSI code page, as every argument is; text that it
+        // does not convert fails like a value that the encoder refuses.
+        std::optional<std::vector<WCHAR>> converted = wideFromAnsi(subjectText, MB_ERR_INVALID_CHARS);
+        if (!converted)
+            throw std::runtime_error(kRequestNameFirstFailed);
+        wide = std::move(*converted);
+        commonName.dwValueType = CERT_RDN_UTF8_STRING;
+        commonName.Value.cbData = static_cast<DWORD>(wide.size() * sizeof(WCHAR));
+        commonName.Value.pbData = reinterpret_cast<BYTE*>(wide.data());
+    }
+    CERT_RDN rdn { 1, &commonName };
+    CERT_NAME_INFO name { 1, &rdn };
+    return sizeThenFill(
+        [&](BYTE* data, DWORD* size) { return CryptEncodeObject(kEncoding, X509_NAME, &name, data, size); },
+        { kRequestNameFirstFailed, kRequestNameNoMemory, kRequestNameSecondFailed });
+}
+
 } // namespace
 
 std::string certificateRequest(
@@ -32,24 +71,12 @@ std::string certificateRequest(
     if (containerName.empty())
         throw std::runtime_error(kRequestContainerNameNull);
 
-    // The text is not parsed: all of it is one common name, and the encoder
-    // refuses it when PrintableString cannot hold it.
-    CERT_RDN_ATTR commonName {};
-    commonName.pszObjId = const_cast<LPSTR>(szOID_COMMON_NAME);
-    commonName.dwValueType = CERT_RDN_PRINTABLE_STRING;
-    commonName.Value.cbData = static_cast<DWORD>(subjectText.size());
-    commonName.Value.pbData = reinterpret_cast<BYTE*>(const_cast<char*>(subjectText.data()));
-    CERT_RDN rdn { 1, &commonName };
-    CERT_NAME_INFO name { 1, &rdn };
-
     // Declared in the reverse of their release: name, key information,
     // request, context.
     ProviderContext context;
     LocalBytes request;
     LocalBytes keyInfo;
-    LocalBytes encodedName = sizeThenFill(
-        [&](BYTE* data, DWORD* size) { return CryptEncodeObject(kEncoding, X509_NAME, &name, data, size); },
-        { kRequestNameFirstFailed, kRequestNameNoMemory, kRequestNameSecondFailed });
+    LocalBytes encodedName = encodedSubject(subjectText);
 
     const std::string provider = mapProviderName(providerName, ProviderMatch::Substring);
     context = acquireKeyContext(containerName, provider, static_cast<DWORD>(providerType), 0, kRequestAcquireFailures);

@@ -105,12 +105,15 @@ echo
 echo "# The signer: a key pair made in a CryptoAPI container with its request;"
 echo "# the same CA issues the certificate, which goes to MY and signs"
 provider="Microsoft Enhanced RSA and AES Cryptographic Provider"
-request capi repo createKeyPair "$provider" 24 demo-signer false false 2048 - "Demo Signer" true
+# A name with accents goes in a UTF8String, as written.
+request capi repo createKeyPair "$provider" 24 demo-signer false false 2048 - "João Ação Demo" true
 csr=$(answer)
 printf '%s' "$csr" | base64 -d > "$work/signer.csr"
 echo "# openssl checks the request:"
-openssl req -inform DER -in "$work/signer.csr" -verify -noout -subject -nameopt multiline 2>&1 | tee "$work/checked"
+openssl req -inform DER -in "$work/signer.csr" -verify -noout -subject -nameopt multiline,utf8,-esc_msb 2>&1 |
+  tee "$work/checked"
 grep -q "verify OK" "$work/checked" || fail "the request does not verify"
+grep -q "commonName *= João Ação Demo$" "$work/checked" || fail "the request does not name the signer as written"
 echo
 request capi repo createKeyPair "$provider" 24 demo-signer true false 2048 - "Demo Signer" false
 blob=$(answer)

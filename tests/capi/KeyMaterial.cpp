@@ -53,7 +53,7 @@ std::string selfSignedCertificate(long serial, const std::string& commonName, EV
     ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), serial);
     X509_NAME* name = X509_get_subject_name(certificate.get());
     X509_NAME_add_entry_by_txt(
-        name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
+        name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
     X509_set_issuer_name(certificate.get(), name);
     X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600);
     X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 86400L * 30);

@@ -157,7 +157,6 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar)
 {
-    (void)dwFlags;
     if (standin::injectFault("MultiByteToWideChar"))
         return 0;
     if ((CodePage != CP_ACP && CodePage != CP_UTF8) || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0) {
@@ -172,7 +171,12 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
         char32_t c;
         int length = decodeUtf8(text, size, i, c);
         if (length == 0) {
-            c = 0xFFFD;  // Windows replaces what is not UTF-8 unless MB_ERR_INVALID_CHARS.
+            // Windows replaces what is not UTF-8 unless asked to refuse it.
+            if (dwFlags & MB_ERR_INVALID_CHARS) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return 0;
+            }
+            c = 0xFFFD;
             length = 1;
         }
         if (cchWideChar > 0) {
