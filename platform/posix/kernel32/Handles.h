@@ -3,6 +3,7 @@
 // refused instead of followed.
 #pragma once
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -14,6 +15,15 @@ template <typename T>
 class HandleTable {
 public:
     explicit HandleTable(ULONG_PTR base) : next_(base) {}
+    // The tables go when the process ends: a handle still open then leaked,
+    // and the stand-in stops the program at it.
+    ~HandleTable()
+    {
+        if (!objects_.empty())
+            std::abort();
+    }
+    HandleTable(const HandleTable&) = delete;
+    HandleTable& operator=(const HandleTable&) = delete;
 
     ULONG_PTR add(std::unique_ptr<T> object)
     {
