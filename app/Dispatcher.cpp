@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string messageOf(const std::exception& failure)
-{
-    const char* text = failure.what();
-    return text && *text ? text : kUnknownException;
-}
-
 // The operation layer: the row's guard decides which failures keep their text.
 Json runGuarded(Guard guard, const Operation& operation)
 {
@@ -23,9 +17,9 @@ Json runGuarded(Guard guard, const Operation& operation)
     try {
         return operation();
     } catch (const std::runtime_error& failure) {
-        return errorEnvelope(guard == Guard::NullOnly ? Json(nullptr) : Json(messageOf(failure)));
+        return errorEnvelope(guard == Guard::NullOnly ? Json(nullptr) : Json(failure.what()));
     } catch (const std::exception& failure) {
-        return errorEnvelope(guard == Guard::StandardFailures ? Json(messageOf(failure)) : Json(nullptr));
+        return errorEnvelope(guard == Guard::StandardFailures ? Json(failure.what()) : Json(nullptr));
     } catch (...) {
         return errorEnvelope(nullptr);
     }

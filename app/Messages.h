@@ -6,7 +6,6 @@ inline constexpr const char* kSubcommandTypeNotFound = "Tipo de sub-comando nao 
 inline constexpr const char* kCommandNotFound = "Comando nao encontrado";
 inline constexpr const char* kTokenNotFound = "Token Type ou Serial invalido";
 inline constexpr const char* kUnknownError = "Erro desconhecido.";
-inline constexpr const char* kUnknownException = "Unknown exception";
 inline constexpr const char* kListNestedTooDeep = "Lista com aninhamento acima do limite";
 // Values off the command line: the path follows as the caller wrote it ("-"
 // for standard input).
