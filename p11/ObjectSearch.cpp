@@ -61,10 +61,8 @@ AttributeValue readAttributeValue(const P11Session& session, CK_OBJECT_HANDLE ob
         = module.call(p11::C_GetAttributeValue, IfMissing::Fail, session.handle(), object, &attribute, CK_ULONG { 1 });
     const CK_ULONG length = attribute.ulValueLen;
     // CK_UNAVAILABLE_INFORMATION is beyond the limit too.
-    if (length > kAttributeLengthLimit) {
-        read.available = false;
+    if (length > kAttributeLengthLimit)
         return read;
-    }
 
     // One spare zero byte, so that the second call always gets a buffer.
     read.bytes.assign(length + 1, 0);
@@ -76,7 +74,6 @@ AttributeValue readAttributeValue(const P11Session& session, CK_OBJECT_HANDLE ob
         read.rv = rv;
     if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
         read.bytes.clear();
-        read.available = false;
         return read;
     }
     read.bytes.resize(std::min(attribute.ulValueLen, length));

@@ -20,12 +20,11 @@ ObjectHandles findById(const P11Session& session, const std::string& idText);
 // The first object of that class with exactly these CKA_ID bytes, or 0.
 CK_OBJECT_HANDLE findKeyById(const P11Session& session, CK_OBJECT_CLASS objectClass, const Bytes& id);
 
-// What a two-call read got: the value, the first code other than CKR_OK that
-// either call answered, and whether the module gave a usable length at all.
+// What a two-call read got: the value (empty when the module gave no usable
+// length) and the first code other than CKR_OK that either call answered.
 struct AttributeValue {
     Bytes bytes;
     CK_RV rv = CKR_OK;
-    bool available = true;
 };
 AttributeValue readAttributeValue(const P11Session& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
 

@@ -77,9 +77,12 @@ EQUIVALENT = [
      "it wrote are kept"),
     ("constant + 1", r"^p11/AttributeTemplate\.h$", r"value\.push_back\(0\)",
      "the spare byte lies past the value's length, where no module reads"),
-    ("constant + 1", r"^capi/(AnsiText|CertificateInstallation)\.cpp$", r"MultiByteToWideChar\(CP_ACP, 0,",
+    ("constant + 1", r"^capi/(AnsiText|CertificateInstallation)\.cpp$", r"MultiByteToWideChar\(CP_ACP, 0,|wideFromAnsi\(ansi, 0\)",
      "MB_PRECOMPOSED (1) is how Windows converts from an ANSI code page anyway, and the stand-in's UTF-8 "
-     "code page has no composition to choose (it ignores the flags)"),
+     "code page has no composition to choose (it reads no flag but MB_ERR_INVALID_CHARS)"),
+    ("constant + 1", r"^app/ArgVector\.cpp$", r"if \(value > static_cast<long long>\(INT_MAX\) \+ 1\)",
+     "the loop stops once the value is past INT_MAX, only to keep it from overflowing: stopping one step later "
+     "gives the same clamped result"),
     ("constant + 1", r"^capi/SignedList\.h$", r"text_\.reserve\(",
      "room reserved ahead: only the capacity changes"),
     ("removed call", r"^p11/ops/(CertificateImport|KeyGeneration|TokenSigning)\.cpp$", r"slot\.closeSession\(\);",

@@ -103,7 +103,7 @@ std::string getPublicKey(P11Slot& slot, const std::string& keyIdText)
         const AttributeValue read = readAttributeValue(session, key, CKA_MODULUS);
         if (read.rv != CKR_OK)
             throw std::runtime_error(tokenFailure(kPublicKeyReadFailed, read.rv));
-        if (!read.available || read.bytes.empty())
+        if (read.bytes.empty())
             throw std::runtime_error(std::string(kPublicKeyReadFailed) + kModulusUnavailable);
         modulus = base64Encode(read.bytes);
     }
