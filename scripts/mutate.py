@@ -62,7 +62,7 @@ OPERATORS = [
 # (operator or "any", file pattern, line pattern, why). They are named in the report
 # as equivalent and left out of the score; each was read and judged.
 EQUIVALENT = [
-    ("constant + 1", r"^(capi|p11/ops)/",
+    ("constant + 1", r"^(capi/|p11/ops/|p11/ObjectSearch\.cpp$)",
      r"^\s*(HCRYPTPROV|HCRYPTKEY|HCRYPTHASH|CK_OBJECT_HANDLE|DWORD) (rawContext|rawKey|rawHash|context|hash|unused|"
      r"object|publicHandle|privateHandle|size|type|blockSize) = 0;$",
      "an output's initial value: the call right after it writes it, or fails and nothing reads it; a size "
@@ -77,6 +77,10 @@ EQUIVALENT = [
      "it wrote are kept"),
     ("constant + 1", r"^p11/AttributeTemplate\.h$", r"value\.push_back\(0\)",
      "the spare byte lies past the value's length, where no module reads"),
+    ("constant + 1", r"^p11/ops/TokenSigning\.cpp$", r"Bytes signature\(allocated \+ 1\)",
+     "spare room past the length the module is given: it writes no further, and only what it wrote is kept"),
+    ("constant + 1", r"^app/ValueSources\.cpp$", r"kReadChunk = 64 \* 1024",
+     "the size of each read: the value is read to its end in chunks of any size"),
     ("constant + 1", r"^capi/(AnsiText|CertificateInstallation)\.cpp$", r"MultiByteToWideChar\(CP_ACP, 0,|wideFromAnsi\(ansi, 0\)",
      "MB_PRECOMPOSED (1) is how Windows converts from an ANSI code page anyway, and the stand-in's UTF-8 "
      "code page has no composition to choose (it reads no flag but MB_ERR_INVALID_CHARS)"),
@@ -100,6 +104,9 @@ EQUIVALENT = [
      "the JSON parser also ends its input at a zero byte"),
     ("constant + 1", r"^capi/", r"CertOpenStore\(CERT_STORE_PROV_SYSTEM, 0, 0,",
      "a system store reads neither the encoding type nor a provider handle; Windows ignores both"),
+    ("< to <=", r"^capi/CertificateDetails\.cpp$", r"\|\| size < sizeof\(CRYPT_KEY_PROV_INFO\)\)",
+     "a key link is never exactly the structure's size: crypt32 gives the structure followed by its two "
+     "names, terminators included"),
     ("constant + 1", r"^capi/CertificateKey\.h$", r"DWORD keySpec_ = 0;",
      "an initial value that the constructor overwrites before anything reads it"),
     ("any", r"^p11/ops/KeyGeneration\.cpp$",

@@ -97,13 +97,12 @@ Bytes base64Decode(const std::string& text)
         const int i2 = base64Index(group[2]), i3 = base64Index(group[3]);
         const unsigned v0 = std::max(i0, 0), v1 = std::max(i1, 0);
         const unsigned v2 = std::max(i2, 0), v3 = std::max(i3, 0);
-        // Never more bytes than the length: a group with stray characters
-        // in front of its padding writes fewer.
-        if (next < length)
-            out[next++] = static_cast<unsigned char>((v0 << 2) | ((v1 >> 4) & 3));
-        if (i2 >= 0 && next < length)
+        // Padding writes nothing: the length has dropped the bytes that it
+        // stands for, so no group writes past the length.
+        out[next++] = static_cast<unsigned char>((v0 << 2) | ((v1 >> 4) & 3));
+        if (i2 >= 0)
             out[next++] = static_cast<unsigned char>((v1 << 4) | ((v2 >> 2) & 15));
-        if (i3 >= 0 && next < length)
+        if (i3 >= 0)
             out[next++] = static_cast<unsigned char>((v2 << 6) | (v3 & 63));
     }
     out.resize(length);

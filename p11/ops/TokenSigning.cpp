@@ -188,7 +188,8 @@ Bytes tokenSign(const P11Session& session, CK_OBJECT_HANDLE key, Bytes toSign)
     // A length beyond the limit gets a buffer of the limit: a token that
     // really needs more answers CKR_BUFFER_TOO_SMALL.
     const CK_ULONG allocated = std::min(reported, kSignatureLengthLimit);
-    Bytes signature(allocated + 1, 0);
+    // One spare byte, so that even a zero length passes a buffer.
+    Bytes signature(allocated + 1);
     CK_ULONG written = allocated;
     checkSigned(module.call(p11::C_Sign, IfMissing::Fail, handle, toSign.data(), length, signature.data(), &written));
     signature.resize(std::min(written, allocated));

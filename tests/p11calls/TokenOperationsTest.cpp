@@ -213,6 +213,9 @@ TEST_F(TokenOperations, FailuresAnswerTheirOwnWordsAndCloseTheirSession)
             "CryptGetHashParam#1=5" },
         { kGetPublicKey, {}, successDocument("wP/u"), true, 0 },
         { kGetPublicKey, {}, errorDocument("Erro na leitura da chave publica: 18"), true, 0, noModulus },
+        // The value's read fails after its length's succeeded.
+        { kGetPublicKey, { { "C_GetAttributeValue", { { "2", "0x30" } } } },
+            errorDocument("Erro na leitura da chave publica: Erro no dispositivo"), true, 0 },
         { kGetPublicKey, {}, errorDocument("Erro na leitura da chave publica: modulo indisponivel"), true, 0,
             emptyModulus },
         { signList(kThree), {}, errorDocument("Nenhuma chave privada encontrada para o certificado"), true, 0,
