@@ -86,7 +86,8 @@ std::string ansiFromWide(const WCHAR* wide)
     if (!wide)
         return text;
     AnsiCharacterType ansi;
-    std::vector<char> character(MB_CUR_MAX > 0 ? static_cast<std::size_t>(MB_CUR_MAX) : 1);
+    // MB_CUR_MAX is at least 1 in every locale.
+    std::vector<char> character(static_cast<std::size_t>(MB_CUR_MAX));
     std::mbstate_t state{};
     // One character at a time, so that one the code page cannot hold spoils
     // only itself.

@@ -13,7 +13,11 @@ by their line's text, so edits elsewhere do not change the sample) and lists
 those it saw killed that this run lets through. The report is written after every mutant, and
 --resume goes on from the report of a run that was stopped.
 
-  scripts/mutate.py [--seed N] [--count N] [--report FILE] [--compare FILE] [--resume]
+Mutants of the code that only the Windows program runs as Windows does (the
+ANSI code page) are also judged by its x86_64 build under wine64, where the
+machine has wine64 and mingw-w64.
+
+  scripts/mutate.py [--seed N] [--count N] [--report FILE] [--compare FILE] [--resume] [--files PATTERN]
 """
 import argparse
 import filecmp
@@ -120,6 +124,14 @@ EQUIVALENT = [
 SLOW_JUDGES = [
     (r"^(util/Secret\.cpp|app/ArgVector\.cpp)$", "secrets"),  # PINs wiped from memory, seen by gdb
 ]
+# Text in a real ANSI code page and 2-byte WCHARs run only in the Windows
+# program: the mutants of these files are judged by its x86_64 build under
+# wine64 too, where the machine has both.
+WINDOWS_JUDGES = [
+    (r"^capi/AnsiText\.cpp$", "wine_capi"),
+]
+WINDOWS_BUILD = os.path.join(WORK, "build-win64")
+WINE64 = "/usr/lib/wine/wine64"
 
 
 def equivalence(mutant):
@@ -192,13 +204,34 @@ def prepare():
             os.makedirs(os.path.dirname(copy), exist_ok=True)
             shutil.copyfile(source, copy)
             shutil.copymode(source, copy)
-    run(["cmake", "-S", SOURCE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], check=True)
-    build = run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 2)])
-    if build.returncode != 0:
-        sys.exit("the unchanged tree does not build:\n" + build.stdout[-3000:])
-    tests = run(["ctest", "-R", TESTS, "-j", "2"], cwd=BUILD)
+    windows = os.path.exists(WINE64) and shutil.which("x86_64-w64-mingw32-g++") is not None
+    configure = ["cmake", "-S", SOURCE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
+    if windows:
+        configure.append("-DSIGBRID_WIN64_EXE=" + os.path.join(WINDOWS_BUILD, "sigbrid.exe"))
+        run(["cmake", "-S", SOURCE, "-B", WINDOWS_BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(SOURCE, "cmake", "x86_64-w64-mingw32.cmake")], check=True)
+    run(configure, check=True)
+    for folder in [BUILD] + ([WINDOWS_BUILD] if windows else []):
+        build = run(["cmake", "--build", folder, "-j", str(os.cpu_count() or 2)])
+        if build.returncode != 0:
+            sys.exit("the unchanged tree does not build:\n" + build.stdout[-3000:])
+    everything = with_tests([test for _, test in WINDOWS_JUDGES] if windows else [])
+    tests = run(["ctest", "-R", everything, "-j", "2"], cwd=BUILD)
     if tests.returncode != 0:
         sys.exit("the unchanged tree fails its tests:\n" + tests.stdout[-3000:])
+    if not windows:
+        print("no wine64 or mingw-w64 here: the Windows judges are left out", flush=True)
+    return windows
+
+
+def with_tests(extra):
+    """The ctest pattern of the native tests and `extra`."""
+    return TESTS[:-2] + "".join("|" + test for test in extra) + ")$"
+
+
+def judges_of(path, windows):
+    """The slow and (where the machine runs them) Windows tests that also judge a mutant of `path`."""
+    return [test for pattern, test in SLOW_JUDGES + (WINDOWS_JUDGES if windows else []) if re.search(pattern, path)]
 
 
 def first_failure(output):
@@ -206,7 +239,7 @@ def first_failure(output):
     return match.group(1) if match else "?"
 
 
-def judge(mutant):
+def judge(mutant, windows):
     path = os.path.join(SOURCE, mutant["file"])
     with open(path, encoding="utf-8") as handle:
         original = handle.read()
@@ -215,13 +248,12 @@ def judge(mutant):
     try:
         with open(path, "w", encoding="utf-8") as handle:
             handle.write("\n".join(lines))
-        if run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 2)]).returncode != 0:
+        extra = judges_of(mutant["file"], windows)
+        folders = [BUILD] + ([WINDOWS_BUILD] if any(test in extra for _, test in WINDOWS_JUDGES) else [])
+        if any(run(["cmake", "--build", folder, "-j", str(os.cpu_count() or 2)]).returncode != 0
+               for folder in folders):
             return "stillborn", ""
-        judges = TESTS
-        for file_pattern, test in SLOW_JUDGES:
-            if re.search(file_pattern, mutant["file"]):
-                judges = judges[:-2] + "|" + test + ")$"
-        tests = run(["ctest", "-R", judges, "-j", "2", "--stop-on-failure", "--timeout", "300"], cwd=BUILD)
+        tests = run(["ctest", "-R", with_tests(extra), "-j", "2", "--stop-on-failure", "--timeout", "300"], cwd=BUILD)
         return ("survived", "") if tests.returncode == 0 else ("killed", first_failure(tests.stdout))
     finally:
         with open(path, "w", encoding="utf-8") as handle:
@@ -237,9 +269,10 @@ def main():
     parser.add_argument("--report", default=os.path.join(WORK, "report.json"))
     parser.add_argument("--compare", help="an earlier report: list what it killed and this run does not")
     parser.add_argument("--resume", action="store_true", help="keep the verdicts of the report and go on")
+    parser.add_argument("--files", default="", help="only mutants of files whose path matches this pattern")
     options = parser.parse_args()
 
-    candidates = sites()
+    candidates = [c for c in sites() if re.search(options.files, c["file"])]
     random.Random(options.seed).shuffle(candidates)
     if options.compare:
         # Judge the earlier report's own mutants, found again by their text: a
@@ -256,7 +289,7 @@ def main():
     if options.resume and os.path.exists(options.report):
         with open(options.report, encoding="utf-8") as handle:
             earlier = {identity(r): r for r in json.load(handle)}
-    prepare()
+    windows = prepare()
     results, started = [], time.time()
     for mutant in candidates:
         if sum(r["result"] in ("killed", "survived") for r in results) >= options.count:
@@ -268,7 +301,7 @@ def main():
         if why:
             mutant["result"], mutant["killedBy"], mutant["why"] = "equivalent", "", why
         else:
-            mutant["result"], mutant["killedBy"] = judge(mutant)
+            mutant["result"], mutant["killedBy"] = judge(mutant, windows)
         results.append(mutant)
         with open(options.report, "w", encoding="utf-8") as handle:
             json.dump(results, handle, indent=1)
