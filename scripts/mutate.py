@@ -91,7 +91,7 @@ EQUIVALENT = [
     ("constant + 1", r"^app/ArgVector\.cpp$", r"if \(value > static_cast<long long>\(INT_MAX\) \+ 1\)",
      "the loop stops once the value is past INT_MAX, only to keep it from overflowing: stopping one step later "
      "gives the same clamped result"),
-    ("constant + 1", r"^capi/SignedList\.h$", r"text_\.reserve\(",
+    ("any", r"^(capi/SignedList\.h|util/Encoding\.cpp)$", r"text_?\.reserve\(",
      "room reserved ahead: only the capacity changes"),
     ("removed call", r"^p11/ops/(CertificateImport|KeyGeneration|TokenSigning)\.cpp$", r"slot\.closeSession\(\);",
      "the SessionGuard beside it makes the same C_Logout and C_CloseSession; the two differ only for a "
@@ -108,6 +108,10 @@ EQUIVALENT = [
      "the JSON parser also ends its input at a zero byte"),
     ("constant + 1", r"^capi/", r"CertOpenStore\(CERT_STORE_PROV_SYSTEM, 0, 0,",
      "a system store reads neither the encoding type nor a provider handle; Windows ignores both"),
+    ("constant + 1", r"^p11/TokenInfo\.h$", r"std::uint32_t free(Public|Private)Memory = 0;",
+     "a default that TokenInfo::read, the only maker of token records, overwrites for every token"),
+    ("constant + 1", r"^app/ValueSources\.cpp$", r"char byte = 0;",
+     "an output's initial value: each read writes the byte, or ends the line without it being read"),
     ("< to <=", r"^capi/CertificateDetails\.cpp$", r"\|\| size < sizeof\(CRYPT_KEY_PROV_INFO\)\)",
      "a key link is never exactly the structure's size: crypt32 gives the structure followed by its two "
      "names, terminators included"),

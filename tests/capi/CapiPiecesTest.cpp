@@ -92,6 +92,10 @@ TEST(AnsiText, TextUnitsOfEitherWidthBecomeUtf8)
     const std::u32string utf32 = U"\x10ffff\x110000\xd7ff\xd800\xdfff\xe000";
     EXPECT_EQ(utf8FromUnits(utf32.data(), utf32.size()),
         "\xf4\x8f\xbf\xbf" + bad + "\xed\x9f\xbf" + bad + bad + "\xee\x80\x80");
+    // The ANSI code page (UTF-8 here) holds no surrogate: '?', and the text
+    // goes on.
+    const std::vector<WCHAR> wide = { L'a', static_cast<WCHAR>(0xd800), L'\xe7', 0 };
+    EXPECT_EQ(ansiFromWide(wide.data()), "a?\xc3\xa7");
 }
 
 } // namespace
