@@ -1,5 +1,6 @@
 // The PKCS#10 request for a container's exchange key: the subject text as one
-// common name (a PrintableString where one holds it, else a UTF8String), signed with SHA-256 and RSA by the key it certifies.
+// common name (a PrintableString where one holds it, else a UTF8String),
+// signed with SHA-256 and RSA by the key it certifies.
 #pragma once
 
 #include <string>
