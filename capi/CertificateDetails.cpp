@@ -101,12 +101,10 @@ std::string escaped(const std::string& value)
 }
 
 // '#' and the hexadecimal of the value's BER encoding, which CryptoAPI
-// writes again from what it decoded.
+// writes again from what it decoded (a value it kept encoded, as it is).
 std::string hexValue(const CERT_RDN_ATTR& attribute)
 {
     const CERT_NAME_VALUE value { attribute.dwValueType, attribute.Value };
-    if ((value.dwValueType & CERT_RDN_TYPE_MASK) == CERT_RDN_ENCODED_BLOB)
-        return "#" + hexEncode(value.Value.pbData, value.Value.cbData);
     DWORD size = 0;
     if (!CryptEncodeObject(X509_ASN_ENCODING, X509_UNICODE_NAME_VALUE, &value, nullptr, &size))
         throw Undecodable {};

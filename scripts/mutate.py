@@ -108,6 +108,8 @@ EQUIVALENT = [
      "the JSON parser also ends its input at a zero byte"),
     ("constant + 1", r"^capi/", r"CertOpenStore\(CERT_STORE_PROV_SYSTEM, 0, 0,",
      "a system store reads neither the encoding type nor a provider handle; Windows ignores both"),
+    ("constant + 1", r"^util/Encoding\.cpp$", r"^\s*index = -1;$",
+     "any negative index stands for a byte outside the alphabet: every reader compares it with 0"),
     ("constant + 1", r"^p11/TokenInfo\.h$", r"std::uint32_t free(Public|Private)Memory = 0;",
      "a default that TokenInfo::read, the only maker of token records, overwrites for every token"),
     ("constant + 1", r"^app/ValueSources\.cpp$", r"char byte = 0;",
