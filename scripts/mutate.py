@@ -100,6 +100,9 @@ EQUIVALENT = [
      "the JSON writer writes the space as it is, so the fast path's lower bound only picks the path"),
     ("<= to <", r"^capi/SignedList\.cpp$", r"c >= ' ' && c <= '~'",
      "the JSON writer writes '~' as it is, so the fast path's upper bound only picks the path"),
+    ("constant + 1", r"^app/Envelope\.cpp$", r"if \(envelope\.size\(\) != 1 \|\|",
+     "every envelope holds one member (successEnvelope, errorEnvelope), and the general writer prints a "
+     "one-member envelope with the same bytes as the fast path: the size test only guards that path"),
     ("removed call", r"^app/Envelope\.cpp$", r"std::fflush\(stdout\);",
      "the process ends right after printing, and its exit flushes standard output"),
     ("constant + 1", r"^capi/CertificateDetails\.cpp$", r"std::vector<void\*> block\(size / sizeof\(void\*\) \+ 1\)",
