@@ -43,7 +43,7 @@ Json item(const Json& id, const std::string& value, bool hashedData)
     return { { "id", id }, { "value", base64(value) }, { "hashedData", hashedData } };
 }
 // The second id needs every escape that JSON knows for a string.
-const Json kThree = { item(1, "abc", false), item("\"two\"\\\x1f", kDigest, true), item({ { "n", 3 } }, "", false) };
+const Json kThree = { item("\\", "abc", false), item("\"two\"\\\x1f", kDigest, true), item({ { "n", 3 } }, "", false) };
 
 std::vector<std::string> signList(const Json& list)
 {
@@ -108,7 +108,7 @@ TEST_F(TokenOperations, SignListLogsInOnceForTheWholeList)
 {
     machine_.script(tokenScript());
     EXPECT_EQ(machine_.run(signList(kThree)),
-        successDocument(R"([{"data":"YWJj","id":1,"signed":"obI="},{"data":")" + base64(kDigest)
+        successDocument(R"([{"data":"YWJj","id":"\\","signed":"obI="},{"data":")" + base64(kDigest)
             + R"(","id":"\"two\"\\\u001f","signed":"obI="},{"data":"","id":{"n":3},"signed":"obI="}])"));
     const Lines calls = machine_.calls();
     EXPECT_EQ(logged(calls, "C_Login "), 1u);
