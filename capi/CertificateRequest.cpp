@@ -6,7 +6,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "AnsiText.h"
@@ -36,7 +35,7 @@ LocalBytes encodedSubject(const std::string& subjectText)
 {
     CERT_RDN_ATTR commonName {};
     commonName.pszObjId = const_cast<LPSTR>(szOID_COMMON_NAME);
-    std::vector<WCHAR> wide;
+    std::optional<std::vector<WCHAR>> wide;
     if (subjectText.find_first_not_of(kPrintableCharacters) == std::string::npos) {
         commonName.dwValueType = CERT_RDN_PRINTABLE_STRING;
         commonName.Value.cbData = static_cast<DWORD>(subjectText.size());
@@ -44,13 +43,12 @@ LocalBytes encodedSubject(const std::string& subjectText)
     } else {
         // Read through the ANSI code page, as every argument is; text that it
         // does not convert fails like a value that the encoder refuses.
-        std::optional<std::vector<WCHAR>> converted = wideFromAnsi(subjectText, MB_ERR_INVALID_CHARS);
-        if (!converted)
+        wide = wideFromAnsi(subjectText, MB_ERR_INVALID_CHARS);
+        if (!wide)
             throw std::runtime_error(kRequestNameFirstFailed);
-        wide = std::move(*converted);
         commonName.dwValueType = CERT_RDN_UTF8_STRING;
-        commonName.Value.cbData = static_cast<DWORD>(wide.size() * sizeof(WCHAR));
-        commonName.Value.pbData = reinterpret_cast<BYTE*>(wide.data());
+        commonName.Value.cbData = static_cast<DWORD>(wide->size() * sizeof(WCHAR));
+        commonName.Value.pbData = reinterpret_cast<BYTE*>(wide->data());
     }
     CERT_RDN rdn { 1, &commonName };
     CERT_NAME_INFO name { 1, &rdn };
