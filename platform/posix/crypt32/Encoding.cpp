@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "machine/FaultSwitch.h"
+#include "machine/WideText.h"
 
 namespace {
 
@@ -57,33 +58,14 @@ struct RefusedCharacter {
     DWORD index;
 };
 
-void appendUtf8(Bytes& out, char32_t c)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<unsigned char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<unsigned char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<unsigned char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<unsigned char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<unsigned char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<unsigned char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<unsigned char>(0x80 | (c & 0x3F)));
-    }
-}
-
 // WCHARs up to their terminator, as UTF-8.
 Bytes utf8FromWide(const CERT_RDN_VALUE_BLOB& value)
 {
-    Bytes text;
+    std::string text;
     const auto* characters = reinterpret_cast<const WCHAR*>(value.pbData);
     for (DWORD i = 0; i < value.cbData / sizeof(WCHAR) && characters[i]; ++i)
-        appendUtf8(text, static_cast<char32_t>(characters[i]));
-    return text;
+        standin::appendUtf8(text, static_cast<char32_t>(characters[i]));
+    return Bytes(text.begin(), text.end());
 }
 
 // The value as an OpenSSL string type and its bytes; an encoded blob is

@@ -5,12 +5,17 @@
 
 #include "crypt32/Encoding.h"
 
+#include <ncrypt.h>
+
+#include "advapi32/HashAlgorithms.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
 
 #include "machine/FaultSwitch.h"
+#include "machine/WideText.h"
 
 namespace {
 
@@ -77,8 +82,28 @@ Bytes rsaPublicKey(const Bytes& blob)
     return standin::toDer(i2d_PublicKey, key.get());
 }
 
-Bytes exportPublicKeyBlob(HCRYPTPROV provider, DWORD keySpec)
+// A failing CNG call fails the crypt32 call with its status.
+void orFailWith(SECURITY_STATUS status)
 {
+    if (status != ERROR_SUCCESS)
+        standin::failWith(static_cast<DWORD>(status));
+}
+
+// CNG keys are asked directly; their key spec means nothing.
+Bytes cngPublicKeyBlob(NCRYPT_KEY_HANDLE key)
+{
+    DWORD size = 0;
+    orFailWith(NCryptExportKey(key, 0, LEGACY_RSAPUBLIC_BLOB, nullptr, nullptr, 0, &size, 0));
+    Bytes blob(size);
+    orFailWith(NCryptExportKey(key, 0, LEGACY_RSAPUBLIC_BLOB, nullptr, blob.data(), size, &size, 0));
+    blob.resize(size);
+    return blob;
+}
+
+Bytes exportPublicKeyBlob(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider, DWORD keySpec)
+{
+    if (NCryptIsKeyHandle(provider))
+        return cngPublicKeyBlob(provider);
     UserKey key(provider, keySpec);
     DWORD size = 0;
     if (!CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, nullptr, &size))
@@ -100,10 +125,33 @@ ALG_ID hashOfSignature(const CRYPT_ALGORITHM_IDENTIFIER* algorithm)
     standin::failWith(NTE_BAD_ALGID);
 }
 
+// CNG signs the digest with the padding that names its algorithm, and writes
+// the signature most significant byte first.
+Bytes cngSignature(NCRYPT_KEY_HANDLE key, ALG_ID algorithm, const Bytes& toBeSigned, bool sizeOnly)
+{
+    const standin::HashAlgorithm* hash = standin::hashAlgorithm(algorithm);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!hash || EVP_Digest(toBeSigned.data(), toBeSigned.size(), digest, &length, standin::digestOf(*hash), nullptr) != 1)
+        standin::failWith(NTE_BAD_ALGID);
+    const std::wstring name = standin::wideFromUtf8(hash->name);
+    BCRYPT_PKCS1_PADDING_INFO padding { name.c_str() };
+    DWORD size = 0;
+    orFailWith(NCryptSignHash(key, &padding, digest, length, nullptr, 0, &size, BCRYPT_PAD_PKCS1));
+    Bytes value(size);
+    if (!sizeOnly)
+        orFailWith(NCryptSignHash(key, &padding, digest, length, value.data(), size, &size, BCRYPT_PAD_PKCS1));
+    value.resize(size);
+    return value;
+}
+
 // The signature over `toBeSigned`, most significant byte first. A size
 // query signs nothing: it learns the length and answers zeros.
-Bytes signature(HCRYPTPROV provider, DWORD keySpec, ALG_ID algorithm, const Bytes& toBeSigned, bool sizeOnly)
+Bytes signature(
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider, DWORD keySpec, ALG_ID algorithm, const Bytes& toBeSigned, bool sizeOnly)
 {
+    if (NCryptIsKeyHandle(provider))
+        return cngSignature(provider, algorithm, toBeSigned, sizeOnly);
     HashOf hash(provider, algorithm, toBeSigned);
     DWORD size = 0;
     if (!CryptSignHashA(hash.get(), keySpec, nullptr, 0, nullptr, &size))

@@ -14,6 +14,7 @@
 #include "machine/FaultSwitch.h"
 #include "kernel32/Handles.h"
 #include "machine/StateFiles.h"
+#include "machine/WideText.h"
 #include "crypt32/CryptFailure.h"
 #include "crypt32/CertStore.h"
 #include "crypt32/Thumbprint.h"
@@ -38,33 +39,12 @@ std::shared_ptr<standin::CertStore> storeOf(HCERTSTORE handle)
     return open->store;
 }
 
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The current user's system stores only, named in UTF-16 as every caller does.
 std::shared_ptr<standin::CertStore> openSystemStore(DWORD flags, const void* name)
 {
     if (flags != CERT_SYSTEM_STORE_CURRENT_USER || !name)
         standin::failWith(E_INVALIDARG);
-    std::string text;
-    for (const WCHAR* c = static_cast<const WCHAR*>(name); *c; ++c)
-        appendUtf8(text, static_cast<char32_t>(*c));
+    const std::string text = standin::utf8FromWide(static_cast<const WCHAR*>(name));
     if (text.empty())
         standin::failWith(E_INVALIDARG);
     const std::string directory = standin::storeDirectory("CurrentUser", text);

@@ -246,6 +246,8 @@ typedef struct _CRYPT_KEY_PROV_INFO {
 #define CERT_HASH_PROP_ID CERT_SHA1_HASH_PROP_ID
 #define CERT_FRIENDLY_NAME_PROP_ID 11
 #define CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG 0x40000000
+// The key spec that names a CNG key in place of a CryptoAPI one.
+#define CERT_NCRYPT_KEY_SPEC 0xffffffff
 
 #define CERT_STORE_PROV_MEMORY ((LPCSTR)2)
 #define CERT_STORE_PROV_SYSTEM_A ((LPCSTR)9)

@@ -12,40 +12,11 @@
 #include <string>
 
 #include "machine/FaultSwitch.h"
+#include "machine/WideText.h"
 #include "machine/WinRoot.h"
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
-
-// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when invalid.
-int decodeUtf8(const unsigned char* text, std::size_t size, std::size_t i, char32_t& out)
-{
-    const unsigned char lead = text[i];
-    int length;
-    char32_t value;
-    char32_t minimum;
-    if (lead < 0x80)
-        return out = lead, 1;
-    if ((lead & 0xE0) == 0xC0)
-        length = 2, value = lead & 0x1F, minimum = 0x80;
-    else if ((lead & 0xF0) == 0xE0)
-        length = 3, value = lead & 0x0F, minimum = 0x800;
-    else if ((lead & 0xF8) == 0xF0)
-        length = 4, value = lead & 0x07, minimum = 0x10000;
-    else
-        return 0;
-    if (i + length > size)
-        return 0;
-    for (int k = 1; k < length; ++k) {
-        if ((text[i + k] & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (text[i + k] & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    out = value;
-    return length;
-}
 }  // namespace
 
 DWORD WINAPI GetLastError(void) { return lastError; }
@@ -169,7 +140,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
     int written = 0;
     for (std::size_t i = 0; i < size;) {
         char32_t c;
-        int length = decodeUtf8(text, size, i, c);
+        int length = standin::decodeUtf8(text, size, i, c);
         if (length == 0) {
             // Windows replaces what is not UTF-8 unless asked to refuse it.
             if (dwFlags & MB_ERR_INVALID_CHARS) {
