@@ -17,6 +17,11 @@ Operation listCsp(const ArgVector&)
     return [] { return successEnvelope(capiStore().listCSPs()); };
 }
 
+Operation listKsp(const ArgVector&)
+{
+    return [] { return successEnvelope(capiStore().listKSPs()); };
+}
+
 Operation listCertificates(const ArgVector&)
 {
     return [] { return successEnvelope(capiStore().listCertificates()); };
@@ -107,6 +112,7 @@ std::vector<Command> capiCommands()
 {
     return {
         {"capi", "list", "csp", Guard::StandardFailures, listCsp},
+        {"capi", "list", "ksp", Guard::RuntimeErrors, listKsp},
         {"capi", "list", "certificates", Guard::RuntimeErrors, listCertificates},
         {"capi", "list", "countContainer", Guard::RuntimeErrors, countContainer},
         {"capi", "list", "listContainer", Guard::RuntimeErrors, listContainer},

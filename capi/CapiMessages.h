@@ -26,6 +26,13 @@ inline constexpr const char* kDigestLengthMismatch = "Tamanho do hash nao condiz
 inline constexpr const char* kSetHashParamFailed = "Err CryptSetHashParam";
 inline constexpr const char* kHashDataFailed = "Err CryptHashData";
 inline constexpr const char* kSignHashFailed = "Err CryptSignHash";
+// Keys in a key storage provider (key link with provider type 0); the status
+// follows each, and the missing key is spelled out as above.
+inline constexpr const char* kSigningStorageProviderFailed = "Err NCryptOpenStorageProvider";
+inline constexpr const char* kSigningOpenKeyFailed = "Err NCryptOpenKey";
+inline constexpr const char* kHashContextFailed = "Err CryptAcquireContext (CRYPT_VERIFYCONTEXT)";
+inline constexpr const char* kHashValueFailed = "Err CryptGetHashParam";
+inline constexpr const char* kSignDigestFailed = "Err NCryptSignHash";
 
 // Provider enumeration.
 inline constexpr const char* kListCspsNoMemory = "listCSPs - Insufficient Memory";
@@ -35,6 +42,11 @@ inline constexpr const char* kContainersAcquireFailed = "countContainers - Crypt
 inline constexpr const char* kContainersFirstFailed
     = "countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:";
 inline constexpr const char* kProviderTypeInfix = " - providerType:";
+inline constexpr const char* kContainersStorageProviderFailed
+    = "countContainers - NCryptOpenStorageProvider. providerName:";
+inline constexpr const char* kContainersEnumKeysFailed = "countContainers - NCryptEnumKeys. providerName:";
+inline constexpr const char* kStatusInfix = " - ";
+inline constexpr const char* kListKspsEnumFailed = "listKSPs - NCryptEnumStorageProviders - ";
 
 // Key pair.
 inline constexpr const char* kKeyPairProviderNameNull = "createKeyPair - providerName is null";
@@ -49,6 +61,12 @@ inline constexpr const char* kKeyPairBase64Failed
 inline constexpr const char* kKeyPairBase64FailedInfix = " - b64PubKey:";
 inline constexpr const char* kKeyPairInvalidBlob = "createKeyPair - Invalid public key blob";
 inline constexpr const char* kKeyPairInvalidKeyType = "createKeyPair - Invalid public key type";
+inline constexpr const char* kKeyPairStorageProviderFailed = "createKeyPair - NCryptOpenStorageProvider - ";
+inline constexpr const char* kKeyPairOpenKeyFailed = "createKeyPair - NCryptOpenKey - ";
+inline constexpr const char* kKeyPairCreateKeyFailed = "createKeyPair - NCryptCreatePersistedKey - ";
+inline constexpr const char* kKeyPairSetPropertyFailed = "createKeyPair - NCryptSetProperty - ";
+inline constexpr const char* kKeyPairFinalizeFailed = "createKeyPair - NCryptFinalizeKey - ";
+inline constexpr const char* kKeyPairExportKeyFailed = "createKeyPair - NCryptExportKey - ";
 
 // Certificate request.
 inline constexpr const char* kRequestSubjectNull = "generateCSR - DN is null";
@@ -61,6 +79,8 @@ inline constexpr const char* kRequestNameNoMemory = "generateCSR The pbNamencode
 inline constexpr const char* kRequestNameSecondFailed = "generateCSR The second call to CryptEncodeObject failed.";
 inline constexpr const char* kRequestKnownAcquireFailed = "generateCSR CryptAcquireContext failed 1.";
 inline constexpr const char* kRequestSoftwareAcquireFailed = "generateCSR CryptAcquireContext failed 2.";
+inline constexpr const char* kRequestStorageProviderFailed = "generateCSR NCryptOpenStorageProvider failed - ";
+inline constexpr const char* kRequestOpenKeyFailed = "generateCSR NCryptOpenKey failed - ";
 inline constexpr const char* kRequestKeyInfoFirstFailed
     = "generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is that  There is no "
       "key pair in the key container.";

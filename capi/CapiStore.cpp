@@ -31,7 +31,7 @@ std::string CapiStore::sign(const std::string& thumbprint, const std::string& al
         const CertificateKey key(thumbprint);
         const HashObject hash = key.createHash(algorithm);
         key.putValue(hash, algorithm, value, readyDigest);
-        return base64Encode(key.signHash(hash));
+        return base64Encode(key.signHash(hash, algorithm));
     });
 }
 
@@ -50,7 +50,7 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
             const HashObject hash = key.createHash(algorithm);
             const bool readyDigest = listMember(item, "hashedData").get<bool>();
             key.putValue(hash, algorithm, value, readyDigest);
-            answer.add(item, base64Encode(key.signHash(hash)));
+            answer.add(item, base64Encode(key.signHash(hash, algorithm)));
         }
         return std::move(answer).text();
     });
@@ -66,6 +66,17 @@ std::string CapiStore::listCSPs() const
     });
 }
 
+Json CapiStore::listKSPs() const
+{
+    return raisedStyle([] {
+        Json answer = Json::array();
+        for (const StorageProviderEntry& provider : enumerateStorageProviders())
+            answer.push_back({{"name", provider.name},
+                              {"comment", provider.comment ? Json(*provider.comment) : Json(nullptr)}});
+        return answer;
+    });
+}
+
 Json CapiStore::listCertificates() const
 {
     return raisedStyle([] { return storeCertificates(); });
@@ -76,7 +87,7 @@ std::string CapiStore::listContainer(const std::string& providerName, int provid
     return raisedStyle([&] {
         Json answer;
         for (const std::string& name : enumerateContainers(providerName, providerType))
-            answer.push_back({{"name", utf8FromAnsi(name)}});
+            answer.push_back({{"name", name}});
         return compact(answer);
     });
 }

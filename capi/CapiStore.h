@@ -15,6 +15,8 @@ public:
     std::string signList(const std::string& thumbprint, const std::string& algorithmName,
                          const nlohmann::json& list) const;
     std::string listCSPs() const;
+    // The CNG key storage providers, [{"name", "comment"}].
+    nlohmann::json listKSPs() const;
     // The certificates of the current user's "MY" store.
     nlohmann::json listCertificates() const;
     std::string listContainer(const std::string& providerName, int providerType) const;

@@ -94,7 +94,7 @@ void installCertificate(const std::string& certificateText, const std::string& p
     if (certificateText.empty())
         throw std::runtime_error(kInstallCertificateNull);
     const Bytes certificate = base64Decode(certificateText);
-    if (installsInStore(providerName))
+    if (installsInStore(providerName, providerType))
         installInStore(certificate, providerName, containerName, providerType);
     else
         installOnKey(certificate, providerName, containerName, providerType);

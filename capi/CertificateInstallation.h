@@ -1,6 +1,7 @@
 // Installing the certificate that an authority issued for a container's key:
-// for Microsoft's software providers in the user's "MY" store, linked to the
-// container; for any other provider onto the container's exchange key.
+// for Microsoft's software providers and every key storage provider (type 0)
+// in the user's "MY" store, linked to the container; for any other provider
+// onto the container's exchange key.
 #pragma once
 
 #include <string>

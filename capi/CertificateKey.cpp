@@ -6,6 +6,7 @@
 #include "CapiMessages.h"
 #include "Failures.h"
 #include "KeyContext.h"
+#include "KeyStorage.h"
 #include "AnsiText.h"
 #include "ProviderRules.h"
 
@@ -51,11 +52,30 @@ CertificateKey::CertificateKey(const std::string& thumbprint)
         throw std::runtime_error(kKeyProviderInfoNotRetrieved);
 
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(keyProviderInfo_.data());
+    keySpec_ = info->dwKeySpec;
+    if (info->dwProvType == kKeyStorageProviderType) {
+        openCngKey(*info);
+        return;
+    }
     const std::string containerName = ansiFromWide(info->pwszContainerName);
     const std::string providerName = mapProviderName(ansiFromWide(info->pwszProvName), ProviderMatch::Substring);
-    keySpec_ = info->dwKeySpec;
     context_ = acquireKeyContext(containerName, providerName, info->dwProvType, info->dwFlags,
                                  kSigningAcquireFailures);
+}
+
+void CertificateKey::openCngKey(const CRYPT_KEY_PROV_INFO& info)
+{
+    storageProvider_ = openStorageProvider(info.pwszProvName, kSigningStorageProviderFailed);
+    const SECURITY_STATUS status
+        = openPersistedKey(storageProvider_, info.pwszContainerName, info.dwKeySpec, info.dwFlags, persistedKey_);
+    if (status == NTE_BAD_KEYSET)
+        throw std::runtime_error(std::string(kSigningOpenKeyFailed) + kKeysetNotFoundInfix + statusText(status));
+    requireSuccess(status, kSigningOpenKeyFailed);
+    // The digests are made by CryptoAPI, as for a CSP's key.
+    HCRYPTPROV context = 0;
+    if (!CryptAcquireContextA(&context, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+        throw std::runtime_error(kHashContextFailed + lastErrorText());
+    context_.reset(context);
 }
 
 HashObject CertificateKey::createHash(const SigningAlgorithm& algorithm) const
@@ -80,8 +100,10 @@ void CertificateKey::putValue(const HashObject& hash, const SigningAlgorithm& al
     }
 }
 
-Bytes CertificateKey::signHash(const HashObject& hash) const
+Bytes CertificateKey::signHash(const HashObject& hash, const SigningAlgorithm& algorithm) const
 {
+    if (persistedKey_)
+        return signDigest(hash, algorithm);
     DWORD size = 0;
     if (!CryptSignHashA(hash.get(), keySpec_, nullptr, 0, nullptr, &size))
         throw std::runtime_error(kSignHashFailed + lastErrorText());
@@ -90,4 +112,24 @@ Bytes CertificateKey::signHash(const HashObject& hash) const
     if (!CryptSignHashA(hash.get(), keySpec_, nullptr, 0, signature.data(), &size))
         throw std::runtime_error(kSignHashFailed + lastErrorText());
     return reverseBytes(signature.data(), size);
+}
+
+Bytes CertificateKey::signDigest(const HashObject& hash, const SigningAlgorithm& algorithm) const
+{
+    Bytes digest(algorithm.digestLength);
+    DWORD digestSize = algorithm.digestLength;
+    if (!CryptGetHashParam(hash.get(), HP_HASHVAL, digest.data(), &digestSize, 0))
+        throw std::runtime_error(kHashValueFailed + lastErrorText());
+    BCRYPT_PKCS1_PADDING_INFO padding{algorithm.cngName};
+    DWORD size = 0;
+    requireSuccess(NCryptSignHash(persistedKey_.get(), &padding, digest.data(), digestSize, nullptr, 0, &size,
+                                  BCRYPT_PAD_PKCS1),
+                   kSignDigestFailed);
+    Bytes signature(size);
+    requireSuccess(NCryptSignHash(persistedKey_.get(), &padding, digest.data(), digestSize, signature.data(), size,
+                                  &size, BCRYPT_PAD_PKCS1),
+                   kSignDigestFailed);
+    // CNG writes the signature most significant byte first, as it is answered.
+    signature.resize(size);
+    return signature;
 }

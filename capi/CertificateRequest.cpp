@@ -12,6 +12,7 @@
 #include "CapiMessages.h"
 #include "Encoding.h"
 #include "KeyContext.h"
+#include "KeyStorage.h"
 #include "LocalBytes.h"
 #include "ProviderRules.h"
 
@@ -70,19 +71,36 @@ std::string certificateRequest(
         throw std::runtime_error(kRequestContainerNameNull);
 
     // Declared in the reverse of their release: name, key information,
-    // request, context.
+    // request, and the key: a KSP's key and its provider, or the context.
     ProviderContext context;
+    KeyStorageProvider storage;
+    PersistedKey persistedKey;
     LocalBytes request;
     LocalBytes keyInfo;
     LocalBytes encodedName = encodedSubject(subjectText);
 
-    const std::string provider = mapProviderName(providerName, ProviderMatch::Substring);
-    context = acquireKeyContext(containerName, provider, static_cast<DWORD>(providerType), 0, kRequestAcquireFailures);
+    // crypt32 signs with either; a KSP's key is named by its own key spec.
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
+    DWORD keySpec = kRequestKeySpec;
+    if (static_cast<DWORD>(providerType) == kKeyStorageProviderType) {
+        storage = openStorageProvider(
+            wideName(providerName, kRequestStorageProviderFailed).data(), kRequestStorageProviderFailed);
+        requireSuccess(openPersistedKey(storage, wideName(containerName, kRequestOpenKeyFailed).data(),
+                           kRequestKeySpec, 0, persistedKey),
+            kRequestOpenKeyFailed);
+        key = persistedKey.get();
+        keySpec = CERT_NCRYPT_KEY_SPEC;
+    } else {
+        const std::string provider = mapProviderName(providerName, ProviderMatch::Substring);
+        context
+            = acquireKeyContext(containerName, provider, static_cast<DWORD>(providerType), 0, kRequestAcquireFailures);
+        key = context.get();
+    }
 
     keyInfo = sizeThenFill(
         [&](BYTE* data, DWORD* size) {
             return CryptExportPublicKeyInfo(
-                context.get(), kRequestKeySpec, kEncoding, reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(data), size);
+                key, keySpec, kEncoding, reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(data), size);
         },
         { kRequestKeyInfoFirstFailed, kRequestKeyInfoNoMemory, kRequestKeyInfoSecondFailed });
     if (keyInfo.size < sizeof(CERT_PUBLIC_KEY_INFO))
@@ -98,7 +116,7 @@ std::string certificateRequest(
 
     request = sizeThenFill(
         [&](BYTE* data, DWORD* size) {
-            return CryptSignAndEncodeCertificate(context.get(), kRequestKeySpec, kEncoding,
+            return CryptSignAndEncodeCertificate(key, keySpec, kEncoding,
                 X509_CERT_REQUEST_TO_BE_SIGNED, &info, &signatureAlgorithm, nullptr, data, size);
         },
         { kRequestSignFirstFailed, kRequestSignNoMemory, kRequestSignSecondFailed });

@@ -1,10 +1,11 @@
-// Owners for CryptoAPI handles and Windows buffers: each is released exactly
+// Owners for CryptoAPI and CNG handles and Windows buffers: each is released exactly
 // once, when its owner goes out of scope. Declare them in the reverse of the
 // order in which they are to be released (hash before context).
 #pragma once
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <ncrypt.h>
 
 #include <utility>
 
@@ -61,9 +62,20 @@ struct FreeLocal {
     void operator()(HLOCAL memory) const { LocalFree(memory); }
 };
 
+// Key storage providers and their keys alike; a key goes before its provider.
+struct FreeNCryptObject {
+    void operator()(NCRYPT_HANDLE handle) const { NCryptFreeObject(handle); }
+};
+struct FreeNCryptBuffer {
+    void operator()(PVOID buffer) const { NCryptFreeBuffer(buffer); }
+};
+
 using ProviderContext = CryptHandle<HCRYPTPROV, ReleaseContext>;
 using HashObject = CryptHandle<HCRYPTHASH, DestroyHash>;
 using KeyObject = CryptHandle<HCRYPTKEY, DestroyKey>;
 using CertificateStore = CryptHandle<HCERTSTORE, CloseStore>;
 using CertificateContext = CryptHandle<PCCERT_CONTEXT, FreeCertificate>;
 using LocalBuffer = CryptHandle<HLOCAL, FreeLocal>;
+using KeyStorageProvider = CryptHandle<NCRYPT_PROV_HANDLE, FreeNCryptObject>;
+using PersistedKey = CryptHandle<NCRYPT_KEY_HANDLE, FreeNCryptObject>;
+using CngBuffer = CryptHandle<PVOID, FreeNCryptBuffer>;

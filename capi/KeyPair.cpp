@@ -7,6 +7,7 @@
 
 #include "CapiMessages.h"
 #include "CryptHandles.h"
+#include "KeyStorage.h"
 #include "LocalBytes.h"
 #include "ProviderRules.h"
 
@@ -17,12 +18,52 @@ constexpr int kKeyLengthShift = 16;
 constexpr int kLargestKeyLength = 0xFFFF;
 constexpr DWORD kRsaPublicKeyMagic = 0x31415352; // "RSA1"
 
+std::string blobAnswer(const Bytes& blob)
+{
+    const std::string answer = base64Encode(blob);
+    if (answer.empty())
+        throw std::runtime_error(kKeyPairBase64Failed + std::to_string(blob.size()) + kKeyPairBase64FailedInfix);
+    checkPublicKeyBlob(blob);
+    return answer;
+}
+
+// A KSP makes the key when it is finalized; it exports the PUBLICKEYBLOB of a
+// CSP's key as LEGACY_RSAPUBLIC_BLOB.
+std::string persistedKeyBlob(const std::string& providerName, int keyBits, const std::string& containerName,
+    bool useExistingKey, bool exportable, NewContainer& made)
+{
+    const std::vector<WCHAR> provider = wideName(providerName, kKeyPairStorageProviderFailed);
+    const std::vector<WCHAR> container
+        = wideName(containerName, useExistingKey ? kKeyPairOpenKeyFailed : kKeyPairCreateKeyFailed);
+    // Declared in the reverse of their release: key, provider.
+    const KeyStorageProvider storage = openStorageProvider(provider.data(), kKeyPairStorageProviderFailed);
+    PersistedKey key;
+    if (useExistingKey) {
+        requireSuccess(openPersistedKey(storage, container.data(), AT_KEYEXCHANGE, 0, key), kKeyPairOpenKeyFailed);
+    } else {
+        key = createExchangeKey(storage, container.data(), keyBits, exportable);
+        made.made(providerName, containerName, kKeyStorageProviderType);
+    }
+    DWORD size = 0;
+    requireSuccess(NCryptExportKey(key.get(), 0, LEGACY_RSAPUBLIC_BLOB, nullptr, nullptr, 0, &size, 0),
+        kKeyPairExportKeyFailed);
+    Bytes blob(size);
+    requireSuccess(NCryptExportKey(key.get(), 0, LEGACY_RSAPUBLIC_BLOB, nullptr, blob.data(), size, &size, 0),
+        kKeyPairExportKeyFailed);
+    blob.resize(size);
+    return blobAnswer(blob);
+}
+
 } // namespace
 
 NewContainer::~NewContainer()
 {
     HCRYPTPROV unused = 0;
-    if (made_)
+    if (!made_)
+        return;
+    if (providerType_ == kKeyStorageProviderType)
+        deletePersistedKey(provider_, container_);
+    else
         CryptAcquireContextA(&unused, container_.c_str(), provider_.c_str(), providerType_, CRYPT_DELETEKEYSET);
 }
 
@@ -63,6 +104,8 @@ std::string exchangeKeyBlob(const std::string& providerName, int keyBits, const 
         throw std::runtime_error(kKeyPairProviderNameNull);
     if (containerName.empty())
         throw std::runtime_error(kKeyPairContainerNameNull);
+    if (static_cast<DWORD>(providerType) == kKeyStorageProviderType)
+        return persistedKeyBlob(providerName, keyBits, containerName, useExistingKey, exportable, made);
     // Opened as named: the software-provider rule of signing does not apply.
     const std::string provider = mapProviderName(providerName, ProviderMatch::Substring);
 
@@ -92,10 +135,5 @@ std::string exchangeKeyBlob(const std::string& providerName, int keyBits, const 
     blob = sizeThenFill(
         [&](BYTE* data, DWORD* size) { return CryptExportKey(key.get(), 0, PUBLICKEYBLOB, 0, data, size); },
         { kKeyPairExportFailed, kKeyPairNoMemory, kKeyPairExportFailed });
-    const Bytes bytes = blob.bytes();
-    const std::string answer = base64Encode(bytes);
-    if (answer.empty())
-        throw std::runtime_error(kKeyPairBase64Failed + std::to_string(blob.size) + kKeyPairBase64FailedInfix);
-    checkPublicKeyBlob(bytes);
-    return answer;
+    return blobAnswer(blob.bytes());
 }

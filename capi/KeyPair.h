@@ -1,5 +1,6 @@
 // A container's RSA exchange key, made new or taken as it is, answered as
-// its PUBLICKEYBLOB in base64.
+// its PUBLICKEYBLOB in base64: in a CSP, or, for provider type 0, a KSP's
+// persisted key of that name.
 #pragma once
 
 #include <windows.h>
@@ -17,8 +18,8 @@ std::optional<DWORD> keyGenerationFlags(int keyBits, bool exportable);
 // Fails with the message of the first check that `blob` does not pass.
 void checkPublicKeyBlob(const Bytes& blob);
 
-// A container that this request made, deleted again (CRYPT_DELETEKEYSET)
-// unless the request keeps it: a failing request leaves the provider as it
+// A container that this request made, deleted again (CRYPT_DELETEKEYSET, or
+// NCryptDeleteKey for a KSP's key) unless the request keeps it: a failing request leaves the provider as it
 // found it.
 class NewContainer {
 public:

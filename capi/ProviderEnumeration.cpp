@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include <cwchar>
+
+#include "AnsiText.h"
 #include "CapiMessages.h"
 #include "CryptHandles.h"
+#include "KeyStorage.h"
 #include "ProviderRules.h"
 
 namespace {
@@ -26,7 +30,48 @@ std::string containerName(const BYTE* buffer, DWORD length)
     return std::string(buffer, std::find(buffer, end, BYTE{0}));
 }
 
+std::string utf8Of(LPCWSTR text) { return utf8FromUnits(text, std::wcslen(text)); }
+
+// A KSP's persisted keys; a failure at any point fails the listing, which
+// never answers part of the keys as if it were all of them.
+std::vector<std::string> enumeratePersistedKeys(const std::string& providerName, int providerType)
+{
+    const std::string description = providerDescription("", providerName, providerType) + kStatusInfix;
+    const KeyStorageProvider storage = openStorageProvider(
+        wideName(providerName, kContainersStorageProviderFailed + description).data(),
+        kContainersStorageProviderFailed + description);
+    std::vector<std::string> names;
+    CngBuffer state;
+    for (;;) {
+        NCryptKeyName* found = nullptr;
+        PVOID position = state.get();
+        const SECURITY_STATUS status = NCryptEnumKeys(storage.get(), nullptr, &found, &position, 0);
+        if (!state)
+            state.reset(position);
+        if (status == NTE_NO_MORE_ITEMS)
+            return names;
+        requireSuccess(status, kContainersEnumKeysFailed + description);
+        const CngBuffer name(found);
+        names.push_back(utf8Of(found->pszName));
+    }
+}
+
 }  // namespace
+
+std::vector<StorageProviderEntry> enumerateStorageProviders()
+{
+    DWORD count = 0;
+    NCryptProviderName* list = nullptr;
+    requireSuccess(NCryptEnumStorageProviders(&count, &list, 0), kListKspsEnumFailed);
+    const CngBuffer owner(list);
+    std::vector<StorageProviderEntry> providers;
+    for (DWORD i = 0; i < count; ++i) {
+        const NCryptProviderName& provider = list[i];
+        providers.push_back({utf8Of(provider.pszName),
+                             provider.pszComment ? std::optional(utf8Of(provider.pszComment)) : std::nullopt});
+    }
+    return providers;
+}
 
 std::vector<ProviderEntry> enumerateProviders()
 {
@@ -54,6 +99,8 @@ std::vector<std::string> enumerateContainers(const std::string& requestedName, i
 {
     if (requestedName.empty())
         throw std::runtime_error(kContainersProviderNameNull);
+    if (static_cast<DWORD>(providerType) == kKeyStorageProviderType)
+        return enumeratePersistedKeys(requestedName, providerType);
     const std::string providerName = mapProviderName(requestedName, ProviderMatch::Equality);
 
     HCRYPTPROV rawContext = 0;
@@ -73,7 +120,7 @@ std::vector<std::string> enumerateContainers(const std::string& requestedName, i
         throw std::runtime_error(providerDescription(kContainersFirstFailed, providerName, providerType));
     }
     do {
-        names.push_back(containerName(buffer, length));
+        names.push_back(utf8FromAnsi(containerName(buffer, length)));
         length = sizeof buffer;
     } while (CryptGetProvParam(context.get(), PP_ENUMCONTAINERS, buffer, &length, CRYPT_NEXT));
     return names;

@@ -1,5 +1,7 @@
 #include "ProviderRules.h"
 
+#include "KeyStorage.h"
+
 bool isKnownSmartCardProvider(const std::string& providerName)
 {
     for (const char* known : KnownSmartCardProviders)
@@ -15,8 +17,9 @@ std::string mapProviderName(const std::string& providerName, ProviderMatch match
     return matches ? kRenamedProviderTarget : providerName;
 }
 
-bool installsInStore(const std::string& providerName)
+bool installsInStore(const std::string& providerName, int providerType)
 {
-    return providerName.find(kMicrosoftMark) != std::string::npos
-           && providerName.find(kMicrosoftSmartCardProvider) == std::string::npos;
+    return static_cast<DWORD>(providerType) == kKeyStorageProviderType
+           || (providerName.find(kMicrosoftMark) != std::string::npos
+               && providerName.find(kMicrosoftSmartCardProvider) == std::string::npos);
 }

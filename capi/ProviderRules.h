@@ -33,6 +33,8 @@ bool isKnownSmartCardProvider(const std::string& providerName);
 
 std::string mapProviderName(const std::string& providerName, ProviderMatch match);
 
-// True when a certificate for this provider's key goes to the "MY" store
-// (case-sensitive substring tests on the name as given).
-bool installsInStore(const std::string& providerName);
+// True when a certificate for this provider's key goes to the "MY" store:
+// a KSP's key (provider type 0) is linked from there, as Windows links it,
+// and so is a CSP's key by the name's marks (case-sensitive substring tests
+// on the name as given).
+bool installsInStore(const std::string& providerName, int providerType);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <bcrypt.h>
 
 #include <string>
 
@@ -12,6 +13,8 @@ struct SigningAlgorithm {
     ALG_ID algId;
     DWORD digestLength;
     const char* createHashFailure;
+    // The name by which CNG's padding information names the digest.
+    LPCWSTR cngName;
 };
 
 const SigningAlgorithm& signingAlgorithm(const std::string& algorithmName);
