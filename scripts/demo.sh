@@ -2,7 +2,8 @@
 # The main job, as a calling application drives it, on a machine of its own:
 # on a SoftHSM2 token behind the "AT" module path a key pair made, the
 # certificate a throw-away CA issues for it imported, listed and signed with;
-# then the same on the CryptoAPI road, in a container and the "MY" store. Every
+# then the same on the CryptoAPI road, in a container and the "MY" store, and
+# for a key in Microsoft's software key storage provider (CNG). Every
 # request is shown with the envelope it prints; openssl checks every request
 # and signature, and the demo exits non-zero when anything fails.
 set -e
@@ -143,5 +144,26 @@ grep -q "\"thumbprint\": \"$thumbprint\"" "$work/last" && grep -q '"cpf": "12345
 printf 'contract text' > "$work/data"
 request capi crypt sign "$thumbprint" sha256 "$(base64 -w0 "$work/data")" false
 verify sha256 "$work/pub.pem" "$work/data"
+
+echo "# Where Windows keeps keys now: a key in Microsoft's software key storage"
+echo "# provider (CNG, provider type 0), its certificate linked from MY, signing"
+ksp="Microsoft Software Key Storage Provider"
+request capi list ksp
+grep -q "\"name\": \"$ksp\"" "$work/last" || fail "the KSP is not listed"
+request capi repo createKeyPair "$ksp" 0 demo-cng false false 2048 - "Demo CNG Signer" true
+printf '%s' "$(answer)" | base64 -d > "$work/cng.csr"
+openssl req -inform DER -in "$work/cng.csr" -verify -noout 2>&1 | grep -q "verify OK" ||
+  fail "the KSP key's request does not verify"
+echo "# openssl checks the request: verify OK"
+openssl x509 -req -inform DER -in "$work/cng.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 2 \
+  -days 30 -outform DER -out "$work/cng.der" 2>/dev/null
+openssl x509 -inform DER -in "$work/cng.der" -noout -pubkey > "$work/cng-pub.pem"
+echo
+request capi repo importCertificate "$ksp" 0 demo-cng "$(base64 -w0 "$work/cng.der")"
+[ "$(answer)" = '{\"result\":\"ok\"}' ] || fail "the certificate was not installed"
+request capi list listContainer "$ksp" 0
+grep -q 'demo-cng' "$work/last" || fail "the KSP does not list its key"
+request capi crypt sign "$(thumbprint_of "$work/cng.der")" sha512 "$(base64 -w0 "$work/data")" false
+verify sha512 "$work/cng-pub.pem" "$work/data"
 
 echo "All requests answered; every signature verified."

@@ -95,9 +95,11 @@ void CapiMachine::createEmptyContainer(const std::string& provider, int type, co
         return;
     }
     createContainer(provider, type, container);
+    // A KSP's key is one file of the key's name.
     std::filesystem::path key;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(directory() + "/crypto"))
-        if (entry.path().filename() == "exchange.key" && entry.path().parent_path().filename() == container)
+        if (type == kKspType ? entry.path().filename() == container && entry.is_regular_file()
+                             : entry.path().filename() == "exchange.key" && entry.path().parent_path().filename() == container)
             key = entry.path();
     EXPECT_TRUE(std::filesystem::remove(key)) << container;
 }
@@ -137,7 +139,8 @@ int CapiMachine::copiesInStore(const std::string& der) const
 std::string CapiMachine::containerFile(const std::string& container, const std::string& file) const
 {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(directory() + "/crypto"))
-        if (entry.path().filename() == file && entry.path().parent_path().filename() == container)
+        if (file.empty() ? entry.path().filename() == container && entry.is_regular_file()
+                         : entry.path().filename() == file && entry.path().parent_path().filename() == container)
             return readFile(entry.path());
     return "";
 }

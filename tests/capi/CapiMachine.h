@@ -21,8 +21,13 @@ inline constexpr const char* kAccentedCard = "eToken Base Cryptographic Provider
 // Installed only on the stand-in: a provider whose containers nobody else
 // sees, for the counts that must start from nothing.
 inline constexpr const char* kEmptyCsp = "SafeSign Standard Cryptographic Service Provider";
+// CNG key storage providers, linked with provider type 0; the card's keys
+// are never exportable.
+inline constexpr const char* kSoftwareKsp = "Microsoft Software Key Storage Provider";
+inline constexpr const char* kSmartCardKsp = "Microsoft Smart Card Key Storage Provider";
 inline constexpr int kProvRsaFull = 1;
 inline constexpr int kProvRsaAes = 24;
+inline constexpr int kKspType = 0;
 
 // A certificate in the "MY" store (DER-encoded) and the container of its key.
 struct Identity {
@@ -47,7 +52,8 @@ public:
     // A container holding a new 1024-bit exchange key.
     void createContainer(const std::string& provider, int type, const std::string& container);
     // A container without keys, as other programs leave them: the stand-in's
-    // loses its key file, Wine's is made in the registry.
+    // loses its key file (a KSP's key is deleted), Wine's is made in the
+    // registry.
     void createEmptyContainer(const std::string& provider, int type, const std::string& container);
     // A new certificate for `key` in "MY", linked to the container's exchange
     // key: importCertificate puts there what a provider named "Microsoft" is
@@ -65,8 +71,9 @@ public:
     // store holds; Wine's keeps one per certificate.
     int copiesInStore(const std::string& der) const;
     // A file of the stand-in's container (exchange.key, exchange.cer: the
-    // certificate kept with the exchange key; Wine's providers keep none).
-    std::string containerFile(const std::string& container, const std::string& file) const;
+    // certificate kept with the exchange key; Wine's providers keep none),
+    // or with no `file` the file of a KSP's key of that name.
+    std::string containerFile(const std::string& container, const std::string& file = "") const;
 
     // On the 1 MiB stack that Windows gives a program by default.
     ProcessResult sigbrid(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {},

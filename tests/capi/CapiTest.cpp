@@ -41,9 +41,14 @@ Args signingList(const std::string& thumbprint, const std::string& algorithm, co
     return { "capi", "crypt", "signList", thumbprint, algorithm, base64(list) };
 }
 
-// The software provider is of the AES type, every other one of the full RSA
-// type.
-std::string typeOf(const std::string& provider) { return provider == kEnhancedAes ? "24" : "1"; }
+// The software provider is of the AES type, a KSP of none, every other one of
+// the full RSA type.
+std::string typeOf(const std::string& provider)
+{
+    if (provider == kSoftwareKsp || provider == kSmartCardKsp)
+        return "0";
+    return provider == kEnhancedAes ? "24" : "1";
+}
 Args counting(const std::string& provider, const std::string& type)
 {
     return { "capi", "list", "countContainer", provider, type };
@@ -52,8 +57,10 @@ Args keyPair(const std::string& container = "$NEW", const std::string& keyBits =
     const std::string& useExistingKey = "false", const std::string& subject = "Maria",
     const std::string& alsoGenerateCsr = "false", const std::string& provider = kEnhancedAes)
 {
-    return { "capi", "repo", "createKeyPair", provider, typeOf(provider), container, useExistingKey, "true", keyBits,
-        "-", subject, alsoGenerateCsr };
+    // A card makes no exportable key.
+    const std::string exportable = provider == kSmartCardKsp ? "false" : "true";
+    return { "capi", "repo", "createKeyPair", provider, typeOf(provider), container, useExistingKey, exportable,
+        keyBits, "-", subject, alsoGenerateCsr };
 }
 Args request(const std::string& provider = kEnhancedAes, const std::string& container = "$KEY",
     const std::string& subject = "Maria")
@@ -82,8 +89,16 @@ protected:
             = unbase64(machine_->success(keyPair(names_["$CARDKEY"], "-1", "false", "M", "false", kEToken)));
         EXPECT_EQ(blob.substr(0, 1) + blob.substr(8, 4), "\x06RSA1");
         machine_->createEmptyContainer(kEToken, kProvRsaFull, names_["$EMPTY"]);
-        if (!underWine())
-            machine_->addUnlinked(unlinked);
+        if (underWine())
+            return;
+        machine_->addUnlinked(unlinked);
+        // A signer of each KSP, and a certificate whose KSP key was deleted.
+        kspSigners_ = { machine_->install(kSoftwareKsp, kKspType), machine_->install(kSmartCardKsp, kKspType) };
+        const std::string gone = machine_->newContainerName("gone");
+        machine_->createEmptyContainer(kSoftwareKsp, kKspType, gone);
+        names_.insert({ { "$KSPID", kspSigners_[0].thumbprint }, { "$CARDKSPID", kspSigners_[1].thumbprint },
+            { "$KSPKEY", kspSigners_[0].container }, { "$KSPLEFT", machine_->newContainerName("kspleft") },
+            { "$KSPGONE", machine_->addCertificate(gone, kSoftwareKsp, kKspType).thumbprint } });
     }
     static void TearDownTestSuite() { machine_.reset(); }
 
@@ -154,41 +169,50 @@ protected:
 
     static inline std::unique_ptr<CapiMachine> machine_;
     static inline Identity signer_;
+    // Not under Wine, whose ncrypt opens no persisted key (Wine 8's
+    // NCryptOpenKey is a stub).
+    static inline std::vector<Identity> kspSigners_;
     static inline std::map<std::string, std::string> names_;
 };
 
 TEST_F(Capi, SignaturesVerifyWithOpenSsl)
 {
     const std::string first = "primeiro", second = "segundo";
-    for (const char* name : { "sha1", "sha256", "sha512" }) {
-        SCOPED_TRACE(name);
-        const std::string signature = sign(signer_, name, first);
-        EXPECT_TRUE(verifies(signer_, name, first, signature, false)) << signature;
-        // PKCS#1 v1.5 is deterministic (the list below signs the same data
-        // again), and a ready digest of the same data gives the same
-        // signature.
-        EXPECT_EQ(sign(signer_, name, digestOf(name, first), true), signature);
+    // A CSP's key and, where CNG keeps keys, a key of each KSP.
+    std::vector<Identity> signers = kspSigners_;
+    signers.insert(signers.begin(), signer_);
+    for (const Identity& signer : signers) {
+        SCOPED_TRACE(signer.container);
+        for (const char* name : { "sha1", "sha256", "sha512" }) {
+            SCOPED_TRACE(name);
+            const std::string signature = sign(signer, name, first);
+            EXPECT_TRUE(verifies(signer, name, first, signature, false)) << signature;
+            // PKCS#1 v1.5 is deterministic (the list below signs the same data
+            // again), and a ready digest of the same data gives the same
+            // signature.
+            EXPECT_EQ(sign(signer, name, digestOf(name, first), true), signature);
 
-        // signList: one compact object per item, in order, "id" echoed
-        // (null when the item has none).
-        const std::string secondDigest = base64(digestOf(name, second));
-        const Json list = Json::array({ { { "id", 7 }, { "value", base64(first) }, { "hashedData", false } },
-            { { "hashedData", true }, { "value", secondDigest }, { "id", "dois" } },
-            { { "value", base64(first) }, { "hashedData", false } } });
-        EXPECT_EQ(machine_->success(signingList(signer_.thumbprint, name, list.dump())),
-            Json::array({ { { "data", base64(first) }, { "id", 7 }, { "signed", signature } },
-                            { { "data", secondDigest }, { "id", "dois" }, { "signed", sign(signer_, name, second) } },
-                            { { "data", base64(first) }, { "id", nullptr }, { "signed", signature } } })
-                .dump());
+            // signList: one compact object per item, in order, "id" echoed
+            // (null when the item has none).
+            const std::string secondDigest = base64(digestOf(name, second));
+            const Json list = Json::array({ { { "id", 7 }, { "value", base64(first) }, { "hashedData", false } },
+                { { "hashedData", true }, { "value", secondDigest }, { "id", "dois" } },
+                { { "value", base64(first) }, { "hashedData", false } } });
+            EXPECT_EQ(machine_->success(signingList(signer.thumbprint, name, list.dump())),
+                Json::array({ { { "data", base64(first) }, { "id", 7 }, { "signed", signature } },
+                                { { "data", secondDigest }, { "id", "dois" }, { "signed", sign(signer, name, second) } },
+                                { { "data", base64(first) }, { "id", nullptr }, { "signed", signature } } })
+                    .dump());
+        }
+        // Other algorithm names sign with SHA-256; even empty data signs.
+        for (const char* name : { "SHA1", "sha384", "", "Sha512", "sha1 " })
+            EXPECT_TRUE(verifies(signer, "sha256", "", sign(signer, name, ""), false)) << name;
+        // Line breaks aside, well-formed base64 is signed as written.
+        for (const char* data : { "\r\n", "YW\r\nJj", "+/+/" })
+            EXPECT_TRUE(verifies(
+                signer, "sha256", unbase64(data), machine_->success(signing(signer.thumbprint, "sha256", data)), false))
+                << data;
     }
-    // Other algorithm names sign with SHA-256; even empty data signs.
-    for (const char* name : { "SHA1", "sha384", "", "Sha512", "sha1 " })
-        EXPECT_TRUE(verifies(signer_, "sha256", "", sign(signer_, name, ""), false)) << name;
-    // Line breaks aside, well-formed base64 is signed as written.
-    for (const char* data : { "\r\n", "YW\r\nJj", "+/+/" })
-        EXPECT_TRUE(verifies(
-            signer_, "sha256", unbase64(data), machine_->success(signing(signer_.thumbprint, "sha256", data)), false))
-            << data;
 
     // Any provider but a known card one, of any type, is opened as the
     // Enhanced AES one.
@@ -338,9 +362,20 @@ TEST_F(Capi, ProvidersAndContainersAreListed)
     const Args cards = listed("Athena ASECard Crypto CSP", "1");
     EXPECT_NE(std::find(cards.begin(), cards.end(), athena), cards.end());
     if (underWine())
-        GTEST_SKIP() << "Wine installs no provider with a container store of its own, nor the fault switch";
+        GTEST_SKIP() << "Wine installs no provider with a container store of its own, nor the fault switch; Wine 8's "
+                        "ncrypt enumerates neither providers nor keys";
     // The machine's own six providers, a line ending in CR LF among them.
     EXPECT_EQ(parsed.size(), 6u);
+    // Windows' two KSPs, the card's without a comment; a KSP's keys are its
+    // containers.
+    EXPECT_EQ(Json::parse(machine_->success({ "capi", "list", "ksp" })),
+        Json::parse(R"([{"comment":"Microsoft Software Key Storage Provider","name":"Microsoft Software Key Storage )"
+                    R"(Provider"},{"comment":null,"name":"Microsoft Smart Card Key Storage Provider"}])"));
+    const std::string persisted = machine_->newContainerName("Chave \xc3\xa7");
+    machine_->createContainer(kSmartCardKsp, kKspType, persisted);
+    const Args keys = listed(kSmartCardKsp, "0");
+    EXPECT_NE(std::find(keys.begin(), keys.end(), persisted), keys.end());
+    EXPECT_EQ(count(kSmartCardKsp, "0"), std::to_string(keys.size()));
 
     EXPECT_EQ(count(kEmptyCsp, "1"), "0");
     EXPECT_EQ(machine_->success({ "capi", "list", "listContainer", kEmptyCsp, "1" }), "null");
@@ -387,8 +422,14 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
     for (const auto& [provider, stem, digest, subject, tag] :
         std::vector<std::tuple<const char*, const char*, const char*, const char*, char>> {
             { kEnhancedAes, "Cont\xc3\xaainer-a\xc3\xa7\xc3\xa3o", "sha256", "CN=Maria Silva,O=Example", 0x13 },
-            { kAccentedCard, "card", "sha1", "CN=Jo\xc3\xa3o A\xc3\xa7\xc3\xa3o", 0x0c } }) {
+            { kAccentedCard, "card", "sha1", "CN=Jo\xc3\xa3o A\xc3\xa7\xc3\xa3o", 0x0c },
+            { kSoftwareKsp, "ksp", "sha512", "CN=Maria KSP", 0x13 },
+            { kSmartCardKsp, "cartao", "sha1", "CN=Jo\xc3\xa3o Cart\xc3\xa3o", 0x0c } }) {
         SCOPED_TRACE(provider);
+        const bool ksp = typeOf(provider) == "0";
+        // Wine 8's ncrypt opens no persisted key (NCryptOpenKey is a stub).
+        if (ksp && underWine())
+            continue;
         const std::string container = machine_->newContainerName(stem);
         const std::string blob = createKeyPair(provider, container, false);
         const std::string der = issue(blob, createKeyPair(provider, container, true, subject), subject, tag);
@@ -396,6 +437,18 @@ TEST_F(Capi, IssuedCertificatesInstallAndSign)
         EXPECT_EQ(machine_->success(install(provider, container, base64(der))), kOk);
         const Identity identity = { sha1Hex(der), der, container };
         EXPECT_TRUE(signsFor(identity, digest, "contrato"));
+        // Listed with its key link; a KSP's key as it was made: an exchange
+        // key, exportable but on a card.
+        const Json listed = Json::parse(machine_->success({ "capi", "list", "certificates" }));
+        const auto record = std::find_if(
+            listed.begin(), listed.end(), [&](const Json& entry) { return entry["thumbprint"] == identity.thumbprint; });
+        ASSERT_NE(record, listed.end());
+        EXPECT_EQ(Json({ record->at("provider"), record->at("providerType"), record->at("container") }),
+            Json({ provider, std::stoi(typeOf(provider)), container }));
+        if (ksp) {
+            EXPECT_EQ(machine_->containerFile(container).substr(0, 24),
+                std::string("keyspec: 1\nexportable: ") + (provider == kSmartCardKsp ? "0" : "1"));
+        }
         EXPECT_EQ(machine_->success(install(provider, container, base64(der))), kOk);
         if (!underWine()) {
             EXPECT_EQ(machine_->copiesInStore(der), 2);
@@ -476,8 +529,9 @@ struct FailureRow {
 };
 
 const Args kListing = { "capi", "list", "csp" };
-const Args kSigningTwo
-    = signingList("$ID", "sha256", R"([{"value":"YQ==","hashedData":false},{"value":"Yg==","hashedData":false}])");
+const std::string kTwoItems = R"([{"value":"YQ==","hashedData":false},{"value":"Yg==","hashedData":false}])";
+const Args kSigningTwo = signingList("$ID", "sha256", kTwoItems);
+const std::string kKspListed = std::string("providerName:") + kSoftwareKsp + " - providerType:0 - Err ";
 const std::string kAcquireText = "countContainers - CryptAcquireContext. providerName:";
 const std::string kEnumerationText
     = std::string("countContainers - CryptGetProvParam (CRYPT_FIRST). providerName:") + kEmptyCsp + " - providerType:1";
@@ -519,6 +573,20 @@ const std::vector<FailureRow> kFailures = {
     { "", answered("[]"), signingList("$ID", "sha256", "[]") },
     { "", answered("[]"), signingList("$ID", "sha256", "null") },
     { "", answered("[]"), signingList("$ID", "sha256", std::string("[]\0garbage", 10)) },
+    // A KSP's key: the digest is CryptoAPI's, CNG signs it. A card whose
+    // user cancels the PIN signs the first item and refuses the second.
+    { "NCryptOpenStorageProvider=5", raised("Err NCryptOpenStorageProviderErr 5"), signing("$KSPID", "sha256"), false },
+    { "", raised("Err NCryptOpenKey - conjunto de chave nao encontrada =Err 2148073494"), signing("$KSPGONE", "sha256"),
+        false },
+    { "CryptAcquireContextA=5", raised("Err CryptAcquireContext (CRYPT_VERIFYCONTEXT)Err 5"), signing("$KSPID", "sha1"),
+        false },
+    { "CryptCreateHash=5", raised("(CryptCreateHash SHA512)Err 5"), signing("$CARDKSPID", "sha512"), false },
+    { "CryptGetHashParam=5", raised("Err CryptGetHashParamErr 5"), signing("$KSPID", "sha256"), false },
+    { "", raised("Tamanho do hash nao condiz com algoritmo utilizado"),
+        signing("$CARDKSPID", "sha512", base64(digestOf("sha256", "x")), "true"), false },
+    { "NCryptSignHash#2=5", raised("Err NCryptSignHashErr 5"), signing("$KSPID", "sha256"), false },
+    { "NCryptSignHash#3=0x8010006E", raised("Err NCryptSignHashErr 2148532334"),
+        signingList("$CARDKSPID", "sha1", kTwoItems), false },
     // Listing
     { "", errorText("countContainers - providerName is null"), counting("", "24") },
     // The message is not escaped.
@@ -532,6 +600,18 @@ const std::vector<FailureRow> kFailures = {
     { "CryptEnumProvidersA#2=5", raised("listCSPs - CryptEnumProviders"), kListing },
     { "LocalAlloc=8", raised("listCSPs - Insufficient Memory"), kListing },
     { "CryptEnumProvidersA#1=259", answered("null"), kListing },
+    // A KSP is no CSP; type 0 names a KSP, whose keys are listed whole or
+    // not at all.
+    { "", errorText(kAcquireText + kSoftwareKsp + " - providerType:1"), counting(kSoftwareKsp, "1") },
+    { "", errorText(std::string("countContainers - NCryptOpenStorageProvider. providerName:") + kEnhancedAes
+              + " - providerType:0 - Err 2148073502"),
+        counting(kEnhancedAes, "0"), false },
+    { "NCryptEnumKeys#2=5", errorText("countContainers - NCryptEnumKeys. " + kKspListed + "5"),
+        counting(kSoftwareKsp, "0"), false },
+    { "NCryptEnumKeys#1=5", raised("countContainers - NCryptEnumKeys. " + kKspListed + "5"),
+        { "capi", "list", "listContainer", kSoftwareKsp, "0" }, false },
+    { "NCryptEnumStorageProviders=5", raised("listKSPs - NCryptEnumStorageProviders - Err 5"),
+        { "capi", "list", "ksp" }, false },
     // KeyRequests
     { "", keyPairError("providerName is null"), keyPair("$NEW", "2048", "false", "M", "false", "") },
     { "", keyPairError("containerName is null"), keyPair("") },
@@ -551,6 +631,31 @@ const std::vector<FailureRow> kFailures = {
     { "", keyPairError("CryptAcquireContext"), keyPair("$KEY") },
     { "", keyPairError("CryptAcquireContext"), keyPair("$KEY", "2048", "false", "Maria", "true") },
     { "", keyPairError("CryptGetUserKey"), keyPair("$EMPTY", "2048", "true", "M", "false", kEToken) },
+    // A KSP's key of an existing name is refused, a missing one is not
+    // reused, a card makes no exportable key, and a key whose export or
+    // request fails goes again: each next row makes it anew.
+    { "", keyPairError("NCryptCreatePersistedKey - Err 2148073487"),
+        keyPair("$KSPKEY", "2048", "false", "M", "true", kSoftwareKsp), false },
+    { "", keyPairError("NCryptOpenKey - Err 2148073494"), keyPair("$KSPLEFT", "2048", "true", "M", "false", kSoftwareKsp),
+        false },
+    { "", keyPairError("NCryptSetProperty - Err 2148073513"),
+        { "capi", "repo", "createKeyPair", kSmartCardKsp, "0", "$KSPLEFT", "false", "true", "2048", "-", "M", "false" },
+        false },
+    { "", keyPairError("NCryptSetProperty - Err 2148073511"), keyPair("$KSPLEFT", "32768", "false", "M", "false",
+        kSoftwareKsp), false },
+    { "NCryptOpenStorageProvider=5", keyPairError("NCryptOpenStorageProvider - Err 5"),
+        keyPair("$KSPLEFT", "1024", "false", "M", "false", kSoftwareKsp), false },
+    { "NCryptFinalizeKey=5", keyPairError("NCryptFinalizeKey - Err 5"),
+        keyPair("$KSPLEFT", "1024", "false", "M", "false", kSoftwareKsp), false },
+    { "NCryptExportKey#1=5", keyPairError("NCryptExportKey - Err 5"),
+        keyPair("$KSPLEFT", "1024", "false", "M", "false", kSoftwareKsp), false },
+    { "NCryptExportKey#2=5", keyPairError("NCryptExportKey - Err 5"),
+        keyPair("$KSPLEFT", "1024", "false", "M", "false", kSmartCardKsp), false },
+    { "", kMissingKeyRequest, keyPair("$KSPLEFT", "1024", "false", kNotUtf8, "true", kSoftwareKsp), false },
+    { "", keyPairError("NCryptOpenKey - Err 2148073494"), keyPair("$KSPLEFT", "2048", "true", "M", "false", kSoftwareKsp),
+        false },
+    { "", keyPairError("NCryptOpenKey - Err 2148073494"),
+        keyPair("$KSPLEFT", "2048", "true", "M", "false", kSmartCardKsp), false },
     { "", csrError(" - DN is null"), request(kEnhancedAes, "$KEY", "") },
     { "", csrError(" - Provider name is null"), request("") },
     { "", csrError(" - Container name is null"), request(kEnhancedAes, "") },
@@ -566,6 +671,16 @@ const std::vector<FailureRow> kFailures = {
     { "CryptSignAndEncodeCertificate#1=5", csrError(" First call to CryptSignandEncode failed."), request() },
     { "LocalAlloc#3=8", csrError(" The malloc operation failed."), request() },
     { "CryptSignAndEncodeCertificate#2=5", csrError(" The second call to CryptSignAndEncode failed."), request() },
+    // A KSP's key is exported and signs through crypt32 as a CSP's does.
+    { "", csrError(" NCryptOpenKey failed - Err 2148073494"), request(kSoftwareKsp, "$KSPLEFT"), false },
+    { "NCryptOpenStorageProvider=5", csrError(" NCryptOpenStorageProvider failed - Err 5"),
+        request(kSoftwareKsp, "$KSPKEY"), false },
+    { "NCryptExportKey=5",
+        csrError(" The first call to CryptExportPublickKeyInfo failed.  The probable cause is that  There is no "
+                 "key pair in the key container."),
+        request(kSoftwareKsp, "$KSPKEY"), false },
+    { "NCryptSignHash=0x8010006E", csrError(" First call to CryptSignandEncode failed."),
+        request(kSoftwareKsp, "$KSPKEY"), false },
     // A container that no provider holds shows which family opened it:
     // each known card provider by name (anywhere in the text,
     // case-sensitive), everything else as the Enhanced AES provider.
@@ -598,6 +713,8 @@ const std::vector<FailureRow> kFailures = {
     // "Microsoft" in the name, Microsoft's card provider aside, puts the
     // certificate in "MY"; nothing opens the container then.
     { "", answered(kOk), install("Vendor CSP for Microsoft Windows", "missing") },
+    // So does a KSP's key, of any KSP, as Windows links it.
+    { "", answered(kOk), { "capi", "repo", "importCertificate", "Vendor KSP", "0", "missing", "$CERT" } },
     { "", kKeyContextFailed, install(kEToken, "missing") },
     { "", kKeyContextFailed, install(kMsSmartCard, "missing") },
     { "", kKeyContextFailed, install("microsoft enhanced rsa and aes cryptographic provider", "missing") },

@@ -17,6 +17,6 @@ for header in sorted(p for d in ("app", "capi", "p11", "util") for p in root.glo
 missing = [request for request in requests if request not in reference]
 missing += [f"{name}: {text!r}" for name, text in messages.items() if text not in reference]
 # A pattern that no longer matches the sources would check nothing.
-if len(requests) != 21 or not messages or missing:
+if len(requests) != 22 or not messages or missing:
     sys.exit(f"{len(requests)} requests, {len(messages)} messages; docs/commands.md lacks:\n" + "\n".join(missing))
 print(f"docs/commands.md holds all {len(requests)} requests and {len(messages)} messages")

@@ -23,7 +23,7 @@ echo "$headers" | grep -Eq '^Subsystem[[:space:]]+00000002' || fail "subsystem i
 dlls=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 for dll in $dlls; do
   case "$dll" in
-    kernel32.dll|advapi32.dll|crypt32.dll|msvcrt.dll|user32.dll) ;;
+    kernel32.dll|advapi32.dll|crypt32.dll|ncrypt.dll|msvcrt.dll|user32.dll) ;;
     *) fail "imports a DLL that Windows does not ship: $dll" ;;
   esac
 done
