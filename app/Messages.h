@@ -11,3 +11,5 @@ inline constexpr const char* kListNestedTooDeep = "Lista com aninhamento acima d
 // for standard input).
 inline constexpr const char* kValueUnreadable = "Erro na leitura do arquivo: ";
 inline constexpr const char* kStandardInputTwice = "Apenas um parametro pode ser lido da entrada padrao";
+// A PIN written "@-" reads one line of at most 256 bytes.
+inline constexpr const char* kLineTooLong = "PIN lido da entrada padrao acima de 256 bytes";

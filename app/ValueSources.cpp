@@ -11,6 +11,10 @@ namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr const char* kStandardInputName = "-";
+// UTF-8's, which .NET's Encoding.UTF8 writes first.
+constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
+// A PIN line: a mixed-up caller's document is refused before any login.
+constexpr std::size_t kLineLimit = 256;
 
 [[noreturn]] void unreadable(const std::string& path) { throw std::runtime_error(kValueUnreadable + path); }
 
@@ -53,12 +57,21 @@ std::string readStandardInput()
 
 SecretText readStandardInputLine()
 {
-    // A byte at a time: nothing past the line is taken from the caller.
+    // A byte at a time: nothing past the line is taken from the caller, and
+    // nothing past the limit is read at all.
     SecretText line("");
     char byte = 0;
     long count = 0;
-    while ((count = platform::readStandardInput(&byte, 1)) == 1 && byte != '\n' && byte != '\r')
+    while ((count = platform::readStandardInput(&byte, 1)) == 1 && byte != '\n' && byte != '\r') {
         line.append(byte);
+        // A writer's byte-order mark before the line is not part of it.
+        if (line.text() == kByteOrderMark)
+            line.clear();
+        if (line.size() > kLineLimit) {
+            wipe(&byte, 1);
+            throw std::runtime_error(kLineTooLong);
+        }
+    }
     wipe(&byte, 1);
     if (count < 0)
         unreadable(kStandardInputName);

@@ -13,7 +13,9 @@ std::string readValueFile(const std::string& path);
 // Standard input to its end.
 std::string readStandardInput();
 
-// Standard input up to its first line break (CR or LF), without it.
+// Standard input up to its first line break (CR or LF), without it and
+// without a leading UTF-8 byte-order mark; a line of more than 256 bytes
+// raises std::runtime_error with kLineTooLong once its 257th byte is read.
 SecretText readStandardInputLine();
 
 // Each raises std::runtime_error with kValueUnreadable and the path ("-" for

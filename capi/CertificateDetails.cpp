@@ -10,6 +10,7 @@
 
 #include "AnsiText.h"
 #include "CapiMessages.h"
+#include "CertificateBytes.h"
 #include "CryptHandles.h"
 
 namespace {
@@ -18,6 +19,8 @@ using Json = nlohmann::json;
 
 constexpr DWORD kCertificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr std::size_t kSha1Length = 20;
+constexpr BYTE kUniversalStringTag = 0x1c;
+constexpr BYTE kBmpStringTag = 0x1e;
 
 // What CryptDecodeObjectEx made of some bytes, in the one block it
 // allocated; empty when they did not decode as that structure.
@@ -42,11 +45,30 @@ private:
 // A name that does not decode makes the whole certificate undecodable.
 struct Undecodable { };
 
-std::string utf8Of(const WCHAR* text, std::size_t length)
+// Every character the length counts, a NUL among them: a name value cut
+// there would show another name.
+std::string utf8Of(const WCHAR* text, std::size_t length) { return utf8FromUnits(text, length); }
+
+// Whether the value, as the certificate encodes it, ends in a NUL character
+// (a unit of zero bytes: two in a BMPString, four in a UniversalString).
+bool endsInNul(const Bytes& encoding)
 {
-    // crypt32 may count a value's terminator in its length.
-    const std::vector<WCHAR> wide(text, std::find(text, text + length, WCHAR {}));
-    return utf8FromWide(wide);
+    const std::optional<DerElement> element = derElement(encoding.data(), encoding.size());
+    const std::size_t unit = element->tag == kBmpStringTag ? 2 : element->tag == kUniversalStringTag ? 4 : 1;
+    return element->contentSize >= unit
+        && std::all_of(encoding.end() - static_cast<std::ptrdiff_t>(unit), encoding.end(), [](BYTE b) { return b == 0; });
+}
+
+// A text value's characters. crypt32 may count a terminator in the length
+// (Wine's does for a UTF8String): the certificate's bytes tell whether the
+// value itself ends in a NUL.
+std::string valueText(const CERT_RDN_ATTR& attribute, const Bytes* encoding)
+{
+    const auto* text = reinterpret_cast<const WCHAR*>(attribute.Value.pbData);
+    std::size_t length = attribute.Value.cbData / sizeof(WCHAR);
+    if (length && text[length - 1] == WCHAR {} && encoding && !endsInNul(*encoding))
+        --length;
+    return utf8Of(text, length);
 }
 
 std::string utf8Of(const WCHAR* text) { return text ? utf8Of(text, std::wcslen(text)) : std::string(); }
@@ -100,28 +122,15 @@ std::string escaped(const std::string& value)
     return out;
 }
 
-// '#' and the hexadecimal of the value's BER encoding, which CryptoAPI
-// writes again from what it decoded (a value it kept encoded, as it is).
-std::string hexValue(const CERT_RDN_ATTR& attribute)
-{
-    const CERT_NAME_VALUE value { attribute.dwValueType, attribute.Value };
-    DWORD size = 0;
-    if (!CryptEncodeObject(X509_ASN_ENCODING, X509_UNICODE_NAME_VALUE, &value, nullptr, &size))
-        throw Undecodable {};
-    Bytes encoded(size);
-    if (!CryptEncodeObject(X509_ASN_ENCODING, X509_UNICODE_NAME_VALUE, &value, encoded.data(), &size))
-        throw Undecodable {};
-    return "#" + hexEncode(encoded.data(), std::min<std::size_t>(size, encoded.size()));
-}
-
-std::string attributeText(const CERT_RDN_ATTR& attribute)
+// A value without a short name or text is written '#' and the hexadecimal of
+// its encoding as the certificate holds it; never encoded again, which would
+// check each character against its type and refuse what CAs do issue.
+std::string attributeText(const CERT_RDN_ATTR& attribute, const Bytes* encoding)
 {
     const char* shortName = shortNameOf(attribute.pszObjId);
-    if (shortName && isText(attribute.dwValueType)) {
-        const auto* text = reinterpret_cast<const WCHAR*>(attribute.Value.pbData);
-        return std::string(shortName) + "=" + escaped(utf8Of(text, attribute.Value.cbData / sizeof(WCHAR)));
-    }
-    return std::string(shortName ? shortName : attribute.pszObjId) + "=" + hexValue(attribute);
+    if (shortName && isText(attribute.dwValueType))
+        return std::string(shortName) + "=" + escaped(valueText(attribute, encoding));
+    return std::string(shortName ? shortName : attribute.pszObjId) + "=#" + (encoding ? hexEncode(*encoding) : "");
 }
 
 // The last RDN first, RDNs joined by ',' and the attributes of one by '+'.
@@ -130,11 +139,17 @@ std::string rfc4514Name(const CERT_NAME_BLOB& name)
     const Decoded<CERT_NAME_INFO> info(X509_UNICODE_NAME, name.pbData, name.cbData);
     if (!info)
         throw Undecodable {};
+    // What crypt32 decoded, attribute by attribute; a name that it reads in
+    // another shape (BER that is not DER) has its encodings unread.
+    auto encodings = nameValueEncodings(name);
+    if (encodings && encodings->size() != info->cRDN)
+        encodings.reset();
     std::string text;
     for (DWORD r = info->cRDN; r-- > 0;) {
         const CERT_RDN& rdn = info->rgRDN[r];
+        const bool encoded = encodings && (*encodings)[r].size() == rdn.cRDNAttr;
         for (DWORD a = 0; a < rdn.cRDNAttr; ++a)
-            text += (a ? "+" : "") + attributeText(rdn.rgRDNAttr[a]);
+            text += (a ? "+" : "") + attributeText(rdn.rgRDNAttr[a], encoded ? &(*encodings)[r][a] : nullptr);
         if (r)
             text += ',';
     }
@@ -218,7 +233,9 @@ std::optional<std::string> otherNameText(const CERT_OTHER_NAME& name)
         return std::string(value->Value.pbData, value->Value.pbData + value->Value.cbData);
     if (!isText(type))
         return std::nullopt;
-    return utf8Of(reinterpret_cast<const WCHAR*>(value->Value.pbData), value->Value.cbData / sizeof(WCHAR));
+    // A number has no NUL: one that crypt32 counted as a terminator goes.
+    const auto* text = reinterpret_cast<const WCHAR*>(value->Value.pbData);
+    return utf8Of(text, std::find(text, text + value->Value.cbData / sizeof(WCHAR), WCHAR {}) - text);
 }
 
 void addTaxpayerNumbers(Json& record, CERT_INFO* info)

@@ -27,7 +27,13 @@ if [ -z "$work" ]; then
   work=$(mktemp -d)
   made=yes
 fi
-trap 'rm -f "$work/password"; [ -z "$made" ] || rm -rf "$work"' EXIT
+# The password never touches the disk (it reaches osslsigncode on its standard
+# input), so no ending leaves it behind; an interrupt still removes the work
+# folder that this run made.
+trap '[ -z "$made" ] || rm -rf "$work"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 commit=$(git -C "$repo" rev-parse HEAD)
 SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct "$commit")
 export SOURCE_DATE_EPOCH
@@ -40,8 +46,6 @@ fi
 signed=""
 if [ -n "$SIGN_PKCS12" ]; then
   [ -n "$SIGN_PASSWORD" ] || { echo "release: SIGN_PKCS12 needs SIGN_PASSWORD" >&2; exit 1; }
-  # The password goes through a file: command lines are public.
-  (umask 077 && printf '%s' "$SIGN_PASSWORD" > "$work/password")
   signed=yes
 elif [ -n "$SIGN_CERT" ] || [ -n "$SIGN_KEY" ]; then
   [ -n "$SIGN_CERT" ] && [ -n "$SIGN_KEY" ] || { echo "release: SIGN_CERT and SIGN_KEY go together" >&2; exit 1; }
@@ -51,12 +55,15 @@ fi
 sign_program() {
   set -- -in "$1" -out "$2" -h sha256 -n sigbrid
   if [ -n "$SIGN_PKCS12" ]; then
-    set -- "$@" -pkcs12 "$SIGN_PKCS12" -readpass "$work/password"
+    set -- "$@" -pkcs12 "$SIGN_PKCS12" -readpass /dev/stdin
   else
     set -- "$@" -certs "$SIGN_CERT" -key "$SIGN_KEY"
   fi
   [ -z "$SIGN_TIMESTAMP_URL" ] || set -- "$@" -ts "$SIGN_TIMESTAMP_URL"
-  osslsigncode sign "$@" >/dev/null
+  # Command lines are public, and a file could outlive an interrupt: the
+  # password goes through a pipe (printf is a shell builtin, so no command
+  # line shows it).
+  printf '%s' "$SIGN_PASSWORD" | osslsigncode sign "$@" >/dev/null
 }
 
 mkdir -p "$out"

@@ -22,6 +22,12 @@ public:
     // Adds a byte; a full buffer is wiped once the text has moved to a
     // larger one.
     void append(char c);
+    // Empty again, the bytes it held wiped.
+    void clear()
+    {
+        wipe(text_);
+        text_.clear();
+    }
     // For APIs whose parameter is not const.
     unsigned char* bytes() { return reinterpret_cast<unsigned char*>(text_.data()); }
     std::size_t size() const { return text_.size(); }

@@ -10,12 +10,15 @@
 
 namespace {
 
+using namespace std::string_literals;
 using Json = nlohmann::json;
 using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
 
 struct Profile {
     long serial;
-    // "/type=value/..." with "+" joining the members of one RDN.
+    // "/type=value/..." with "+" joining the members of one RDN; "type#N"
+    // takes the value's bytes as they are, as ASN.1 string type N, even
+    // characters that the type does not allow (as some CAs write them).
     std::string subject;
     const char* notBefore;
     const char* notAfter;
@@ -34,9 +37,12 @@ void setName(X509_NAME* name, const std::string& text)
         std::istringstream members(rdn);
         int set = 0;
         for (std::string member; std::getline(members, member, '+'); set = -1) {
-            const std::size_t equals = member.find('=');
-            X509_NAME_add_entry_by_txt(name, member.substr(0, equals).c_str(), MBSTRING_UTF8,
-                reinterpret_cast<const unsigned char*>(member.c_str() + equals + 1), -1, -1, set);
+            const std::size_t equals = member.find('='), mark = member.find('#');
+            const bool asIs = mark < equals;
+            const std::string value = member.substr(equals + 1);
+            X509_NAME_add_entry_by_txt(name, member.substr(0, asIs ? mark : equals).c_str(),
+                asIs ? std::stoi(member.substr(mark + 1, equals - mark - 1)) : MBSTRING_UTF8,
+                reinterpret_cast<const unsigned char*>(value.data()), static_cast<int>(value.size()), -1, set);
         }
     }
 }
@@ -137,6 +143,18 @@ const std::vector<IssuedCertificate>& issuedCertificates()
                   R"(car \<Doce\>\; Cia,C=BR)" },
                 { "serialNumber", "04" }, { "notBefore", "2026-03-15T08:30:00Z" },
                 { "notAfter", "2027-03-15T08:30:00Z" } } },
+        // Values that their string types do not allow (an underscore in a
+        // PrintableString, a Latin-1 letter in an IA5String, a letter in a
+        // NumericString) are written with their own bytes; a NUL inside a
+        // name cuts nothing.
+        { 5,
+            "/CN=GOOD NAME\0EVIL/serialNumber#19=ABC_123/emailAddress#22=jos\xE9@example.com/x121Address#18=12A4"s,
+            "20260401000000Z", "20270401000000Z", nullptr, nullptr,
+            { { "subject",
+                  "2.5.4.24=#120431324134,1.2.840.113549.1.9.1=#16106a6f73e9406578616d706c652e636f6d,"
+                  "2.5.4.5=#13074142435f313233,CN=GOOD NAME\\00EVIL" },
+                { "serialNumber", "05" }, { "notBefore", "2026-04-01T00:00:00Z" },
+                { "notAfter", "2027-04-01T00:00:00Z" } } },
     };
     static const std::vector<IssuedCertificate> certificates = [] {
         std::vector<IssuedCertificate> made;

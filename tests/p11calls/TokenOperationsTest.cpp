@@ -302,6 +302,13 @@ TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
         { with(kImport, 8, machine_.fromFile("certificate")), "",
             successDocument("certificado adicionado com sucesso: " + kKeyId),
             "CKA_VALUE=hex:" + hexOf(kImported) + " " },
+        // A PIN line of at most 256 bytes, a byte-order mark before it
+        // dropped; a longer one is never sent.
+        { with(kSign, 6, "@-"), std::string(256, '7') + "\n", successDocument("obI="),
+            "pin=hex:" + hexOf(std::string(256, '7')) + " pinLen=256" },
+        { with(kSign, 6, "@-"), std::string(257, '7') + "\n",
+            errorDocument("PIN lido da entrada padrao acima de 256 bytes"), "" },
+        { with(kSign, 6, "@-"), "\xEF\xBB\xBF" "1234\r\n", successDocument("obI="), "pin=hex:31323334 pinLen=4" },
         { with(with(kSign, 6, "@-"), 7, "@-"), "1234\nYWJj",
             errorDocument("Apenas um parametro pode ser lido da entrada padrao"), "" },
         { with(kSign, 7, absent), "", unreadable(absent), "" },

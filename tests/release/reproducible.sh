@@ -6,7 +6,8 @@
 # Then the first folder's programs are signed, once with a PKCS#12 file and
 # once with PEM files of a throw-away code-signing CA: each verifies against
 # that CA, is the unsigned program with a signature added, and fails to
-# verify once one byte changes.
+# verify once one byte changes, and a signing run killed while it builds
+# leaves no password behind.
 #   reproducible.sh <repository> <version>
 set -e
 repo="$1"
@@ -51,6 +52,25 @@ openssl x509 -req -in "$ca/signer.csr" -CA "$ca/ca.pem" -CAkey "$ca/ca.key" -set
   -extfile "$ca/signer.ext" -out "$ca/signer.pem" 2>/dev/null
 openssl pkcs12 -export -in "$ca/signer.pem" -inkey "$ca/signer.key" -certfile "$ca/ca.pem" -passout pass:sesame \
   -out "$ca/signer.p12"
+# Killed while it builds, a signing run leaves its password nowhere: not in
+# its work folder, which it keeps.
+interrupted="$work/interrupted"
+secret="pw-$$-$(date +%s%N)"
+SIGN_PKCS12="$ca/signer.p12" SIGN_PASSWORD="$secret" setsid sh "$repo/scripts/release.sh" "$interrupted/dist" \
+  "$interrupted" >/dev/null 2>&1 &
+run=$!
+tries=0
+until [ -d "$interrupted/build-win32" ] || [ $tries -ge 600 ]; do
+  sleep 0.1
+  tries=$((tries + 1))
+done
+kill -TERM -- "-$run"
+wait "$run" || true
+[ -d "$interrupted/build-win32" ] || fail "the interrupted release never started its build"
+if grep -rqF "$secret" "$interrupted"; then
+  fail "an interrupted release left its password behind"
+fi
+echo "a release killed while it builds left no password"
 for way in pkcs12 pem; do
   if [ $way = pkcs12 ]; then
     SIGN_PKCS12="$ca/signer.p12" SIGN_PASSWORD=sesame sh "$repo/scripts/release.sh" "$first/signed" "$first" >/dev/null
