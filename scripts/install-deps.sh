@@ -20,9 +20,21 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   refresh=yes
 fi
+# The Debian archive that the machine itself is configured with (deb822
+# sources, or sources.list lines), so that backports come from the same place.
+debian_archive() {
+  awk 'FNR == 1 || /^[[:space:]]*$/ { if (found && uri != "") { print uri; exit } uri = ""; found = 0 }
+    /^URIs:/ { uri = $2 }
+    /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == "bookworm" || $i == "bookworm-updates") found = 1 }
+    END { if (found && uri != "") print uri }' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1
+  sed -n 's/^deb[[:space:]]\{1,\}\(\[[^]]*\][[:space:]]\{1,\}\)\{0,1\}\([^[:space:]]*\)[[:space:]]\{1,\}bookworm[[:space:]].*/\2/p' \
+    /etc/apt/sources.list 2>/dev/null | head -n 1
+}
 if [ ! -f "$backports" ]; then
-  printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
-    /usr/share/keyrings/debian-archive-keyring.gpg >"$backports"
+  archive=$(debian_archive | head -n 1)
+  [ -n "$archive" ] || { echo "install-deps: the machine has no Debian bookworm source configured" >&2; exit 1; }
+  printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+    "$archive" /usr/share/keyrings/debian-archive-keyring.gpg >"$backports"
   refresh=yes
 fi
 missing=""

@@ -56,15 +56,17 @@ openssl pkcs12 -export -in "$ca/signer.pem" -inkey "$ca/signer.key" -certfile "$
 # its work folder, which it keeps.
 interrupted="$work/interrupted"
 secret="pw-$$-$(date +%s%N)"
-SIGN_PKCS12="$ca/signer.p12" SIGN_PASSWORD="$secret" setsid sh "$repo/scripts/release.sh" "$interrupted/dist" \
-  "$interrupted" >/dev/null 2>&1 &
+# In a process group of its own, whose every member the kill reaches.
+SIGN_PKCS12="$ca/signer.p12" SIGN_PASSWORD="$secret" python3 -c \
+  'import os, sys; os.setpgid(0, 0); os.execvp(sys.argv[1], sys.argv[1:])' \
+  sh "$repo/scripts/release.sh" "$interrupted/dist" "$interrupted" >/dev/null 2>&1 &
 run=$!
 tries=0
 until [ -d "$interrupted/build-win32" ] || [ $tries -ge 600 ]; do
   sleep 0.1
   tries=$((tries + 1))
 done
-kill -TERM -- "-$run"
+kill -TERM "-$run"
 wait "$run" || true
 [ -d "$interrupted/build-win32" ] || fail "the interrupted release never started its build"
 if grep -rqF "$secret" "$interrupted"; then
