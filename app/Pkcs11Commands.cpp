@@ -25,6 +25,12 @@ Operation listTokens(const ArgVector& args)
     return [&store] { return successEnvelope(store.listTokens()); };
 }
 
+Operation listTokenDetails(const ArgVector& args)
+{
+    P11Store& store = storeOf(args);
+    return [&store] { return successEnvelope(store.listTokenDetails()); };
+}
+
 Operation listCertificatesRow(const ArgVector& args)
 {
     P11Store& store = storeOf(args);
@@ -140,6 +146,7 @@ std::vector<Command> pkcs11Commands()
 {
     return {
         { "pkcs11", "list", "tokens", Guard::RuntimeErrors, listTokens },
+        { "pkcs11", "list", "tokenDetails", Guard::RuntimeErrors, listTokenDetails },
         { "pkcs11", "list", "certificates", Guard::RuntimeErrors, listCertificatesRow },
         { "pkcs11", "list", "certificateDetails", Guard::RuntimeErrors, listCertificateDetailsRow },
         { "pkcs11", "list", "objects", Guard::RuntimeErrors, listObjectsRow },

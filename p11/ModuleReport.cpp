@@ -7,11 +7,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-std::string versionText(const CK_VERSION& version)
-{
-    return std::to_string(version.major) + "." + std::to_string(version.minor);
-}
-
 // What the loaded module says of itself and of its slots; what it refuses
 // to tell is left out.
 void describeLoaded(const P11Module& module, Json& record)
@@ -40,6 +35,11 @@ Json report(P11Module& module)
     } catch (const std::runtime_error& failure) {
         record["error"] = failure.what();
         return record;
+    }
+    // Where the native path's file was refused, what loaded is the other.
+    if (const std::string* fallback = module.fallbackPath()) {
+        record["path"] = *fallback;
+        record["refused"] = { { "path", module.nativePath() }, { "error", kLoadLibraryFailed } };
     }
     Json missing = Json::array();
     for (const char* name : p11::kInterface)

@@ -46,7 +46,15 @@ void P11Module::openLibrary()
     const std::string* path = installedPath();
     if (!path)
         throw std::runtime_error(kLoadFileMissing);
+    loadedFromFirstPath_ = false;
     library_.reset(LoadLibraryA(path->c_str()));
+    // Program Files is not redirected for a 32-bit program: where a vendor
+    // installed both, the native path holds the 64-bit module, which the
+    // 32-bit program cannot load, and the 32-bit path the one it can.
+    if (!library_ && path == &secondPath_ && fileExists(firstPath_)) {
+        library_.reset(LoadLibraryA(firstPath_.c_str()));
+        loadedFromFirstPath_ = library_ != nullptr;
+    }
     if (!library_)
         throw std::runtime_error(kLoadLibraryFailed);
 }

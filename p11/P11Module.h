@@ -29,6 +29,8 @@ inline constexpr P11Function<CK_C_GetInfo> C_GetInfo { "C_GetInfo" };
 inline constexpr P11Function<CK_C_GetSlotList> C_GetSlotList { "C_GetSlotList" };
 inline constexpr P11Function<CK_C_GetSlotInfo> C_GetSlotInfo { "C_GetSlotInfo" };
 inline constexpr P11Function<CK_C_GetTokenInfo> C_GetTokenInfo { "C_GetTokenInfo" };
+inline constexpr P11Function<CK_C_GetMechanismList> C_GetMechanismList { "C_GetMechanismList" };
+inline constexpr P11Function<CK_C_GetMechanismInfo> C_GetMechanismInfo { "C_GetMechanismInfo" };
 inline constexpr P11Function<CK_C_OpenSession> C_OpenSession { "C_OpenSession" };
 inline constexpr P11Function<CK_C_CloseSession> C_CloseSession { "C_CloseSession" };
 inline constexpr P11Function<CK_C_Login> C_Login { "C_Login" };
@@ -85,10 +87,14 @@ public:
     const std::string* installedPath() const;
     // The native path, where the module is looked for first.
     const std::string& nativePath() const { return secondPath_; }
+    // The 32-bit path, when the library was loaded from it after the native
+    // path's file was refused; none otherwise.
+    const std::string* fallbackPath() const { return loadedFromFirstPath_ ? &firstPath_ : nullptr; }
     // Whether the loaded library exports the function.
     bool exports(const char* name) const { return lookUp(name) != nullptr; }
 
-    // Finds the library (native path first), loads it and initializes it.
+    // Finds the library (native path first, and the 32-bit one when the
+    // native one is there but refused), loads it and initializes it.
     // Raises the two load messages; a module that refuses C_Initialize is
     // unloaded at once and stays unloaded, without an error.
     void loadModule()
@@ -141,6 +147,7 @@ private:
     std::string type_;
     std::string firstPath_;
     std::string secondPath_;
+    bool loadedFromFirstPath_ = false;
     // Released without C_Finalize only when the request ended before the
     // store was finalized; the process is about to end then.
     Library library_;

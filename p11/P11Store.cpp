@@ -1,5 +1,7 @@
 #include "P11Store.h"
 
+#include "TokenDetails.h"
+
 #include <exception>
 #include <utility>
 
@@ -101,6 +103,14 @@ std::vector<TokenInfo> P11Store::listTokens() const
     std::vector<TokenInfo> tokens;
     for (const P11Slot& slot : slots_)
         tokens.push_back(slot.foundInfo());
+    return tokens;
+}
+
+nlohmann::json P11Store::listTokenDetails() const
+{
+    nlohmann::json tokens = nlohmann::json::array();
+    for (const P11Slot& slot : slots_)
+        tokens.push_back(tokenDetails(slot));
     return tokens;
 }
 

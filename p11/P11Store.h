@@ -34,6 +34,8 @@ public:
 
     std::vector<P11Slot>& slots() { return slots_; }
     std::vector<TokenInfo> listTokens() const;
+    // The same tokens in the same order, each with what tokenDetails adds.
+    nlohmann::json listTokenDetails() const;
     // The first usable slot whose token has exactly this type and serial.
     P11Slot* findToken(const std::string& type, const std::string& serial);
 

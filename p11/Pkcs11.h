@@ -86,12 +86,21 @@ struct CK_MECHANISM {
     CK_ULONG ulParameterLen;
 };
 
+struct CK_MECHANISM_INFO {
+    CK_ULONG ulMinKeySize;
+    CK_ULONG ulMaxKeySize;
+    CK_FLAGS flags;
+};
+
 typedef CK_RV(CK_CALL* CK_C_Initialize)(CK_VOID_PTR pInitArgs);
 typedef CK_RV(CK_CALL* CK_C_Finalize)(CK_VOID_PTR pReserved);
 typedef CK_RV(CK_CALL* CK_C_GetInfo)(CK_INFO* pInfo);
 typedef CK_RV(CK_CALL* CK_C_GetSlotList)(CK_BBOOL tokenPresent, CK_SLOT_ID* pSlotList, CK_ULONG_PTR pulCount);
 typedef CK_RV(CK_CALL* CK_C_GetSlotInfo)(CK_SLOT_ID slotID, CK_SLOT_INFO* pInfo);
 typedef CK_RV(CK_CALL* CK_C_GetTokenInfo)(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo);
+typedef CK_RV(CK_CALL* CK_C_GetMechanismList)(CK_SLOT_ID slotID, CK_MECHANISM_TYPE* pMechanismList,
+                                              CK_ULONG_PTR pulCount);
+typedef CK_RV(CK_CALL* CK_C_GetMechanismInfo)(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* pInfo);
 typedef CK_RV(CK_CALL* CK_C_OpenSession)(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication,
                                          CK_VOID_PTR notify, CK_SESSION_HANDLE* phSession);
 typedef CK_RV(CK_CALL* CK_C_CloseSession)(CK_SESSION_HANDLE hSession);
@@ -150,6 +159,17 @@ typedef CK_RV(CK_CALL* CK_C_CreateObject)(CK_SESSION_HANDLE hSession, CK_ATTRIBU
 #define CKF_RW_SESSION 0x00000002UL
 #define CKF_SERIAL_SESSION 0x00000004UL
 
+#define CKF_WRITE_PROTECTED 0x00000002UL
+#define CKF_LOGIN_REQUIRED 0x00000004UL
+#define CKF_USER_PIN_INITIALIZED 0x00000008UL
+#define CKF_PROTECTED_AUTHENTICATION_PATH 0x00000100UL
+#define CKF_TOKEN_INITIALIZED 0x00000400UL
+#define CKF_USER_PIN_COUNT_LOW 0x00010000UL
+#define CKF_USER_PIN_FINAL_TRY 0x00020000UL
+#define CKF_USER_PIN_LOCKED 0x00040000UL
+#define CKF_USER_PIN_TO_BE_CHANGED 0x00080000UL
+#define CKF_SO_PIN_LOCKED 0x00400000UL
+
 #define CKU_USER 1UL
 
 #define CKO_CERTIFICATE 0x00000001UL
@@ -182,3 +202,6 @@ typedef CK_RV(CK_CALL* CK_C_CreateObject)(CK_SESSION_HANDLE hSession, CK_ATTRIBU
 
 #define CKM_RSA_PKCS_KEY_PAIR_GEN 0x00000000UL
 #define CKM_RSA_PKCS 0x00000001UL
+#define CKM_SHA1_RSA_PKCS 0x00000006UL
+#define CKM_SHA256_RSA_PKCS 0x00000040UL
+#define CKM_SHA512_RSA_PKCS 0x00000042UL

@@ -75,6 +75,10 @@ OFFSET(CK_MECHANISM, mechanism,                     0,    0,   0);
 OFFSET(CK_MECHANISM, pParameter,                    4,    4,   8);
 OFFSET(CK_MECHANISM, ulParameterLen,                8,   12,  16);
 
+SIZE(CK_MECHANISM_INFO,                            12,   12,  24);
+OFFSET(CK_MECHANISM_INFO, ulMaxKeySize,             4,    4,   8);
+OFFSET(CK_MECHANISM_INFO, flags,                    8,    8,  16);
+
 // On 32-bit Windows cdecl and stdcall are different function types (the
 // caller or the callee removes the arguments); every module function is
 // cdecl. The other platforms have a single convention.
@@ -87,6 +91,8 @@ CDECL(CK_C_Finalize);
 CDECL(CK_C_GetSlotList);
 CDECL(CK_C_GetSlotInfo);
 CDECL(CK_C_GetTokenInfo);
+CDECL(CK_C_GetMechanismList);
+CDECL(CK_C_GetMechanismInfo);
 CDECL(CK_C_OpenSession);
 CDECL(CK_C_CloseSession);
 CDECL(CK_C_Login);

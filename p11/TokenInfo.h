@@ -32,3 +32,9 @@ bool isUsableSerial(const std::string& serial);
 
 // CK_ULONG values as the 32-bit Windows ABI carries them, on every platform.
 inline std::uint32_t unsigned32(CK_ULONG value) { return static_cast<std::uint32_t>(value); }
+
+// "major.minor".
+inline std::string versionText(const CK_VERSION& version)
+{
+    return std::to_string(version.major) + "." + std::to_string(version.minor);
+}

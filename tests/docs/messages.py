@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-# The callers' reference stays true: every request of the command table and
-# every message constant (the *Messages.h headers) is written in
-# docs/commands.md.  messages.py <source folder>
+# The callers' reference stays true: every request of the command table,
+# every message constant (the *Messages.h headers) and every module path is
+# written in docs/commands.md (the paths in docs/README-windows.txt too).
+#   messages.py <source folder>
 import codecs, pathlib, re, sys
 
 root = pathlib.Path(sys.argv[1])
@@ -14,9 +15,14 @@ for header in sorted(p for d in ("app", "capi", "p11", "util") for p in root.glo
                                      header.read_text(encoding="utf-8")):
         pieces = re.findall(r'"((?:[^"\\]|\\.)*)"', literals)
         messages[name] = "".join(codecs.escape_decode(piece.encode())[0].decode("utf-8") for piece in pieces)
+# The module table's fourteen paths, letter for letter, in the reference and
+# in the Windows README.
+paths = re.findall(r'R"\((.*?)\)"', (root / "p11" / "P11Store.cpp").read_text(encoding="utf-8"))
+windows = (root / "docs" / "README-windows.txt").read_text(encoding="utf-8")
 missing = [request for request in requests if request not in reference]
+missing += [f"module path {path}" for path in paths if path not in reference or path not in windows]
 missing += [f"{name}: {text!r}" for name, text in messages.items() if text not in reference]
 # A pattern that no longer matches the sources would check nothing.
-if len(requests) != 22 or not messages or missing:
+if len(requests) != 23 or len(paths) != 14 or not messages or missing:
     sys.exit(f"{len(requests)} requests, {len(messages)} messages; docs/commands.md lacks:\n" + "\n".join(missing))
 print(f"docs/commands.md holds all {len(requests)} requests and {len(messages)} messages")

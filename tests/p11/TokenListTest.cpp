@@ -28,7 +28,7 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     const std::string alpha = machine_.initToken("Alpha token", oddPin);
     const std::string beta = machine_.initToken("Beta", pin);
     // Keys and certificates come through the "AT" module at its 32-bit
-    // location (the native one below is no library).
+    // location; below, neither of its locations holds a library.
     machine_.link(R"(C:\Windows\SysWOW64\asepkcs.dll)", kSoftHsmModule);
     const std::string a = selfSignedCertificate(1, "a"), c = selfSignedCertificate(2, "c");
     machine_.success({ "pkcs11", "repo", "importCertificate", "AT", alpha, "AQ==", "a", oddPin, base64(a) });
@@ -38,22 +38,23 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     machine_.link(R"(C:\Windows\System32\aetpkss1.dll)", kSoftHsmModule);
     // Loads, but exports no C_ function.
     machine_.link(R"(C:\Windows\System32\eTPKCS11.dll)", "/lib/x86_64-linux-gnu/libz.so.1");
-    // Exists, but is no library.
+    // Exists, but is no library, at either location.
     machine_.writeText(R"(C:\Windows\System32\asepkcs.dll)", "not a library");
+    machine_.writeText(R"(C:\Windows\SysWOW64\asepkcs.dll)", "not a library");
     machine_.makeDirectory(R"(C:\Program Files\Oberthur Technologies\AWP\DLLs\OcsCryptolib_P11.dll)");
     // Only at the 32-bit location.
     machine_.copy(R"(C:\Program Files (x86)\CSP Trevanol Multiplo\PKCS11.dll)", kSoftHsmModule);
-    // The native location wins over the 32-bit one...
+    // The native location wins over the 32-bit one when it loads...
     machine_.copy(R"(C:\Windows\System32\eps2003csp11.dll)", kSoftHsmModule);
     machine_.writeText(R"(C:\Windows\SysWOW64\eps2003csp11.dll)", "not a library");
-    // ...even when it does not load.
+    // ...and when it does not, the 32-bit one loads.
     machine_.writeText(R"(C:\Windows\System32\DXSafePKCS11.dll)", "not a library");
     machine_.copy(R"(C:\Windows\SysWOW64\DXSafePKCS11.dll)", kSoftHsmModule);
 
     // SoftHSM2 does not tell its free memory: CK_UNAVAILABLE_INFORMATION,
     // printed as the 32-bit value whatever the width of CK_ULONG.
     json tokens = json::array(), certificates = json::array();
-    for (const char* type : { "GD", "TR", "EP" })
+    for (const char* type : { "GD", "TR", "EP", "DX" })
         for (ShownToken shown : machine_.shownTokens()) {
             tokens.push_back(
                 { { "type", type }, { "slotId", shown["id"] }, { "slotDescription", shown["slot Description"] },
@@ -64,13 +65,14 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
             certificates.push_back({ { "type", type }, { "serial", shown["token Serial number"] },
                 { "thumbprint", sha1Hex(certificate) } });
         }
-    ASSERT_EQ(tokens.size(), 6u);
+    ASSERT_EQ(tokens.size(), 8u);
     EXPECT_EQ(listed({ "pkcs11", "list", "tokens", "GD" }), json(tokens.begin(), tokens.begin() + 2));
     EXPECT_EQ(listed({ "pkcs11", "list", "tokens", "ND" }), tokens);
-    for (const char* type : { "ET", "AT", "OB", "DX", "gd" })
+    for (const char* type : { "ET", "AT", "OB", "gd" })
         EXPECT_EQ(listed({ "pkcs11", "list", "tokens", type }), json::array()) << "type [" << type << "]";
     EXPECT_EQ(listed({ "pkcs11", "list", "certificates", "ND" }), certificates);
-    EXPECT_EQ(listed({ "pkcs11", "list", "certificates", "EP" }), json(certificates.begin() + 4, certificates.end()));
+    EXPECT_EQ(listed({ "pkcs11", "list", "certificates", "EP" }),
+        json(certificates.begin() + 4, certificates.begin() + 6));
 
     std::string upper = beta;
     std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
@@ -85,6 +87,26 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     // refusal reads, is the call-sequence tests' part).
     EXPECT_EQ(
         machine_.error({ "pkcs11", "list", "objects", "GD", alpha, "s\xC3\xA9nha-" }), "Erro no Login - Pin incorreto");
+    // SoftHSM2 counts that wrong PIN: before any PIN is sent again, the
+    // token's details say that tries were lost. PIN lengths and key sizes
+    // are what OpenSC's pkcs11-tool shows.
+    const json details = listed({ "pkcs11", "list", "tokenDetails", "GD" });
+    const std::string slots = machine_.tool({ "pkcs11-tool", "--module", kSoftHsmModule, "-L" }).out;
+    const std::string offered = machine_.tool({ "pkcs11-tool", "--module", kSoftHsmModule, "-M" }).out;
+    ASSERT_EQ(details.size(), 2u);
+    for (const json& token : details) {
+        EXPECT_EQ(json({ token.at("userPinCountLow"), token.at("userPinFinalTry"), token.at("userPinLocked"),
+                      token.at("loginRequired"), token.at("protectedAuthenticationPath") }),
+            json({ token["serial"] == alpha, false, false, true, false }));
+        EXPECT_NE(slots.find("pin min/max        : " + token.at("minPinLength").dump() + "/"
+                      + token.at("maxPinLength").dump()),
+            std::string::npos);
+        EXPECT_NE(offered.find("RSA-PKCS-KEY-PAIR-GEN, keySize={" + token.at("rsaKeySizes").at("min").dump() + ","
+                      + token.at("rsaKeySizes").at("max").dump() + "}"),
+            std::string::npos);
+        EXPECT_EQ(token.at("signMechanisms"),
+            json({ "CKM_RSA_PKCS", "CKM_SHA1_RSA_PKCS", "CKM_SHA256_RSA_PKCS", "CKM_SHA512_RSA_PKCS" }));
+    }
     // The refusal leaves the token usable; each token lists its own keys (a
     // key pair and its certificate share a label: which of them names the
     // record is the call-sequence tests' part).
@@ -113,6 +135,9 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
     };
     const json refused
         = { { "loaded", false }, { "exists", true }, { "error", "Erro ao inicializar biblioteca LoadLibrary" } };
+    json loadedInstead = softHsm;
+    loadedInstead["refused"] = { { "path", R"(C:\Windows\System32\DXSafePKCS11.dll)" },
+        { "error", "Erro ao inicializar biblioteca LoadLibrary" } };
     json noFunctions = { { "loaded", false }, { "exists", true }, { "missingFunctions", json::array() },
         { "error", "Erro ao inicializar biblioteca C_Initialize: 84" } };
     for (const char* name :
@@ -127,7 +152,7 @@ TEST_F(SoftHsmTest, ModuleTableTokensAndObjectsBehindTheLogin)
             module("TR", R"(C:\Program Files (x86)\CSP Trevanol Multiplo\PKCS11.dll)", softHsm),
             module("OB", R"(C:\Program Files\Oberthur Technologies\AWP\DLLs\OcsCryptolib_P11.dll)", refused),
             module("EP", R"(C:\Windows\System32\eps2003csp11.dll)", softHsm),
-            module("DX", R"(C:\Windows\System32\DXSafePKCS11.dll)", refused) }));
+            module("DX", R"(C:\Windows\SysWOW64\DXSafePKCS11.dll)", loadedInstead) }));
 }
 
 // A picker's listing of a real token: each certificate with what it holds,

@@ -83,6 +83,67 @@ TEST_F(TokenList, FailedReadsBecomeFieldTexts)
         successDocument(Json::array({ failed, tokenRecord("2", "0B") })));
 }
 
+// `pkcs11 list tokenDetails`: each token's record with every flag by name,
+// the PIN lengths, the versions, the RSA key sizes and which signing
+// mechanisms it offers, from one more C_GetTokenInfo per token and no
+// session. Each flag is set on a token of its own (the standard's values);
+// what a module does not answer is left out.
+TEST_F(TokenList, TokenDetailsTellWhatACallerNeedsBeforeAPin)
+{
+    const std::pair<const char*, unsigned long> flags[] = { { "writeProtected", 0x2 }, { "loginRequired", 0x4 },
+        { "userPinInitialized", 0x8 }, { "protectedAuthenticationPath", 0x100 }, { "tokenInitialized", 0x400 },
+        { "userPinCountLow", 0x10000 }, { "userPinFinalTry", 0x20000 }, { "userPinLocked", 0x40000 },
+        { "userPinToBeChanged", 0x80000 }, { "soPinLocked", 0x400000 } };
+    const Json mechanisms = { { { "type", "0x40" } }, { { "type", "0x0" }, { "min", 1024 }, { "max", 4096 } },
+        { { "type", "0x42" } }, { { "type", "0x3" } }, { { "type", "0x6" } }, { { "type", "0x1" } } };
+    Json script = { { "slots", Json::array() } }, listed = Json::array();
+    Json none = Json::object();
+    for (const auto& [name, flag] : flags)
+        none[name] = false;
+    for (std::size_t i = 0; i < std::size(flags); ++i) {
+        const std::string id = std::to_string(i + 1), serial = "0A" + id;
+        script["slots"].push_back(patched(slot(i + 1, serial),
+            { { "/token/flags", flags[i].second }, { "/token/ulMinPinLen", 4 }, { "/token/ulMaxPinLen", 8 },
+                { "/token/hardwareVersion", { 1, 2 } }, { "/token/firmwareVersion", { 3, 40 } },
+                { "/mechanisms", mechanisms } }));
+        Json record = tokenRecord(id, serial);
+        record.update(none);
+        record.update({ { flags[i].first, true }, { "minPinLength", 4 }, { "maxPinLength", 8 },
+            { "hardwareVersion", "1.2" }, { "firmwareVersion", "3.40" },
+            { "rsaKeySizes", { { "min", 1024 }, { "max", 4096 } } },
+            { "signMechanisms", { "CKM_RSA_PKCS", "CKM_SHA1_RSA_PKCS", "CKM_SHA256_RSA_PKCS", "CKM_SHA512_RSA_PKCS" } } });
+        listed.push_back(record);
+    }
+    // A token that offers no signing mechanism and makes no RSA key; one
+    // whose token information and mechanism list fail at this read.
+    script["slots"].push_back(patched(slot(20, "0B"), { { "/mechanisms", { { { "type", "0x3" } } } } }));
+    listed.push_back(patched(tokenRecord("20", "0B"), { { "/signMechanisms", Json::array() } }));
+    listed.back().update(none);
+    listed.back().update({ { "minPinLength", 0 }, { "maxPinLength", 0 }, { "hardwareVersion", "0.0" },
+        { "firmwareVersion", "0.0" } });
+    script["slots"].push_back(slot(21, "0C"));
+    listed.push_back(tokenRecord("21", "0C"));
+    script["rv"] = { { "C_GetTokenInfo", { { std::to_string(5 * script["slots"].size() + 12), "0x30" } } },
+        { "C_GetMechanismList", { { "23", "0x30" } } } };
+    machine_.script(script);
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "tokenDetails", "GD" }), successDocument(listed));
+    const Lines calls = machine_.calls();
+    EXPECT_EQ(logged(calls, "C_GetTokenInfo"), 6 * script["slots"].size());
+    EXPECT_EQ(logged(calls, "C_OpenSession") + logged(calls, "C_Login"), 0u);
+
+    // Without C_GetMechanismInfo there are no key sizes; the listing of
+    // tokens stays as it was.
+    machine_.install(kGdPath, "p11mock_nologin");
+    machine_.script(oneSlot("0A1B"));
+    Json record = tokenRecord("1", "0A1B");
+    record.update(none);
+    record.update({ { "minPinLength", 0 }, { "maxPinLength", 0 }, { "hardwareVersion", "0.0" },
+        { "firmwareVersion", "0.0" }, { "signMechanisms", Json::array() } });
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "tokenDetails", "GD" }), successDocument(Json::array({ record })));
+    EXPECT_EQ(machine_.run({ "pkcs11", "list", "tokens", "GD" }),
+        successDocument(Json::array({ tokenRecord("1", "0A1B") })));
+}
+
 // Every request that stays in the token branch finalizes its modules last: a
 // module that refuses C_Initialize at once (and is not called again), one that
 // refuses its slot list or has none, after the listing. A missing argument
@@ -143,23 +204,30 @@ TEST_F(TokenList, FinalizeEndsEveryTokenRequest)
 // not and why, what it lacks, what its library says of itself and how many
 // slots it sees. First C_Initialize is refused (every copy of the module
 // reads the one script), then the modules answer. Every module that loaded
-// is finalized again, and no session is opened.
+// is finalized again, and no session is opened. Where the native path holds
+// a module that this program cannot load (a vendor's 64-bit module in
+// Program Files, seen by the 32-bit program) and the 32-bit path one that it
+// can, that one loads, and the report says which was refused.
 TEST_F(TokenList, ModuleReportsTellWhatIsThereAndWhy)
 {
     const std::string at = R"(C:\Windows\SysWOW64\asepkcs.dll)", et = R"(C:\Windows\System32\eTPKCS11.dll)";
+    const std::string tr = R"(C:\Program Files\CSP Trevanol Multiplo\PKCS11.dll)",
+                      tr32 = R"(C:\Program Files (x86)\CSP Trevanol Multiplo\PKCS11.dll)";
     machine_.install(at, "p11mock_partial");
     machine_.writeText(et, "not a library");
+    machine_.installForeign(tr);
+    machine_.install(tr32);
     const auto record = [](const char* type, const std::string& path, bool exists, const std::string& error) {
         return Json { { "type", type }, { "path", path }, { "exists", exists }, { "loaded", false },
             { "error", "Erro ao inicializar biblioteca " + error } };
     };
     Json expected = { record("GD", kGdPath, true, ""), record("ET", et, true, "LoadLibrary"),
-        record("AT", at, true, ""),
-        record("TR", R"(C:\Program Files\CSP Trevanol Multiplo\PKCS11.dll)", false, "fileExists"),
+        record("AT", at, true, ""), record("TR", tr32, true, ""),
         record("OB", R"(C:\Program Files\Oberthur Technologies\AWP\DLLs\OcsCryptolib_P11.dll)", false, "fileExists"),
         record("EP", R"(C:\Windows\System32\eps2003csp11.dll)", false, "fileExists"),
         record("DX", R"(C:\Windows\System32\DXSafePKCS11.dll)", false, "fileExists") };
     expected[2]["missingFunctions"] = { "C_GetTokenInfo", "C_Login" };
+    expected[3]["refused"] = { { "path", tr }, { "error", "Erro ao inicializar biblioteca LoadLibrary" } };
     Json script = { { "info", { { "manufacturerID", "Maker" }, { "libraryDescription", " Mock library" } } },
         { "slots", { slot(1, "0A1B"), patched(slot(2, "0C2D"), { { "/tokenPresent", false } }) } },
         { "rv", { { "C_Initialize", "0x5" } } } };
@@ -168,13 +236,13 @@ TEST_F(TokenList, ModuleReportsTellWhatIsThereAndWhy)
             { "libraryDescription", "Mock library" }, { "libraryVersion", "1.7" }, { "slots", 2 },
             { "slotsWithToken", 1 } } };
     for (const Json& answer : answers) {
-        for (const std::size_t loadable : { 0, 2 }) {
+        for (const std::size_t loadable : { 0, 2, 3 }) {
             expected[loadable].erase("error");
             expected[loadable].update(answer);
         }
         machine_.script(script);
         EXPECT_EQ(machine_.run({ "system", "info", "modules" }), successDocument(expected));
-        EXPECT_EQ(logged(machine_.calls(), "C_Finalize"), 2u);
+        EXPECT_EQ(logged(machine_.calls(), "C_Finalize"), 3u);
         EXPECT_EQ(logged(machine_.calls(), "C_OpenSession"), 0u);
         script.erase("rv");
     }

@@ -49,6 +49,18 @@ public:
         copy(windowsPath, (std::filesystem::path(modules) / (variant + (underWine() ? ".dll" : ".so"))).string());
     }
 
+    // A module that this program cannot load at the Windows path: under Wine
+    // the mock built for the other architecture (P11MOCK_FOREIGN_DIR), on
+    // Linux a file that is no library.
+    void installForeign(const std::string& windowsPath)
+    {
+        const char* foreign = std::getenv("P11MOCK_FOREIGN_DIR");
+        if (foreign && *foreign)
+            copy(windowsPath, (std::filesystem::path(foreign) / "p11mock.dll").string());
+        else
+            writeText(windowsPath, "not a library");
+    }
+
     void script(const Json& script) { std::ofstream(scriptPath_, std::ios::binary | std::ios::trunc) << script.dump(); }
 
     // A variable that the next runs get besides, or instead of, the machine's own.

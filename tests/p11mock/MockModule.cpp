@@ -25,6 +25,7 @@ using Json = nlohmann::json;
 const CK_RV ckrAttributeTypeInvalid = 0x12;
 const CK_RV ckrObjectHandleInvalid = 0x82;
 const CK_RV ckrTokenNotPresent = 0xE0;
+const CK_RV ckrMechanismInvalid = 0x70;
 const CK_FLAGS ckfTokenPresent = 0x1;
 
 // Where the objects of an endless search are numbered from.
@@ -387,8 +388,52 @@ CK_RV CK_CALL C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo)
             writeField(pInfo->serialNumber, sizeof pInfo->serialNumber, token, "serialNumber");
             pInfo->ulFreePublicMemory = lengthOr(token, "ulFreePublicMemory", 0);
             pInfo->ulFreePrivateMemory = lengthOr(token, "ulFreePrivateMemory", 0);
+            pInfo->flags = lengthOr(token, "flags", 0);
+            pInfo->ulMinPinLen = lengthOr(token, "ulMinPinLen", 0);
+            pInfo->ulMaxPinLen = lengthOr(token, "ulMaxPinLen", 0);
+            for (const auto& [key, version] : { std::pair { "hardwareVersion", &pInfo->hardwareVersion },
+                     std::pair { "firmwareVersion", &pInfo->firmwareVersion } }) {
+                const Json parts = token.value(key, Json::array({ 0, 0 }));
+                *version = { parts.at(0).get<CK_BYTE>(), parts.at(1).get<CK_BYTE>() };
+            }
             return CKR_OK;
         });
+}
+#endif
+
+CK_RV CK_CALL C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE* pMechanismList, CK_ULONG_PTR pulCount)
+{
+    const std::string arguments
+        = "slot=" + std::to_string(slotID) + " pMechanismList=" + bufferText(pMechanismList, *pulCount);
+    return call("C_GetMechanismList", arguments, [&](Mock& mock, CK_RV) {
+        std::vector<CK_MECHANISM_TYPE> listed;
+        for (const auto& mechanism : mock.slot(slotID).value("mechanisms", Json::array()))
+            listed.push_back(ulongOf(mechanism.at("type")));
+        if (!pMechanismList) {
+            *pulCount = listed.size();
+            return CKR_OK;
+        }
+        const CK_ULONG room = *pulCount;
+        std::copy_n(listed.begin(), std::min<std::size_t>(room, listed.size()), pMechanismList);
+        *pulCount = listed.size();
+        return room < listed.size() ? CKR_BUFFER_TOO_SMALL : CKR_OK;
+    });
+}
+
+#ifndef P11MOCK_WITHOUT_MECHANISM_INFO
+CK_RV CK_CALL C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* pInfo)
+{
+    const std::string arguments
+        = "slot=" + std::to_string(slotID) + " type=" + hexNumber(type) + " pInfo=" + pointer(pInfo);
+    return call("C_GetMechanismInfo", arguments, [&](Mock& mock, CK_RV) {
+        for (const auto& mechanism : mock.slot(slotID).value("mechanisms", Json::array())) {
+            if (ulongOf(mechanism.at("type")) != type)
+                continue;
+            *pInfo = { lengthOr(mechanism, "min", 0), lengthOr(mechanism, "max", 0), lengthOr(mechanism, "flags", 0) };
+            return CKR_OK;
+        }
+        return ckrMechanismInvalid;
+    });
 }
 #endif
 

@@ -67,6 +67,10 @@ std::string WindowsMachine::place(const std::string& windowsPath)
     for (std::string component; std::getline(components, component, '\\');)
         path /= underWine() ? windowsEntry(path, component) : component;
     fs::create_directories(path.parent_path());
+    // What was there goes first: writing through a link would change the
+    // file that it names.
+    std::error_code ignored;
+    fs::remove(path, ignored);
     placed_.push_back(path.string());
     return path.string();
 }
