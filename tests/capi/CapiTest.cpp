@@ -574,7 +574,8 @@ const std::vector<FailureRow> kFailures = {
     { "", answered("[]"), signingList("$ID", "sha256", "null") },
     { "", answered("[]"), signingList("$ID", "sha256", std::string("[]\0garbage", 10)) },
     // A KSP's key: the digest is CryptoAPI's, CNG signs it. A card whose
-    // user cancels the PIN signs the first item and refuses the second.
+    // user cancels the PIN signs the first item and refuses the second; the
+    // key was opened once for both (a second open would fail).
     { "NCryptOpenStorageProvider=5", raised("Err NCryptOpenStorageProviderErr 5"), signing("$KSPID", "sha256"), false },
     { "", raised("Err NCryptOpenKey - conjunto de chave nao encontrada =Err 2148073494"), signing("$KSPGONE", "sha256"),
         false },
@@ -585,7 +586,7 @@ const std::vector<FailureRow> kFailures = {
     { "", raised("Tamanho do hash nao condiz com algoritmo utilizado"),
         signing("$CARDKSPID", "sha512", base64(digestOf("sha256", "x")), "true"), false },
     { "NCryptSignHash#2=5", raised("Err NCryptSignHashErr 5"), signing("$KSPID", "sha256"), false },
-    { "NCryptSignHash#3=0x8010006E", raised("Err NCryptSignHashErr 2148532334"),
+    { "NCryptOpenKey#2=5,NCryptSignHash#3=0x8010006E", raised("Err NCryptSignHashErr 2148532334"),
         signingList("$CARDKSPID", "sha1", kTwoItems), false },
     // Listing
     { "", errorText("countContainers - providerName is null"), counting("", "24") },
