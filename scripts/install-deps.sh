@@ -23,12 +23,13 @@ fi
 # The Debian archive that the machine itself is configured with (deb822
 # sources, or sources.list lines), so that backports come from the same place.
 debian_archive() {
-  awk 'FNR == 1 || /^[[:space:]]*$/ { if (found && uri != "") { print uri; exit } uri = ""; found = 0 }
+  awk 'FNR == 1 || /^[[:space:]]*$/ { if (found && on && uri != "") { print uri; exit } uri = ""; found = 0; on = 1 }
     /^URIs:/ { uri = $2 }
+    /^Enabled:[[:space:]]*[Nn][Oo]/ { on = 0 }
     /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == "bookworm" || $i == "bookworm-updates") found = 1 }
-    END { if (found && uri != "") print uri }' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1
+    END { if (found && on && uri != "") print uri }' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1
   sed -n 's/^deb[[:space:]]\{1,\}\(\[[^]]*\][[:space:]]\{1,\}\)\{0,1\}\([^[:space:]]*\)[[:space:]]\{1,\}bookworm[[:space:]].*/\2/p' \
-    /etc/apt/sources.list 2>/dev/null | head -n 1
+    /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | head -n 1
 }
 if [ ! -f "$backports" ]; then
   archive=$(debian_archive | head -n 1)
