@@ -34,13 +34,24 @@ bool ArgVector::flag(std::size_t position) const { return toBool(text(position))
 
 std::string ArgVector::base64Text(std::size_t position) const
 {
+    if (!readsElsewhere(position))
+        return text(position);
+    return heldValue([&](const ValuePiece& piece) { base64Pieces(position, piece); });
+}
+
+bool ArgVector::readsElsewhere(std::size_t position) const
+{
     const std::string& arg = text(position);
-    if (arg.empty() || arg[0] != kFromFile)
-        return arg;
+    return !arg.empty() && arg[0] == kFromFile;
+}
+
+void ArgVector::base64Pieces(std::size_t position, const ValuePiece& piece) const
+{
+    const std::string& arg = text(position);
     if (arg != kFromStandardInput)
-        return readValueFile(arg.substr(1));
+        return readValueFile(arg.substr(1), piece);
     takeStandardInput();
-    return readStandardInput();
+    readStandardInput(piece);
 }
 
 SecretText ArgVector::pin(std::size_t position) const

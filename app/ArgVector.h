@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Secret.h"
+#include "ValueSources.h"
 
 class ArgVector {
 public:
@@ -21,8 +22,13 @@ public:
     int integer(std::size_t position) const;
     bool flag(std::size_t position) const;
     // A base64 value, which may be long: the argument, or, written "@PATH",
-    // the content of that file; "@-" reads standard input to its end.
+    // the content of that file; "@-" reads standard input to its end. A
+    // value read so is held whole, up to kHeldValueCeiling.
     std::string base64Text(std::size_t position) const;
+    // Whether the value is written "@PATH" or "@-".
+    bool readsElsewhere(std::size_t position) const;
+    // Such a value, handed over in pieces as it is read, in constant memory.
+    void base64Pieces(std::size_t position, const ValuePiece& piece) const;
     // A PIN: the argument, or, written "@-", the first line of standard input.
     SecretText pin(std::size_t position) const;
 

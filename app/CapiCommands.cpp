@@ -1,5 +1,7 @@
+#include "CapiMessages.h"
 #include "CapiStore.h"
 #include "Command.h"
+#include "SigningData.h"
 #include "SigningList.h"
 
 namespace {
@@ -46,9 +48,9 @@ Operation cryptSign(const ArgVector& args)
 {
     const std::string thumbprint = args.text(3);
     const std::string algorithmName = args.text(4);
-    std::string data = args.base64Text(5);
-    const bool readyDigest = args.flag(6);
-    return [=, data = std::move(data)] {
+    SigningData data = signingData(args, 5, 6, algorithmName, kHashDataFailed);
+    const bool readyDigest = data.digested || args.flag(6);
+    return [=, data = std::move(data.text)] {
         return successEnvelope(CapiStore().sign(thumbprint, algorithmName, data, readyDigest));
     };
 }

@@ -11,5 +11,7 @@ inline constexpr const char* kListNestedTooDeep = "Lista com aninhamento acima d
 // for standard input).
 inline constexpr const char* kValueUnreadable = "Erro na leitura do arquivo: ";
 inline constexpr const char* kStandardInputTwice = "Apenas um parametro pode ser lido da entrada padrao";
+// A value held whole (a list, a certificate, a ready digest) past the ceiling.
+inline constexpr const char* kValueTooLarge = "Valor acima do limite de 64 MiB (67108864 bytes)";
 // A PIN written "@-" reads one line of at most 256 bytes.
 inline constexpr const char* kLineTooLong = "PIN lido da entrada padrao acima de 256 bytes";

@@ -8,7 +8,9 @@
 #include "Messages.h"
 #include "ObjectInfo.h"
 #include "P11Store.h"
+#include "Pkcs11Messages.h"
 #include "Secret.h"
+#include "SigningData.h"
 #include "SigningList.h"
 #include "TokenCertificate.h"
 #include "TokenSigning.h"
@@ -73,9 +75,9 @@ Operation signRow(const ArgVector& args)
     const std::string thumbprint = args.text(4);
     const std::string algorithmName = args.text(5);
     const SecretText pin = args.pin(6);
-    std::string data = args.base64Text(7);
-    const bool readyDigest = args.flag(8);
-    return [=, &store, data = std::move(data)] {
+    SigningData data = signingData(args, 7, 8, algorithmName, kDigestFailed);
+    const bool readyDigest = data.digested || args.flag(8);
+    return [=, &store, data = std::move(data.text)] {
         return signingEnvelope(signByThumbprint(store, data, thumbprint, pin.text(), algorithmName, readyDigest));
     };
 }
@@ -104,11 +106,12 @@ Operation signWithKeyIdRow(const ArgVector& args)
     const std::string keyIdText = args.text(5);
     const std::string algorithmName = args.text(6);
     const SecretText pin = args.pin(7);
-    const bool readyDigest = args.flag(8);
-    std::string data = args.base64Text(9);
+    const bool readyFlag = args.flag(8);
+    SigningData data = signingData(args, 9, 8, algorithmName, kDigestFailed);
+    const bool readyDigest = data.digested || readyFlag;
     // All decoded bytes are the identifier, zero bytes included.
     const Bytes keyId = base64Decode(keyIdText);
-    return onToken(args, [=, data = std::move(data)](P11Slot& slot) {
+    return onToken(args, [=, data = std::move(data.text)](P11Slot& slot) {
         return signingEnvelope(signWithKeyId(slot, data, keyId, pin.text(), algorithmName, readyDigest));
     });
 }

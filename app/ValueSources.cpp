@@ -1,5 +1,6 @@
 #include "ValueSources.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -18,40 +19,49 @@ constexpr std::size_t kLineLimit = 256;
 
 [[noreturn]] void unreadable(const std::string& path) { throw std::runtime_error(kValueUnreadable + path); }
 
-// Appends what `read` gives (a count, 0 at the end, -1 on failure) until
-// the end; false when a read fails.
-template <typename Read> bool readToEnd(std::string& value, Read read)
+// Hands `piece` what `read` gives (a count, 0 at the end, -1 on failure)
+// until the end; false when a read fails.
+template <typename Read> bool readToEnd(const ValuePiece& piece, Read read)
 {
+    std::string buffer(kReadChunk, '\0');
     for (;;) {
-        const std::size_t used = value.size();
-        value.resize(used + kReadChunk);
-        const long count = read(&value[used], kReadChunk);
-        value.resize(used + (count > 0 ? static_cast<std::size_t>(count) : 0));
+        const long count = read(buffer.data(), buffer.size());
         if (count <= 0)
             return count == 0;
+        piece(buffer.data(), static_cast<std::size_t>(count));
     }
 }
 
 } // namespace
 
-std::string readValueFile(const std::string& path)
+void readValueFile(const std::string& path, const ValuePiece& piece)
 {
     const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    std::string value;
     // A directory opens on Linux and fails at its first read.
-    if (!file || !readToEnd(value, [&file](char* buffer, std::size_t size) {
+    if (!file || !readToEnd(piece, [&file](char* buffer, std::size_t size) {
             const std::size_t count = std::fread(buffer, 1, size, file.get());
             return count > 0 ? static_cast<long>(count) : std::ferror(file.get()) ? -1L : 0L;
         }))
         unreadable(path);
-    return value;
 }
 
-std::string readStandardInput()
+void readStandardInput(const ValuePiece& piece)
+{
+    if (!readToEnd(piece, platform::readStandardInput))
+        unreadable(kStandardInputName);
+}
+
+std::string heldValue(const std::function<void(const ValuePiece&)>& read)
 {
     std::string value;
-    if (!readToEnd(value, platform::readStandardInput))
-        unreadable(kStandardInputName);
+    read([&value](const char* data, std::size_t size) {
+        if (size > kHeldValueCeiling - value.size())
+            throw std::runtime_error(kValueTooLarge);
+        // Grown as usual, but never past the ceiling.
+        if (value.size() + size > value.capacity())
+            value.reserve(std::min(kHeldValueCeiling, std::max(2 * value.capacity(), value.size() + size)));
+        value.append(data, size);
+    });
     return value;
 }
 

@@ -2,7 +2,11 @@
 // grows: 1, 1,000, 10,000 and 100,000 SHA-256 digests, each answer checked
 // (every signature verifies, in list order). The one-item request is the
 // base; what a list adds above it, per item, is the figure judged (target:
-// at most 2.5 KiB).
+// at most 2.5 KiB). Then a document of 1 KiB, 1 MiB, 100 MiB and 1 GiB signed
+// from its base64 file (lines of 76) on both roads: peak memory (target: at
+// most 16 MiB above the 1 KiB document) and time beside
+// `base64 -d FILE | openssl dgst -sha256` (target: at most 1.2 times), each
+// signature checked; a size that the disk has no room for is said and left.
 //   list_size_bench <sigbrid>
 // A process's peak counts the memory of its parent when it starts (exec
 // keeps the high-water mark of the memory it replaces), and this program
@@ -41,6 +45,10 @@ using Json = nlohmann::json;
 using Environment = std::map<std::string, std::string>;
 
 constexpr int kSizes[] = { 1, 1000, 10000, 100000 };
+constexpr std::uintmax_t kKiB = 1024;
+constexpr std::uintmax_t kDocumentSizes[] = { kKiB, kKiB * kKiB, 100 * kKiB * kKiB, kKiB * kKiB * kKiB };
+constexpr double kTargetDocumentMiB = 16;
+constexpr double kTargetTimeRatio = 1.2;
 constexpr double kTargetKiBPerItem = 2.5;
 constexpr const char* kProvider = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 constexpr const char* kSoftHsm = "/usr/lib/softhsm/libsofthsm2.so";
@@ -84,6 +92,8 @@ std::string publicKeyBlob(const std::string& modulus)
 struct Road {
     std::string name;
     std::vector<std::string> request;
+    // Its sign request before the data.
+    std::vector<std::string> sign;
     Environment environment;
     Pkey key { nullptr, EVP_PKEY_free };
 };
@@ -96,8 +106,8 @@ Road capiRoad(const std::string& directory)
         environment)));
     const std::string certificate = selfSignedCertificate(1, "capi bench", key.get());
     success({ "capi", "repo", "importCertificate", kProvider, "24", "bench", base64(certificate) }, environment);
-    return { "capi crypt signList", { "capi", "crypt", "signList", sha1Hex(certificate), "sha256" }, environment,
-        std::move(key) };
+    return { "capi crypt signList", { "capi", "crypt", "signList", sha1Hex(certificate), "sha256" },
+        { "capi", "crypt", "sign", sha1Hex(certificate), "sha256" }, environment, std::move(key) };
 }
 
 // A SoftHSM2 token behind the "AT" module path, whose certificate template
@@ -127,7 +137,7 @@ Road tokenRoad(const std::string& directory)
     success({ "pkcs11", "repo", "importCertificate", "AT", serial, keyId, "bench", kPin, base64(certificate) },
         environment);
     return { "pkcs11 crypt signList", { "pkcs11", "crypt", "signList", "AT", sha1Hex(certificate), "sha256", kPin },
-        environment, std::move(key) };
+        { "pkcs11", "crypt", "sign", "AT", sha1Hex(certificate), "sha256", kPin }, environment, std::move(key) };
 }
 
 // `count` random SHA-256 digests, each its own item.
@@ -140,6 +150,73 @@ Json digestList(int count)
         list.push_back({ { "id", i }, { "value", base64(digest) }, { "hashedData", true } });
     }
     return list;
+}
+
+bool verifiesDigest(EVP_PKEY* key, const std::string& digest, const std::string& signature)
+{
+    const std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+        EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
+    return EVP_PKEY_verify_init(context.get()) == 1 && EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1
+        && EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+               reinterpret_cast<const unsigned char*>(digest.data()), digest.size())
+        == 1;
+}
+
+// A run of `args` under --peak: its answer, peak in KiB and seconds.
+struct Measured {
+    ProcessResult result;
+    long peakKiB;
+    double seconds;
+};
+
+Measured measured(const std::string& self, std::vector<std::string> args, const Environment& environment)
+{
+    args.insert(args.begin(), { self, "--peak" });
+    const auto start = std::chrono::steady_clock::now();
+    ProcessResult result = runProcess(args, environment);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long peakKiB = std::stol(result.err.substr(result.err.find_last_not_of("0123456789") + 1));
+    return { std::move(result), peakKiB, seconds };
+}
+
+// Each road signs documents of growing size from their base64 files.
+void documents(const std::string& self, const std::string& sigbrid, const std::vector<Road>& roads,
+    const std::string& directory)
+{
+    const std::string binary = directory + "/document", text = directory + "/document.b64";
+    std::printf("sign of a document from its base64 file (@PATH), SHA-256: peak memory and time\n");
+    std::map<std::string, long> basePeakKiB;
+    for (const std::uintmax_t size : kDocumentSizes) {
+        std::filesystem::remove(binary);
+        std::filesystem::remove(text);
+        // The document, its base64 text (a third larger) and room to spare.
+        if (std::filesystem::space(directory).available < size * 3) {
+            std::printf("  %ju MiB: the disk has no room for it; not measured\n", size / (kKiB * kKiB));
+            continue;
+        }
+        runProcess({ "sh", "-c", "head -c " + std::to_string(size) + " /dev/urandom >" + binary + " && base64 -w 76 "
+                + binary + " >" + text });
+        const Measured pipeline
+            = measured(self, { "/bin/sh", "-c", "base64 -d " + text + " | openssl dgst -sha256 -binary" }, {});
+        for (const Road& road : roads) {
+            std::vector<std::string> args = { sigbrid };
+            args.insert(args.end(), road.sign.begin(), road.sign.end());
+            args.insert(args.end(), { "@" + text, "false" });
+            const Measured run = measured(self, args, road.environment);
+            const Json envelope = Json::parse(run.result.out);
+            if (!envelope.contains("success")
+                || !verifiesDigest(road.key.get(), pipeline.result.out, unbase64(envelope["success"])))
+                throw std::runtime_error(road.name + " answered " + run.result.out.substr(0, 200));
+            if (size == kDocumentSizes[0])
+                basePeakKiB[road.name] = run.peakKiB;
+            std::printf("  %-22s %10ju bytes: peak %6.1f MiB (%+.1f MiB above 1 KiB, target at most %.0f), %6.2f s "
+                        "(pipeline %.2f s, %.2fx, target at most %.1fx), signature verified\n",
+                road.name.c_str(), size, run.peakKiB / 1024.0, (run.peakKiB - basePeakKiB[road.name]) / 1024.0,
+                kTargetDocumentMiB, run.seconds, pipeline.seconds, run.seconds / pipeline.seconds, kTargetTimeRatio);
+        }
+    }
+    std::filesystem::remove(binary);
+    std::filesystem::remove(text);
 }
 
 void verifyAll(EVP_PKEY* key, const Json& list, const Json& answer)
@@ -204,6 +281,9 @@ int main(int argc, char** argv)
                 std::printf(", %.1f s, every signature verified in order\n", seconds);
             }
         }
+        for (Road& road : roads)
+            road.name = road.sign[0] + " " + road.sign[1] + " " + road.sign[2];
+        documents(self, argv[1], roads, work.path());
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "list_size_bench: %s\n", failure.what());
         return 1;

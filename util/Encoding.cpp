@@ -173,6 +173,48 @@ std::string textUpToZero(const Bytes& bytes)
     return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0'));
 }
 
+bool Base64Stream::add(const char* text, std::size_t size, Bytes& out)
+{
+    const char* end = text + size;
+    for (const char* c = text; c < end && !refused_;) {
+        // Whole groups of alphabet characters, as almost all of a value is.
+        if (filled_ == 0 && padding_ == 0) {
+            for (; end - c >= 4; c += 4) {
+                const int i0 = base64Index(c[0]), i1 = base64Index(c[1]), i2 = base64Index(c[2]),
+                          i3 = base64Index(c[3]);
+                if ((i0 | i1 | i2 | i3) < 0)
+                    break;
+                const unsigned group = unsigned(i0) << 18 | unsigned(i1) << 12 | unsigned(i2) << 6 | unsigned(i3);
+                const unsigned char bytes[] = { static_cast<unsigned char>(group >> 16),
+                    static_cast<unsigned char>(group >> 8), static_cast<unsigned char>(group) };
+                out.insert(out.end(), bytes, bytes + 3);
+            }
+            if (c == end)
+                break;
+        }
+        const char next = *c++;
+        if (isLineBreak(next))
+            continue;
+        const int index = base64Index(next);
+        if (next == '=') {
+            // At most two, and only at the end: the group they close is the last.
+            refused_ = ++padding_ > 2;
+        } else {
+            refused_ = index < 0 || padding_ > 0;
+            value_ |= unsigned(index < 0 ? 0 : index) << (18 - 6 * filled_);
+        }
+        if (refused_ || ++filled_ < 4)
+            continue;
+        // A group of four: three bytes, less one for each "=".
+        const unsigned char bytes[] = { static_cast<unsigned char>(value_ >> 16),
+            static_cast<unsigned char>(value_ >> 8), static_cast<unsigned char>(value_) };
+        out.insert(out.end(), bytes, bytes + 3 - padding_);
+        value_ = 0;
+        filled_ = 0;
+    }
+    return !refused_;
+}
+
 void requireBase64(const std::string& text)
 {
     if (!isBase64(text))

@@ -26,6 +26,26 @@ bool isBase64(const std::string& text);
 // never sent, so it raises std::runtime_error with kDataNotBase64.
 void requireBase64(const std::string& text);
 
+// Base64 checked and decoded as it arrives, in pieces of any size: a text
+// that isBase64 accepts decodes to the bytes that base64Decode gives it,
+// wherever the pieces are cut, and a text that it refuses is refused at the
+// first piece that shows it.
+class Base64Stream {
+public:
+    // Appends the bytes of the groups that the piece completes to `out`;
+    // false once the text can no longer be base64 (nothing more is taken).
+    bool add(const char* text, std::size_t size, Bytes& out);
+    // Whether all that was added is base64, ending on a whole group.
+    bool complete() const { return !refused_ && filled_ == 0; }
+
+private:
+    // The current group's alphabet indexes, and how many it has.
+    unsigned value_ = 0;
+    int filled_ = 0;
+    int padding_ = 0;
+    bool refused_ = false;
+};
+
 // Two lower-case digits per byte.
 std::string hexEncode(const unsigned char* data, std::size_t length);
 std::string hexEncode(const Bytes& data);

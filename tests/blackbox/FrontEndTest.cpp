@@ -5,12 +5,15 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "Encoding.h"
 #include "Process.h"
 #include "TempDir.h"
+#include "WindowsMachine.h"
 
 namespace {
 
@@ -75,6 +78,35 @@ TEST_F(FrontEnd, StandardInputThatIsNotThere)
         EXPECT_EQ(runProcess(argv, { { "SIGBRID_WINROOT", machine_.path() } }).out,
             errorDocument("Erro na leitura do arquivo: -"));
     }
+}
+
+// A value held whole holds up to 64 MiB: a list of that size (about 580,000
+// digests) is read and parsed whole, by the 32-bit program too, before the
+// certificate is looked for; a byte more is refused as it is read. Data to
+// sign from a source that never ends is refused at its first piece.
+TEST_F(FrontEnd, HeldValuesStopAtTheirCeiling)
+{
+    const std::size_t ceiling = 64 * 1024 * 1024, text = ceiling / 4 * 3;
+    std::string list = "[";
+    for (int i = 0; list.size() < text - 100; ++i)
+        list += (i ? ",{\"id\":" : "{\"id\":") + std::to_string(i) + ",\"value\":\"" + std::string(43, 'A')
+            + "=\",\"hashedData\":true}";
+    list += std::string(text - list.size() - 1, ' ') + "]";
+    const std::string encoded = base64Encode(reinterpret_cast<const unsigned char*>(list.data()), list.size());
+    ASSERT_EQ(encoded.size(), ceiling);
+    std::ofstream(machine_.path() + "/list", std::ios::binary) << encoded;
+    std::ofstream(machine_.path() + "/past", std::ios::binary) << encoded << "\n";
+    const std::string nobody(40, '0');
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        { { "capi", "crypt", "signList", nobody, "sha256", WindowsMachine::fromHost(machine_.path() + "/list") },
+            errorDocument("Err CertFindCertificateInStore") },
+        { { "capi", "crypt", "signList", nobody, "sha256", WindowsMachine::fromHost(machine_.path() + "/past") },
+            errorDocument("Valor acima do limite de 64 MiB (67108864 bytes)") },
+        { { "capi", "crypt", "sign", nobody, "sha256", WindowsMachine::fromHost("/dev/zero"), "false" },
+            errorDocument("Dados nao estao em base64 valido") },
+    };
+    for (const auto& [args, document] : rows)
+        EXPECT_EQ(run(args).out, document) << args[5];
 }
 
 // With no provider list of its own, the stand-in's machine has Windows' own

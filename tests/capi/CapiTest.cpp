@@ -780,6 +780,45 @@ TEST_F(Capi, ValuesFromFilesAndStandardInput)
         }
     }
 
+    // Data to sign is hashed as it is read, in pieces (of 64 KiB): a document
+    // larger than a piece, its CR LF lines cut across the pieces, signs as
+    // its digest does; a "=" that ends a piece with more after it, and a bad
+    // character in the last piece, are refused, and so is a source that never
+    // ends, at once. A value held whole holds at most 64 MiB.
+    const std::string notBase64 = "Dados nao estao em base64 valido";
+    const std::string tooLarge = "Valor acima do limite de 64 MiB (67108864 bytes)";
+    std::string document(200000, '\0');
+    for (std::size_t i = 0; i < document.size(); ++i)
+        document[i] = static_cast<char>(i * 7 + i / 256);
+    std::string lines = base64(document);
+    for (std::size_t at = 77; at < lines.size(); at += 79)
+        lines.insert(at, "\r\n");
+    std::string padded = base64(std::string(49152, 'x'));
+    padded.back() = '=';
+    const std::string list = Json::array({ { { "value", data }, { "hashedData", false } } }).dump();
+    const std::string atCeiling = base64(list) + std::string(64 * 1024 * 1024 - base64(list).size(), '\n');
+    for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>> { { "document", lines },
+             { "padded", padded + "QUJD" }, { "lastBad", base64(document) + "!" }, { "ceiling", atCeiling },
+             { "past", atCeiling + "\n" } })
+        machine_->writeFile(name, text);
+    const std::tuple<Args, Json> streamed[] = {
+        { signing(signer_.thumbprint, "sha512", machine_->fromFile("document")),
+            answered(sign(signer_, "sha512", digestOf("sha512", document), true)) },
+        { signing(signer_.thumbprint, "sha1", machine_->fromFile("padded")), raised(notBase64) },
+        { signing(signer_.thumbprint, "sha1", machine_->fromFile("lastBad")), raised(notBase64) },
+        { signing(signer_.thumbprint, "sha256", CapiMachine::fromHost("/dev/zero")), raised(notBase64) },
+        { signing(signer_.thumbprint, "sha256", CapiMachine::fromHost("/dev/urandom")), raised(notBase64) },
+        { { "capi", "crypt", "signList", signer_.thumbprint, "sha256", CapiMachine::fromHost("/dev/zero") },
+            raised(tooLarge) },
+        { { "capi", "crypt", "signList", signer_.thumbprint, "sha256", machine_->fromFile("past") }, raised(tooLarge) },
+        { install(kEnhancedAes, signer_.container, machine_->fromFile("past")), raised(tooLarge) },
+    };
+    for (const auto& [args, expected] : streamed)
+        EXPECT_EQ(Json::parse(machine_->sigbrid(args).out), expected) << args[5];
+    EXPECT_EQ(machine_->success(
+                  { "capi", "crypt", "signList", signer_.thumbprint, "sha256", machine_->fromFile("ceiling") }),
+        machine_->success(signingList(signer_.thumbprint, "sha256", list)));
+
     Json items = Json::array();
     for (int i = 0; i < 5000; ++i)
         items.push_back(

@@ -281,6 +281,25 @@ TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
     for (int i = 0; i < 2000; ++i)
         items.push_back(item(i, std::to_string(i), false));
     machine_.writeFile("list", base64(items.dump()));
+    // Data hashed as it is read, in pieces of 64 KiB: a document of several
+    // pieces with CR LF lines cut across them, a "=" ending a piece with more
+    // after it, a bad last piece, endless sources; a list held whole at and
+    // past the 64 MiB ceiling (line breaks count, and are dropped).
+    std::string document(150000, '\0');
+    for (std::size_t i = 0; i < document.size(); ++i)
+        document[i] = static_cast<char>(i * 13 + i / 256);
+    std::string lines = base64(document);
+    for (std::size_t at = 77; at < lines.size(); at += 79)
+        lines.insert(at, "\r\n");
+    std::string padded = base64(std::string(49152, 'x'));
+    padded.back() = '=';
+    const std::string atCeiling = base64(kThree.dump()) + std::string(64 * 1024 * 1024 - base64(kThree.dump()).size(), '\n');
+    for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>> { { "document", lines },
+             { "padded", padded + "QUJD" }, { "lastBad", base64(document) + "!" }, { "ceiling", atCeiling },
+             { "past", atCeiling + "\n" } })
+        machine_.writeFile(name, text);
+    const std::string kNotBase64Document = errorDocument("Dados nao estao em base64 valido");
+    const std::string kTooLarge = errorDocument("Valor acima do limite de 64 MiB (67108864 bytes)");
     const std::string absent = machine_.fromFile("absent"), folder = machine_.fromFile(".");
     const auto unreadable
         = [](const std::string& form) { return errorDocument("Erro na leitura do arquivo: " + form.substr(1)); };
@@ -311,6 +330,16 @@ TEST_F(TokenOperations, ValuesFromFilesAndStandardInput)
         { with(kSign, 6, "@-"), "\xEF\xBB\xBF" "1234\r\n", successDocument("obI="), "pin=hex:31323334 pinLen=4" },
         { with(with(kSign, 6, "@-"), 7, "@-"), "1234\nYWJj",
             errorDocument("Apenas um parametro pode ser lido da entrada padrao"), "" },
+        { with(kSign, 7, machine_.fromFile("document")), "", successDocument("obI="),
+            "data=hex:" + kSha256Prefix + hexOf(digestOf("sha256", document)) },
+        { with(kSignWithKeyId, 9, machine_.fromFile("padded")), "", kNotBase64Document, "" },
+        { with(kSign, 7, machine_.fromFile("lastBad")), "", kNotBase64Document, "" },
+        { with(kSign, 7, "@-"), std::string(100000, '\0'), kNotBase64Document, "" },
+        { with(kSign, 7, TokenMachine::fromHost("/dev/zero")), "", kNotBase64Document, "" },
+        { with(kSign, 7, TokenMachine::fromHost("/dev/urandom")), "", kNotBase64Document, "" },
+        { with(signList(kThree), 7, machine_.fromFile("ceiling")), "", machine_.run(signList(kThree)), "C_Sign " },
+        { with(signList(kThree), 7, machine_.fromFile("past")), "", kTooLarge, "" },
+        { with(kImport, 8, TokenMachine::fromHost("/dev/zero")), "", kTooLarge, "" },
         { with(kSign, 7, absent), "", unreadable(absent), "" },
         { with(signList(kThree), 7, folder), "", unreadable(folder), "" },
         { with(kImport, 8, absent), "", unreadable(absent), "" },

@@ -33,7 +33,9 @@ public:
     // Writes a file of the test's own; answers its path.
     std::string writeFile(const std::string& name, const std::string& bytes) const;
     // The parameter by which sigbrid reads the test's file `name`: "@PATH".
-    std::string fromFile(const std::string& name) const { return "@" + programPath(directory() + "/" + name); }
+    std::string fromFile(const std::string& name) const { return fromHost(directory() + "/" + name); }
+    // The same for any file of this host ("/dev/zero").
+    static std::string fromHost(const std::string& hostPath) { return "@" + programPath(hostPath); }
 
 protected:
     // How a program on the machine names a path of this host.
