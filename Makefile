@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 WINE64 ?= /usr/lib/wine/wine64
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps native windows asan demo test bench fuzz mutate release clean
+.PHONY: all deps native windows asan tsan demo test bench fuzz mutate release clean
 
 all: native windows
 
@@ -28,14 +28,20 @@ asan:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSIGBRID_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 
+# ThreadSanitizer: the program and the tests of the lists signed on threads.
+tsan:
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGBRID_TSAN=ON
+	cmake --build build-tsan -j $(JOBS) --target sigbrid capi_tests
+
 demo: native
 	sh scripts/demo.sh build
 
-# Every build, then every test: native (with Wine and the product checks), and
-# the sanitizer build.
-test: native windows asan
+# Every build, then every test: native (with Wine and the product checks), the
+# sanitizer build, and the lists signed on threads under ThreadSanitizer.
+test: native windows asan tsan
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -R '^capi_threads$$'
 
 # The Windows programs from the last commit, reproducibly, signed when a key is
 # given: dist/sigbrid-<version>-win32.zip and -win64.zip.
@@ -61,4 +67,4 @@ mutate:
 	python3 scripts/mutate.py $(MUTATE_FLAGS)
 
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-fuzz build-mutate dist
+	rm -rf build build-win32 build-win64 build-asan build-tsan build-fuzz build-mutate dist

@@ -11,6 +11,7 @@
 #include "Encoding.h"
 #include "Failures.h"
 #include "KeyPair.h"
+#include "ListSigning.h"
 #include "ProviderEnumeration.h"
 #include "SignedList.h"
 #include "SigningAlgorithm.h"
@@ -42,17 +43,9 @@ std::string CapiStore::signList(const std::string& thumbprint, const std::string
         requireBase64Values(list);
         const SigningAlgorithm& algorithm = signingAlgorithm(algorithmName);
         const CertificateKey key(thumbprint);
-        SignedList answer(list.size());
         if (list.is_null())
-            return std::move(answer).text();
-        for (const Json& item : list) {
-            const Bytes value = base64Decode(listMember(item, "value").get<std::string>());
-            const HashObject hash = key.createHash(algorithm);
-            const bool readyDigest = listMember(item, "hashedData").get<bool>();
-            key.putValue(hash, algorithm, value, readyDigest);
-            answer.add(item, base64Encode(key.signHash(hash, algorithm)));
-        }
-        return std::move(answer).text();
+            return SignedList().text();
+        return signListItems(thumbprint, key, algorithm, list);
     });
 }
 

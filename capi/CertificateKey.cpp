@@ -1,5 +1,6 @@
 #include "CertificateKey.h"
 
+#include <cwchar>
 #include <new>
 #include <stdexcept>
 
@@ -59,6 +60,7 @@ CertificateKey::CertificateKey(const std::string& thumbprint)
     }
     const std::string containerName = ansiFromWide(info->pwszContainerName);
     const std::string providerName = mapProviderName(ansiFromWide(info->pwszProvName), ProviderMatch::Substring);
+    inSoftware_ = !isKnownSmartCardProvider(providerName);
     context_ = acquireKeyContext(containerName, providerName, info->dwProvType, info->dwFlags,
                                  kSigningAcquireFailures);
 }
@@ -71,6 +73,7 @@ void CertificateKey::openCngKey(const CRYPT_KEY_PROV_INFO& info)
     if (status == NTE_BAD_KEYSET)
         throw std::runtime_error(std::string(kSigningOpenKeyFailed) + kKeysetNotFoundInfix + statusText(status));
     requireSuccess(status, kSigningOpenKeyFailed);
+    inSoftware_ = std::wcscmp(info.pwszProvName, MS_KEY_STORAGE_PROVIDER) == 0;
     // The digests are made by CryptoAPI, as for a CSP's key.
     HCRYPTPROV context = 0;
     if (!CryptAcquireContextA(&context, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))

@@ -28,6 +28,10 @@ public:
                   bool readyDigest) const;
     // The signature, most significant byte first.
     Bytes signHash(const HashObject& hash, const SigningAlgorithm& algorithm) const;
+    // Whether software holds the key (Microsoft's software CSP, which opens
+    // every provider but the known cards', or Microsoft's software KSP): no
+    // device serializes its signatures, and any thread may open it again.
+    bool inSoftware() const { return inSoftware_; }
 
 private:
     void openCngKey(const CRYPT_KEY_PROV_INFO& info);
@@ -43,4 +47,5 @@ private:
     CertificateContext certificate_;
     Bytes keyProviderInfo_;
     DWORD keySpec_ = 0;
+    bool inSoftware_ = false;
 };

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -231,6 +232,56 @@ TEST_F(Capi, SignaturesVerifyWithOpenSsl)
             machine_->error(signing(machine_->addCertificate(missing, provider, kProvRsaFull).thumbprint, "sha256")),
             "Err CryptAcquireContext" + family + kKeysetNotFound)
             << provider;
+}
+
+// A long list on a key that software holds signs on several threads, each
+// opening a key of its own (the process dies at its second opening here);
+// the answer is the one thread's, byte for byte, and the first failing item
+// in list order decides a failure. A card's list stays on one thread: the
+// stand-in stops a program whose second thread opens a card's key.
+TEST_F(Capi, SignListAnswersAlikeOnOneProcessorAndOnFour)
+{
+    if (underWine())
+        GTEST_SKIP() << "the processors that Wine reports are the host's";
+    auto listOf = [](std::size_t size, const std::map<std::size_t, Json>& bad = {}) {
+        Json list = Json::array();
+        for (std::size_t i = 0; i < size; ++i)
+            list.push_back(bad.count(i) ? bad.at(i)
+                                        : Json { { "id", i }, { "value", base64(digestOf("sha1", std::to_string(i))) },
+                                              { "hashedData", i % 3 == 0 } });
+        return list.dump();
+    };
+    const Json shortDigest = { { "value", base64("short") }, { "hashedData", true } };
+    const Json numberValue = { { "value", 12 }, { "hashedData", false } };
+    const Json noFlag = { { "value", "YQ==" } };
+    const std::string card = machine_->install(kAccentedCard, kProvRsaFull).thumbprint;
+    const std::string wrongLength = "Tamanho do hash nao condiz com algoritmo utilizado";
+    const std::string kTypeError = "[json.exception.type_error.302] type must be ";
+    const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
+        { signer_.thumbprint, listOf(63), "", "" }, { signer_.thumbprint, listOf(64), "", "" },
+        { signer_.thumbprint, listOf(65), "", "" }, { signer_.thumbprint, listOf(1000), "", "" },
+        { signer_.thumbprint, listOf(1000, { { 0, shortDigest } }), wrongLength, "" },
+        { signer_.thumbprint, listOf(1000, { { 500, numberValue } }), kTypeError + "string, but is number", "" },
+        { signer_.thumbprint, listOf(1000, { { 999, noFlag } }), kTypeError + "boolean, but is null", "" },
+        { signer_.thumbprint, listOf(1000, { { 400, noFlag }, { 900, shortDigest } }),
+            kTypeError + "boolean, but is null", "" },
+        { signer_.thumbprint, listOf(128), "", "CryptAcquireContextA#2=kill" },
+        { kspSigners_[0].thumbprint, listOf(1000), "", "" }, { kspSigners_[1].thumbprint, listOf(300), "", "" },
+        { card, listOf(300), "", "" },
+    };
+    for (const auto& [thumbprint, list, failure, faults] : rows) {
+        machine_->writeFile("list", base64(list));
+        const Args args = { "capi", "crypt", "signList", thumbprint, "sha1", machine_->fromFile("list") };
+        machine_->writeFile("processors", "1");
+        const std::string one = machine_->sigbrid(args, { { "SIGBRID_FAULTS", faults } }).out;
+        const Json answer = Json::parse(one);
+        EXPECT_TRUE(failure.empty() ? answer["success"].is_string() : answer["error"] == failure) << one.substr(0, 200);
+        machine_->writeFile("processors", "4");
+        // Compared whole, and not printed: an answer runs to hundreds of kilobytes.
+        EXPECT_TRUE(machine_->sigbrid(args, { { "SIGBRID_FAULTS", faults } }).out == (faults.empty() ? one : ""))
+            << thumbprint << ", " << Json::parse(list).size() << " items";
+    }
+    std::filesystem::remove(machine_->directory() + "/processors");
 }
 
 TEST_F(Capi, RefusedInputsSignNothing)

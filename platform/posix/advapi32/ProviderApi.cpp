@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "kernel32/Threads.h"
 #include "machine/FaultSwitch.h"
 
 namespace {
@@ -99,6 +100,9 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
         return error == ERROR_SUCCESS ? TRUE : fail(error);
     } else if (const DWORD error = openContainer(*context, name, dwFlags); error != ERROR_SUCCESS) {
         return fail(error);
+    } else if (context->provider.keepsCertificates) {
+        // The providers that keep certificates with their keys are the cards'.
+        standin::oneThreadPerCard(context->provider.keyStore);
     }
     *phProv = standin::contextHandles().add(
         std::make_unique<std::shared_ptr<standin::ProviderContext>>(std::move(context)));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 
 #include "crypt32/CryptFailure.h"
 
@@ -12,6 +13,13 @@ std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>>& liveContexts(
 {
     static std::map<const CERT_CONTEXT*, std::unique_ptr<CertContextObject>> contexts;
     return contexts;
+}
+
+// Threads that sign make and free contexts of their own at once.
+std::mutex& contextsMutex()
+{
+    static std::mutex mutex;
+    return mutex;
 }
 
 } // namespace
@@ -56,16 +64,22 @@ PCCERT_CONTEXT makeContext(
     object->context.pCertInfo = object->decoded->info();
     object->context.hCertStore = handle;
     const CERT_CONTEXT* context = &object->context;
+    const std::lock_guard<std::mutex> lock(contextsMutex());
     liveContexts().emplace(context, std::move(object));
     return context;
 }
 
 CertContextObject* contextObject(PCCERT_CONTEXT context)
 {
+    const std::lock_guard<std::mutex> lock(contextsMutex());
     auto found = liveContexts().find(context);
     return found == liveContexts().end() ? nullptr : found->second.get();
 }
 
-void releaseContext(PCCERT_CONTEXT context) { liveContexts().erase(context); }
+void releaseContext(PCCERT_CONTEXT context)
+{
+    const std::lock_guard<std::mutex> lock(contextsMutex());
+    liveContexts().erase(context);
+}
 
 } // namespace standin

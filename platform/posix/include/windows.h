@@ -20,6 +20,7 @@ typedef int INT;
 typedef std::intptr_t INT_PTR;
 typedef std::uintptr_t ULONG_PTR;
 typedef std::uintptr_t UINT_PTR;
+typedef std::uintptr_t DWORD_PTR;
 typedef std::size_t SIZE_T;
 typedef char CHAR;
 typedef wchar_t WCHAR;
@@ -71,6 +72,10 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
 
+#define INFINITE 0xffffffff
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_FAILED ((DWORD)0xffffffff)
+
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
@@ -94,6 +99,29 @@ typedef struct _SYSTEMTIME {
     WORD wMilliseconds;
 } SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
 
+typedef struct _SYSTEM_INFO {
+    union {
+        DWORD dwOemId;
+        __extension__ struct {
+            WORD wProcessorArchitecture;
+            WORD wReserved;
+        };
+    };
+    DWORD dwPageSize;
+    LPVOID lpMinimumApplicationAddress;
+    LPVOID lpMaximumApplicationAddress;
+    DWORD_PTR dwActiveProcessorMask;
+    DWORD dwNumberOfProcessors;
+    DWORD dwProcessorType;
+    DWORD dwAllocationGranularity;
+    WORD wProcessorLevel;
+    WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
+typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
+
 // Windows paths ("C:\Dir\file.dll") name files under the emulated machine's
 // directory; see WinRoot.h.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
@@ -109,6 +137,16 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 PVOID WINAPI SecureZeroMemory(PVOID ptr, SIZE_T cnt);
 // Fails, as kernel32 does, for times past 30828 (the high bit set).
 BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
+// The emulated machine's processors: the number in its file "processors",
+// or the host's.
+void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+// Threads take no attributes, stack size or creation flags here; a thread's
+// handle is waited for and closed by the thread that made it.
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                           LPDWORD lpThreadId);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI CloseHandle(HANDLE hObject);
 // The emulated machine's ANSI code page is UTF-8: CP_ACP and CP_UTF8 agree.
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);

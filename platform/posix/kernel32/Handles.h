@@ -6,11 +6,16 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include <windows.h>
 
 namespace standin {
 
+// Safe to call from any thread; a handle is used only by the thread that
+// made it (the product shares none between threads), and one used by
+// another thread stops the program.
 template <typename T>
 class HandleTable {
 public:
@@ -27,22 +32,43 @@ public:
 
     ULONG_PTR add(std::unique_ptr<T> object)
     {
+        const std::lock_guard<std::mutex> lock(mutex_);
         const ULONG_PTR handle = next_++;
-        objects_.emplace(handle, std::move(object));
+        objects_.emplace(handle, Entry { std::this_thread::get_id(), std::move(object) });
         return handle;
     }
 
     T* find(ULONG_PTR handle) const
     {
+        const std::lock_guard<std::mutex> lock(mutex_);
         auto it = objects_.find(handle);
-        return it == objects_.end() ? nullptr : it->second.get();
+        if (it == objects_.end())
+            return nullptr;
+        if (it->second.owner != std::this_thread::get_id())
+            std::abort();
+        return it->second.object.get();
     }
 
-    bool remove(ULONG_PTR handle) { return objects_.erase(handle) == 1; }
+    bool remove(ULONG_PTR handle)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        auto it = objects_.find(handle);
+        if (it == objects_.end())
+            return false;
+        if (it->second.owner != std::this_thread::get_id())
+            std::abort();
+        objects_.erase(it);
+        return true;
+    }
 
 private:
+    struct Entry {
+        std::thread::id owner;
+        std::unique_ptr<T> object;
+    };
+    mutable std::mutex mutex_;
     ULONG_PTR next_;
-    std::map<ULONG_PTR, std::unique_ptr<T>> objects_;
+    std::map<ULONG_PTR, Entry> objects_;
 };
 
 // Sets the last error and answers FALSE, the usual way out of a failing call.

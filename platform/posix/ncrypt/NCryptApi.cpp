@@ -9,11 +9,13 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "kernel32/Handles.h"
+#include "kernel32/Threads.h"
 #include "machine/FaultSwitch.h"
 #include "machine/WideText.h"
 
@@ -79,15 +81,25 @@ public:
             std::abort();
     }
 
-    void add(const void* address, std::unique_ptr<Block> block) { blocks_.emplace(address, std::move(block)); }
+    void add(const void* address, std::unique_ptr<Block> block)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        blocks_.emplace(address, std::move(block));
+    }
     Block* find(const void* address) const
     {
+        const std::lock_guard<std::mutex> lock(mutex_);
         auto it = blocks_.find(address);
         return it == blocks_.end() ? nullptr : it->second.get();
     }
-    bool remove(const void* address) { return blocks_.erase(address) == 1; }
+    bool remove(const void* address)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return blocks_.erase(address) == 1;
+    }
 
 private:
+    mutable std::mutex mutex_;
     std::map<const void*, std::unique_ptr<Block>> blocks_;
 };
 
@@ -309,6 +321,8 @@ SECURITY_STATUS WINAPI NCryptOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HA
     key->name = standin::utf8FromWide(pszKeyName);
     if (const SECURITY_STATUS status = key->files().read(key->name, key->stored); status != ERROR_SUCCESS)
         return status;
+    if (provider->provider->asksUser)
+        standin::oneThreadPerCard(std::string("ksp-") + provider->provider->keyStore);
     *phKey = keyHandles().add(std::move(key));
     return ERROR_SUCCESS;
 }
