@@ -131,6 +131,16 @@ TEST_F(TokenList, TokenDetailsTellWhatACallerNeedsBeforeAPin)
     EXPECT_EQ(logged(calls, "C_GetTokenInfo"), 6 * script["slots"].size());
     EXPECT_EQ(logged(calls, "C_OpenSession") + logged(calls, "C_Login"), 0u);
 
+    // The flags only tell: the token on its final try and the locked one
+    // answer a login (a wrong PIN, a locked PIN) as a token without flags does.
+    for (const auto& [serial, code] : { std::pair { "0A7", "0xa0" }, { "0A8", "0xa4" } }) {
+        script["rv"] = { { "C_Login", code } };
+        machine_.script(script);
+        const std::string unflagged = machine_.run({ "pkcs11", "list", "objects", "GD", "0B", "1234" });
+        EXPECT_NE(unflagged.find("\"error\""), std::string::npos) << unflagged;
+        EXPECT_EQ(machine_.run({ "pkcs11", "list", "objects", "GD", serial, "1234" }), unflagged) << serial;
+    }
+
     // Without C_GetMechanismInfo there are no key sizes; the listing of
     // tokens stays as it was.
     machine_.install(kGdPath, "p11mock_nologin");
