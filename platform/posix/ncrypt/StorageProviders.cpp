@@ -59,7 +59,9 @@ SECURITY_STATUS KeyFiles::read(const std::string& name, StoredKey& key) const
     const bool wellFormed = text.compare(0, sizeof kKeySpecLine - 1, kKeySpecLine) == 0 && lineEnd != std::string::npos;
     if (wellFormed) {
         key.legacyKeySpec = static_cast<DWORD>(std::strtoul(text.c_str() + sizeof kKeySpecLine - 1, nullptr, 10));
-        key.key = RsaKey::fromFileText(text.substr(lineEnd + 1), algorithmOf(key.legacyKeySpec));
+        std::string keyText = text.substr(lineEnd + 1);
+        key.key = RsaKey::fromFileText(keyText, algorithmOf(key.legacyKeySpec));
+        OPENSSL_cleanse(keyText.data(), keyText.size());
     }
     OPENSSL_cleanse(text.data(), text.size());
     return key.key ? ERROR_SUCCESS : NTE_BAD_KEYSET;
@@ -71,7 +73,13 @@ SECURITY_STATUS KeyFiles::add(const std::string& name, const StoredKey& key) con
         return NTE_INVALID_PARAMETER;
     if (!makePrivateTree(directory_))
         return NTE_FAIL;
-    std::string text = kKeySpecLine + std::to_string(key.legacyKeySpec) + "\n" + key.key->fileText();
+    // Sized once, and every copy of the key wiped: no freed block keeps it.
+    std::string keyText = key.key->fileText();
+    const std::string header = kKeySpecLine + std::to_string(key.legacyKeySpec) + "\n";
+    std::string text;
+    text.reserve(header.size() + keyText.size());
+    text.append(header).append(keyText);
+    OPENSSL_cleanse(keyText.data(), keyText.size());
     // A hidden name of this process's own, short whatever the key's name.
     static std::atomic<unsigned> written { 0 };
     const std::string staging
