@@ -41,22 +41,16 @@ public:
     T* find(ULONG_PTR handle) const
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        auto it = objects_.find(handle);
-        if (it == objects_.end())
-            return nullptr;
-        if (it->second.owner != std::this_thread::get_id())
-            std::abort();
-        return it->second.object.get();
+        const auto it = owned(handle);
+        return it == objects_.end() ? nullptr : it->second.object.get();
     }
 
     bool remove(ULONG_PTR handle)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        auto it = objects_.find(handle);
+        const auto it = owned(handle);
         if (it == objects_.end())
             return false;
-        if (it->second.owner != std::this_thread::get_id())
-            std::abort();
         objects_.erase(it);
         return true;
     }
@@ -66,6 +60,16 @@ private:
         std::thread::id owner;
         std::unique_ptr<T> object;
     };
+
+    // The handle's entry, or none; another thread's stops the program.
+    typename std::map<ULONG_PTR, Entry>::const_iterator owned(ULONG_PTR handle) const
+    {
+        const auto it = objects_.find(handle);
+        if (it != objects_.end() && it->second.owner != std::this_thread::get_id())
+            std::abort();
+        return it;
+    }
+
     mutable std::mutex mutex_;
     ULONG_PTR next_;
     std::map<ULONG_PTR, Entry> objects_;
