@@ -99,14 +99,16 @@ typedef struct _SYSTEMTIME {
     WORD wMilliseconds;
 } SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
 
+// As mingw-w64 declares it with NONAMELESSUNION: the union and the struct
+// named, which every compiler takes without an extension.
 typedef struct _SYSTEM_INFO {
     union {
         DWORD dwOemId;
-        __extension__ struct {
+        struct {
             WORD wProcessorArchitecture;
             WORD wReserved;
-        };
-    };
+        } s;
+    } u;
     DWORD dwPageSize;
     LPVOID lpMinimumApplicationAddress;
     LPVOID lpMaximumApplicationAddress;
