@@ -25,8 +25,8 @@ Bytes signItem(const CertificateKey& key, const SigningAlgorithm& algorithm, con
     return key.signHash(hash, algorithm);
 }
 
-// Consecutive items of the list, and what signing them gave: the answer's
-// part for each item before the first failure, and that failure.
+// Consecutive items of the list, and what signing them gave: a signature for
+// each item before the first failure, and that failure.
 struct Run {
     Run(const std::string& thumbprint, const SigningAlgorithm& algorithm, const Json& list, std::size_t begin,
         std::size_t end)
@@ -39,9 +39,7 @@ struct Run {
     const Json* list;
     std::size_t begin;
     std::size_t end;
-    // Grown as it fills: the request's answer already holds room for every
-    // item, and a 32-bit program's addresses are not to be reserved twice.
-    SignedList answer;
+    std::vector<Bytes> signatures;
     std::exception_ptr failure;
     // Whether the run was signed; a run whose thread could not start, or
     // whose key did not open, is signed on the calling thread afterwards, so
@@ -52,7 +50,7 @@ struct Run {
     {
         try {
             for (std::size_t i = begin; i < end; ++i)
-                answer.add((*list)[i], base64Encode(signItem(key, *algorithm, (*list)[i])));
+                signatures.push_back(signItem(key, *algorithm, (*list)[i]));
         } catch (...) {
             failure = std::current_exception();
         }
@@ -129,7 +127,9 @@ std::string signListItems(const std::string& thumbprint, const CertificateKey& k
             run.sign(key);
         if (run.failure)
             std::rethrow_exception(run.failure);
-        answer.append(std::move(run.answer));
+        for (std::size_t i = run.begin; i < run.end; ++i)
+            answer.add(list[i], base64Encode(run.signatures[i - run.begin]));
+        run.signatures = {};
     }
     return std::move(answer).text();
 }

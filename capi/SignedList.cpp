@@ -64,13 +64,3 @@ void SignedList::add(const Json& item, const std::string& signature)
     appendString(text_, signature);
     text_ += '}';
 }
-
-void SignedList::append(SignedList&& other)
-{
-    if (other.text_.size() == 1)
-        return;
-    if (text_.size() > 1)
-        text_ += ',';
-    text_.append(other.text_, 1, std::string::npos);
-    other.text_ = std::string();
-}

@@ -29,8 +29,6 @@ public:
     // The item's "value" as "data", its "id" (null when absent) and the
     // signature, after the items added before it.
     void add(const nlohmann::json& item, const std::string& signature);
-    // The items of `other` after those added before, as if added here.
-    void append(SignedList&& other);
     // The answer, "[]" when nothing was added; the list gives its text away.
     std::string text() &&
     {
